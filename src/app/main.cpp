@@ -1,0 +1,20 @@
+#include "app/progress.h"
+#include "flashing/programmer.h"
+#include "mainwindow/mainwindow.h"
+
+#include <QApplication>
+#include <QIcon>
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/tarvik-connect.png")));
+
+    flashing::setLoadersPath("./.");
+    flashing::setDisplayCallbacks({onProgressStart, onLogMessage, onProgressStep});
+    flashing::setVerbosityLevel(1);
+
+    MainWindow window;
+    window.show();
+    return app.exec();
+}

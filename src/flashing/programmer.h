@@ -1,0 +1,100 @@
+// The six calls through which the application writes firmware into a device
+// waiting in its USB DFU bootloader. They hide which engine does the work:
+// the functions dispatch to an installed Backend (the libusb engine by
+// default; tests install scripted or simulated ones).
+//
+// Every function is synchronous and must be called from one thread (the GUI
+// thread in the application). The display callbacks are invoked on that same
+// thread, during the call that causes them.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+namespace flashing {
+
+// Result codes. 0 means success; everything else is a failure.
+enum Result : int {
+    kOk = 0,
+    kNotConnected = -1,      // write without a successful connect
+    kInvalidFile = -2,       // not a valid Intel HEX / binary image (or empty)
+    kAddressOutsideFlash = -3, // image touches memory the device cannot write
+    kFileNotFound = -4,      // the file does not exist or cannot be read
+    kUsbError = -5,          // transfer failed, device stalled or vanished
+    kEraseError = -6,        // the device reported a failed erase
+    kWriteError = -7,        // the device reported a failed program operation
+    kVerifyMismatch = -8,    // read-back differs from the image
+    kReadProtected = -9,     // read-out protection is active on the device
+    kDeviceNotFound = -10,   // connect: no DFU device with that USB index
+    kNoDfuInterface = -11,   // connect: device has no usable DFU flash interface
+    kBadArgument = -12,      // null or malformed argument
+};
+
+// Human-readable English text for a result code.
+const char *resultText(int result);
+
+// Message kinds passed to the log callback.
+enum MessageKind : int {
+    kMessageInfo = 0,
+    kMessageWarning = 1,
+    kMessageError = 2,
+};
+
+// Three display callbacks, in this order. The log text is NUL-terminated
+// UTF-16. The progress step's first argument is an increment in percent of
+// the whole write; its second argument is the total (always 100).
+struct DisplayCallbacks {
+    void (*progressStart)();
+    void (*logMessage)(int kind, const char16_t *text);
+    void (*progressStep)(int increment, int total);
+};
+
+// One DFU device as listed by getDfuDeviceList. The USB index text comes
+// first: it is what connectDfuBootloader takes.
+struct DfuDeviceInfo {
+    char usbIndex[16];
+    char serialNumber[64];
+    char product[128];
+};
+
+int setLoadersPath(const char *path);
+void setDisplayCallbacks(DisplayCallbacks callbacks);
+void setVerbosityLevel(int level);
+
+// Lists the DFU devices with these identifiers and returns their count (0 when
+// there are none or USB is unavailable). *list points to the first record; the
+// library owns the records until the next listing, callers never free them.
+int getDfuDeviceList(DfuDeviceInfo **list, int productId, int vendorId);
+
+// Opens the device whose record carries this USB index text and prepares its
+// flash interface. 0 on success.
+int connectDfuBootloader(const char *usbIndex);
+
+// Validates the whole file (Intel HEX, or raw binary written at `address`),
+// then erases what the image covers (unless skipErase), writes and, with
+// verify, reads back and compares. Returns 0 only when all of that succeeded.
+// `binaryPath` is unused and may be empty.
+int downloadFile(const char16_t *filePath, unsigned int address, unsigned int skipErase,
+                 unsigned int verify, const char16_t *binaryPath);
+
+// What the six calls dispatch to.
+class Backend {
+public:
+    virtual ~Backend() = default;
+    // Fills `out` with up to `capacity` records and returns how many devices
+    // there are (never more than capacity).
+    virtual int listDevices(int productId, int vendorId, DfuDeviceInfo *out, int capacity) = 0;
+    virtual int connect(const char *usbIndex) = 0;
+    // `path` is UTF-8. Callbacks go to the caller's thread during the call.
+    virtual int writeFile(const char *path, unsigned int address, bool erase, bool verify,
+                          const DisplayCallbacks &callbacks, int verbosity) = 0;
+};
+
+// Replaces the active backend and returns the previous one, so that a test
+// can put it back. The default is the libusb engine.
+std::unique_ptr<Backend> installBackend(std::unique_ptr<Backend> backend);
+
+// The most devices a listing reports.
+constexpr int kMaxListedDevices = 8;
+
+} // namespace flashing

@@ -1,0 +1,12 @@
+// UTF-16 <-> UTF-8 for the library's text arguments, without Qt.
+#pragma once
+
+#include <string>
+
+namespace flashing {
+
+// Unpaired surrogates become U+FFFD.
+std::string utf16ToUtf8(const char16_t *text);
+std::u16string utf8ToUtf16(const std::string &text);
+
+} // namespace flashing

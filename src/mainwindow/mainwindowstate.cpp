@@ -1,0 +1,17 @@
+#include "mainwindowstate.h"
+
+#include "endpoints.h"
+
+QString portName;
+QString firmwareBaseUrl = kFirmwareBaseUrl;
+QString firmwareFileName;
+QString firmwareFilePath;
+QString serverVersionText;
+float serverVersion = 0.0f;
+bool upgradeInProgress = false;
+bool deviceAnswered = false;
+bool updateCheckStarted = false;
+QTimer progressTimer;
+QTimer internetCheckTimer;
+QTimer versionCheckTimer;
+QTimer *portScanTimer = nullptr;

@@ -1,0 +1,76 @@
+// A flashing backend whose answers a test sets beforehand. During a write it
+// replays a script of callback calls on the calling thread, like the real
+// engine does.
+#pragma once
+
+#include "flashing/backends.h"
+
+#include <string>
+#include <thread>
+#include <vector>
+
+struct ScriptedBackend : flashing::Backend {
+    struct Call {
+        enum Kind { Start, Log, Step } kind;
+        int value = 0;
+    };
+
+    int deviceCount = 0;
+    int connectResult = 0;
+    int writeResult = 0;
+    std::vector<Call> script;
+
+    // What the backend saw.
+    std::vector<std::string> connectedIndexes;
+    std::vector<std::string> writtenPaths;
+    int listCalls = 0;
+    std::vector<std::thread::id> callbackThreads;
+
+    int listDevices(int, int, flashing::DfuDeviceInfo *out, int capacity) override
+    {
+        ++listCalls;
+        const int n = deviceCount < capacity ? deviceCount : capacity;
+        for (int i = 0; i < n; ++i) {
+            flashing::copyField(out[i].usbIndex, "USB" + std::to_string(i));
+            flashing::copyField(out[i].serialNumber, "SN" + std::to_string(i));
+            flashing::copyField(out[i].product, "STM32 BOOTLOADER");
+        }
+        return n;
+    }
+
+    int connect(const char *usbIndex) override
+    {
+        connectedIndexes.emplace_back(usbIndex);
+        return connectResult;
+    }
+
+    int writeFile(const char *path, unsigned int, bool, bool,
+                  const flashing::DisplayCallbacks &callbacks, int) override
+    {
+        writtenPaths.emplace_back(path);
+        static const char16_t kText[] = u"scripted";
+        for (const Call &call : script) {
+            callbackThreads.push_back(std::this_thread::get_id());
+            switch (call.kind) {
+            case Call::Start: if (callbacks.progressStart) callbacks.progressStart(); break;
+            case Call::Log: if (callbacks.logMessage) callbacks.logMessage(flashing::kMessageInfo, kText); break;
+            case Call::Step: if (callbacks.progressStep) callbacks.progressStep(call.value, 100); break;
+            }
+        }
+        return writeResult;
+    }
+};
+
+// Installs a backend for the lifetime of a scope and puts the previous one
+// back afterwards.
+class BackendScope {
+public:
+    explicit BackendScope(std::unique_ptr<flashing::Backend> backend)
+        : previous(flashing::installBackend(std::move(backend))) {}
+    ~BackendScope() { flashing::installBackend(std::move(previous)); }
+    BackendScope(const BackendScope &) = delete;
+    BackendScope &operator=(const BackendScope &) = delete;
+
+private:
+    std::unique_ptr<flashing::Backend> previous;
+};
