@@ -1,10 +1,11 @@
 #include "backends.h"
+#include "libusbprovider.h"
 
 namespace flashing {
 
 std::unique_ptr<Backend> makeDefaultBackend()
 {
-    return std::make_unique<NoDeviceBackend>();
+    return std::make_unique<EngineBackend>(std::make_unique<LibusbProvider>());
 }
 
 } // namespace flashing

@@ -51,7 +51,12 @@ const char *resultText(int result)
     case kDeviceNotFound: return "DFU device not found";
     case kNoDfuInterface: return "device has no usable DFU flash interface";
     case kBadArgument: return "invalid argument";
-    default: return "unknown error";
+    default:
+        if (result <= kUnexpectedStateBase && result > kUnexpectedStateBase - 100)
+            return "device in an unexpected DFU state";
+        if (result <= kDeviceStatusBase && result > kDeviceStatusBase - 100)
+            return "device reported a DFU error status";
+        return "unknown error";
     }
 }
 

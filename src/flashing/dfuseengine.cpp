@@ -1,0 +1,296 @@
+#include "dfuseengine.h"
+
+#include "programmer.h"
+#include "timing.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace flashing {
+namespace {
+
+constexpr uint16_t kLastBlockNumber = 0xFFFF;
+
+bool isBusy(uint8_t state)
+{
+    return state == dfu::kDnBusy || state == dfu::kDnloadSync;
+}
+
+int unexpectedState(uint8_t state)
+{
+    return kUnexpectedStateBase - int(state);
+}
+
+} // namespace
+
+DfuseEngine::DfuseEngine(DfuTransport &transport, const MemoryLayout &memoryLayout,
+                         uint16_t transferSize, EngineOptions engineOptions)
+    : usb(transport)
+    , layout(memoryLayout)
+    , blockSize(transferSize)
+    , options(engineOptions)
+{
+}
+
+int DfuseEngine::resultForStatus(uint8_t status)
+{
+    switch (status) {
+    case dfu::kStatusOk: return kOk;
+    case dfu::kErrVendor: return kReadProtected;
+    case dfu::kErrErase:
+    case dfu::kErrCheckErased: return kEraseError;
+    case dfu::kErrWrite:
+    case dfu::kErrProg: return kWriteError;
+    case dfu::kErrVerify: return kVerifyMismatch;
+    case dfu::kErrTarget:
+    case dfu::kErrAddress: return kAddressOutsideFlash;
+    default: return kDeviceStatusBase - int(status);
+    }
+}
+
+int DfuseEngine::getStatus(dfu::DeviceStatus &status, unsigned timeoutMs)
+{
+    uint8_t reply[dfu::kStatusLength] = {};
+    const int n = usb.controlIn(dfu::kGetStatus, 0, reply, sizeof reply, timeoutMs);
+    if (n < 0)
+        return kUsbError;
+    return dfu::decodeStatus(reply, size_t(n), status) ? kOk : kUsbError;
+}
+
+// A refused request leaves the reason in the device's status; a vanished
+// device leaves nothing to ask.
+int DfuseEngine::failedTransfer(int transferError)
+{
+    if (transferError != kTransferStall)
+        return kUsbError;
+    dfu::DeviceStatus status;
+    if (getStatus(status, timing::kControlTimeoutMs) == kOk && status.state == dfu::kDfuError
+        && status.status != dfu::kStatusOk && status.status != dfu::kErrStalledPacket)
+        return resultForStatus(status.status);
+    return kUsbError;
+}
+
+// After a DNLOAD: the first GETSTATUS starts the operation, the next ones
+// report when it is over. The ROM holds its answer until then, so asking at
+// once costs nothing; a device that answers "busy" at once is asked again
+// after its poll timeout, capped so that progress keeps flowing.
+int DfuseEngine::waitUntilIdle()
+{
+    dfu::DeviceStatus status;
+    if (getStatus(status, timing::kControlTimeoutMs) != kOk)
+        return kUsbError;
+    unsigned waitedMs = 0;
+    bool first = true;
+    while (isBusy(status.state)) {
+        if (options.sleepPollTimeout) {
+            usb.pause(status.pollTimeoutMs);
+            waitedMs += status.pollTimeoutMs;
+        } else if (!first) {
+            const unsigned pause = std::min<unsigned>(status.pollTimeoutMs, timing::kBusyRetryPauseCapMs);
+            usb.pause(pause);
+            waitedMs += pause + 1;
+        }
+        if (waitedMs > timing::kBusyDeadlineMs)
+            return kUsbError;
+        first = false;
+        if (getStatus(status, timing::kBusyStatusTimeoutMs) != kOk)
+            return kUsbError;
+    }
+    if (status.state == dfu::kDfuError)
+        return status.status == dfu::kStatusOk ? unexpectedState(status.state) : resultForStatus(status.status);
+    if (status.state != dfu::kDnloadIdle && status.state != dfu::kDfuIdle)
+        return unexpectedState(status.state);
+    return kOk;
+}
+
+int DfuseEngine::command(uint8_t opcode, uint32_t address, bool withAddress)
+{
+    const uint8_t bytes[5] = {opcode, uint8_t(address), uint8_t(address >> 8), uint8_t(address >> 16),
+                              uint8_t(address >> 24)};
+    const uint16_t length = withAddress ? 5 : 1;
+    const int sent = usb.controlOut(dfu::kDnload, 0, bytes, length, timing::kControlTimeoutMs);
+    if (sent < 0)
+        return failedTransfer(sent);
+    if (sent != length)
+        return kUsbError;
+    return waitUntilIdle();
+}
+
+int DfuseEngine::abortToIdle()
+{
+    const int r = usb.controlOut(dfu::kAbort, 0, nullptr, 0, timing::kControlTimeoutMs);
+    return r < 0 ? failedTransfer(r) : kOk;
+}
+
+int DfuseEngine::recover()
+{
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        dfu::DeviceStatus status;
+        if (getStatus(status, timing::kControlTimeoutMs) != kOk)
+            return kUsbError;
+        if (status.state == dfu::kDfuIdle)
+            return kOk;
+        if (isBusy(status.state)) {
+            if (waitUntilIdle() == kUsbError)
+                return kUsbError;
+            continue;
+        }
+        // dfuERROR needs CLRSTATUS; the other idle states leave with ABORT.
+        const uint8_t request = status.state == dfu::kDfuError ? dfu::kClrStatus : dfu::kAbort;
+        const int r = usb.controlOut(request, 0, nullptr, 0, timing::kControlTimeoutMs);
+        if (r < 0 && r != kTransferStall)
+            return kUsbError;
+    }
+    return kUsbError;
+}
+
+int DfuseEngine::checkImage(const FirmwareImage &image, bool erase, bool verify) const
+{
+    if (image.empty())
+        return kInvalidFile;
+    const uint8_t needed = uint8_t(kWritable | (erase ? kErasable : 0) | (verify ? kReadable : 0));
+    for (const Segment &segment : image.segments) {
+        if (!layout.allows(segment.address, segment.end(), needed))
+            return kAddressOutsideFlash;
+    }
+    return kOk;
+}
+
+WorkPlan DfuseEngine::plan(const FirmwareImage &image, bool erase, bool verify) const
+{
+    WorkPlan plan;
+    if (erase) {
+        for (const Sector &sector : layout.sectorsTouched(image))
+            plan.eraseMs += timing::sectorEraseMs(sector.size) + 3 * timing::transferMs(5);
+    }
+    for (const Segment &segment : image.segments) {
+        const double bytes = double(segment.data.size());
+        const double blocks = bytes / blockSize;
+        plan.writeMs += timing::programMs(uint32_t(bytes)) + blocks * (3 * timing::kControlLatencyMs)
+                      + bytes * timing::kWirePerByteMs;
+        if (verify)
+            plan.verifyMs += blocks * timing::kControlLatencyMs + bytes * timing::kWirePerByteMs;
+    }
+    return plan;
+}
+
+int DfuseEngine::writeSegment(const Segment &segment, ProgressSink *sink)
+{
+    const size_t size = segment.data.size();
+    size_t offset = 0;
+    uint32_t block = kLastBlockNumber; // forces a Set Address first
+    while (offset < size) {
+        const uint32_t address = segment.address + uint32_t(offset);
+        const uint16_t n = uint16_t(std::min<size_t>(blockSize, size - offset));
+        // A short block is only unambiguous right after its own Set Address.
+        if (block >= kLastBlockNumber || n < blockSize) {
+            const int r = setAddress(address);
+            if (r != kOk)
+                return r;
+            block = dfu::kFirstDataBlock;
+        }
+        const int sent = usb.controlOut(dfu::kDnload, uint16_t(block), segment.data.data() + offset, n,
+                                        timing::kControlTimeoutMs);
+        if (sent < 0)
+            return failedTransfer(sent);
+        if (sent != n)
+            return kUsbError;
+        const int r = waitUntilIdle();
+        if (r != kOk)
+            return r;
+        ++block;
+        offset += n;
+        if (sink)
+            sink->advanced(timing::programMs(n) + 3 * timing::kControlLatencyMs + n * timing::kWirePerByteMs);
+    }
+    return kOk;
+}
+
+int DfuseEngine::readRange(uint32_t address, uint32_t length, uint8_t *out, ProgressSink *sink)
+{
+    uint32_t offset = 0;
+    while (offset < length) {
+        // Start a run: pointer, then back to dfuIDLE, where UPLOAD is allowed.
+        int r = setAddress(address + offset);
+        if (r == kOk)
+            r = abortToIdle();
+        if (r != kOk)
+            return r;
+        for (uint32_t block = dfu::kFirstDataBlock; block <= kLastBlockNumber && offset < length; ++block) {
+            const uint16_t n = uint16_t(std::min<uint32_t>(blockSize, length - offset));
+            const int got = usb.controlIn(dfu::kUpload, uint16_t(block), out + offset, n, timing::kControlTimeoutMs);
+            if (got < 0)
+                return failedTransfer(got);
+            if (got != n)
+                return kUsbError;
+            offset += n;
+            if (sink)
+                sink->advanced(timing::kControlLatencyMs + n * timing::kWirePerByteMs);
+            if (n < blockSize)
+                break;
+        }
+        r = abortToIdle();
+        if (r != kOk)
+            return r;
+    }
+    return kOk;
+}
+
+int DfuseEngine::verifySegment(const Segment &segment, ProgressSink *sink)
+{
+    std::vector<uint8_t> flash(segment.data.size());
+    const int r = readRange(segment.address, uint32_t(flash.size()), flash.data(), sink);
+    if (r != kOk)
+        return r;
+    return flash == segment.data ? kOk : kVerifyMismatch;
+}
+
+int DfuseEngine::read(uint32_t address, uint32_t length, std::vector<uint8_t> &out)
+{
+    out.assign(length, 0);
+    if (!layout.allows(address, uint64_t(address) + length, kReadable))
+        return kAddressOutsideFlash;
+    int r = recover();
+    if (r == kOk)
+        r = readRange(address, length, out.data(), nullptr);
+    if (r != kOk)
+        out.clear();
+    return r;
+}
+
+int DfuseEngine::write(const FirmwareImage &image, bool erase, bool verify, ProgressSink *sink)
+{
+    int r = checkImage(image, erase, verify);
+    if (r != kOk)
+        return r;
+    if ((r = recover()) != kOk)
+        return r;
+    if (erase) {
+        const std::vector<Sector> sectors = layout.sectorsTouched(image);
+        if (sink)
+            sink->phaseStarted(Phase::Erase, sectors.size());
+        for (const Sector &sector : sectors) {
+            if ((r = eraseSector(sector.start)) != kOk)
+                return r;
+            if (sink)
+                sink->advanced(timing::sectorEraseMs(sector.size) + 3 * timing::transferMs(5));
+        }
+    }
+    if (sink)
+        sink->phaseStarted(Phase::Write, image.byteCount());
+    for (const Segment &segment : image.segments) {
+        if ((r = writeSegment(segment, sink)) != kOk)
+            return r;
+    }
+    if (verify) {
+        if (sink)
+            sink->phaseStarted(Phase::Verify, image.byteCount());
+        for (const Segment &segment : image.segments) {
+            if ((r = verifySegment(segment, sink)) != kOk)
+                return r;
+        }
+    }
+    return recover();
+}
+
+} // namespace flashing

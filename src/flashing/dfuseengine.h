@@ -1,0 +1,75 @@
+// DfuSe commands and the erase / write / verify sequence, over a DfuTransport.
+// It blocks in USB transfers, so the backend runs it on a worker thread and
+// reports its progress through a ProgressSink.
+#pragma once
+
+#include "dfu.h"
+#include "dfutransport.h"
+#include "intelhex.h"
+#include "memorylayout.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace flashing {
+
+enum class Phase { Erase, Write, Verify };
+
+class ProgressSink {
+public:
+    virtual ~ProgressSink() = default;
+    virtual void phaseStarted(Phase phase, size_t units) = 0;
+    // Work done, in milliseconds that the model expects it to take.
+    virtual void advanced(double expectedMs) = 0;
+};
+
+struct EngineOptions {
+    // Sleep the device's bwPollTimeout before each further GETSTATUS, as
+    // simple hosts do. Off by default: the ROM holds its answer until the
+    // operation is over, so sleeping only adds time. Kept for comparisons.
+    bool sleepPollTimeout = false;
+};
+
+// The expected duration of a write, split by phase, from the timing model.
+struct WorkPlan {
+    double eraseMs = 0;
+    double writeMs = 0;
+    double verifyMs = 0;
+    double totalMs() const { return eraseMs + writeMs + verifyMs; }
+};
+
+class DfuseEngine {
+public:
+    DfuseEngine(DfuTransport &transport, const MemoryLayout &layout, uint16_t transferSize,
+                EngineOptions options = {});
+
+    // Brings the device to dfuIDLE from wherever an earlier session left it.
+    int recover();
+    // Refuses an image that the device cannot take; touches no USB.
+    int checkImage(const FirmwareImage &image, bool erase, bool verify) const;
+    WorkPlan plan(const FirmwareImage &image, bool erase, bool verify) const;
+    int write(const FirmwareImage &image, bool erase, bool verify, ProgressSink *sink);
+    int read(uint32_t address, uint32_t length, std::vector<uint8_t> &out);
+
+    // The result code for a DFU status that the device reported.
+    static int resultForStatus(uint8_t status);
+
+private:
+    int getStatus(dfu::DeviceStatus &status, unsigned timeoutMs);
+    int waitUntilIdle();
+    int failedTransfer(int transferError);
+    int command(uint8_t opcode, uint32_t address, bool withAddress);
+    int setAddress(uint32_t address) { return command(dfu::kCmdSetAddress, address, true); }
+    int eraseSector(uint32_t address) { return command(dfu::kCmdErase, address, true); }
+    int abortToIdle();
+    int writeSegment(const Segment &segment, ProgressSink *sink);
+    int verifySegment(const Segment &segment, ProgressSink *sink);
+    int readRange(uint32_t address, uint32_t length, uint8_t *out, ProgressSink *sink);
+
+    DfuTransport &usb;
+    const MemoryLayout &layout;
+    uint16_t blockSize;
+    EngineOptions options;
+};
+
+} // namespace flashing

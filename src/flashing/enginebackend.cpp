@@ -1,0 +1,226 @@
+#include "enginebackend.h"
+
+#include "backends.h"
+#include "textcodec.h"
+#include "timing.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+namespace flashing {
+namespace {
+
+bool endsWithBin(const std::string &path)
+{
+    if (path.size() < 4)
+        return false;
+    std::string tail = path.substr(path.size() - 4);
+    std::transform(tail.begin(), tail.end(), tail.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    return tail == ".bin";
+}
+
+// Carries the engine's progress from its worker thread to the calling
+// thread, which owns the display callbacks. Progress steps are whole percent
+// of the expected duration, so that they add up to exactly 100.
+class CallbackPump : public ProgressSink {
+public:
+    CallbackPump(double totalExpectedMs, int verbosity)
+        : totalMs(totalExpectedMs > 0 ? totalExpectedMs : 1.0)
+        , verbose(verbosity > 0)
+    {
+    }
+
+    void phaseStarted(Phase phase, size_t units) override
+    {
+        if (!verbose)
+            return;
+        std::string text;
+        switch (phase) {
+        case Phase::Erase: text = "Erasing " + std::to_string(units) + " sector(s)"; break;
+        case Phase::Write: text = "Writing " + std::to_string(units) + " bytes"; break;
+        case Phase::Verify: text = "Verifying " + std::to_string(units) + " bytes"; break;
+        }
+        push(Event{Event::Log, 0, kMessageInfo, text});
+    }
+
+    void advanced(double expectedMs) override
+    {
+        doneMs += expectedMs;
+        const int percent = std::min(99, int(std::floor(100.0 * doneMs / totalMs)));
+        if (percent > reported) {
+            push(Event{Event::Step, percent - reported, 0, {}});
+            reported = percent;
+        }
+    }
+
+    void finish(int result)
+    {
+        if (result == kOk) {
+            push(Event{Event::Step, 100 - reported, 0, {}});
+            push(Event{Event::Log, 0, kMessageInfo, "Firmware written"});
+        } else {
+            push(Event{Event::Log, 0, kMessageError, std::string("Failed: ") + resultText(result)});
+        }
+        std::lock_guard<std::mutex> lock(mutex);
+        finished = true;
+        wake.notify_one();
+    }
+
+    // On the calling thread until the worker finishes: every slice delivers
+    // what arrived, or a zero step so that the caller's event loop turns.
+    void deliver(const DisplayCallbacks &callbacks)
+    {
+        for (;;) {
+            std::deque<Event> batch;
+            bool done = false;
+            {
+                std::unique_lock<std::mutex> lock(mutex);
+                wake.wait_for(lock, std::chrono::milliseconds(timing::kCallbackSliceMs),
+                              [this] { return finished || !events.empty(); });
+                batch.swap(events);
+                done = finished;
+            }
+            if (batch.empty() && !done && callbacks.progressStep)
+                callbacks.progressStep(0, 100);
+            for (const Event &e : batch)
+                call(callbacks, e);
+            if (done)
+                return;
+        }
+    }
+
+private:
+    struct Event {
+        enum Kind { Log, Step } kind;
+        int step;
+        int messageKind;
+        std::string text;
+    };
+
+    void push(Event e)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        events.push_back(std::move(e));
+        wake.notify_one();
+    }
+
+    static void call(const DisplayCallbacks &callbacks, const Event &e)
+    {
+        if (e.kind == Event::Step) {
+            if (callbacks.progressStep)
+                callbacks.progressStep(e.step, 100);
+        } else if (callbacks.logMessage) {
+            const std::u16string text = utf8ToUtf16(e.text);
+            callbacks.logMessage(e.messageKind, text.c_str());
+        }
+    }
+
+    const double totalMs;
+    const bool verbose;
+    double doneMs = 0;   // worker thread only
+    int reported = 0;    // worker thread only
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::deque<Event> events;
+    bool finished = false;
+};
+
+} // namespace
+
+int loadFirmwareFile(const std::string &path, uint32_t address, FirmwareImage &image)
+{
+    std::vector<uint8_t> bytes;
+    const int r = readWholeFile(path, bytes, kMaxImageFileBytes);
+    if (r != kOk)
+        return r;
+    if (endsWithBin(path)) {
+        image = imageFromBinary(bytes.data(), bytes.size(), address);
+        return image.empty() ? kInvalidFile : kOk;
+    }
+    HexParseResult parsed = parseIntelHex(bytes.data(), bytes.size());
+    if (!parsed.ok())
+        return kInvalidFile;
+    image = std::move(parsed.image);
+    return kOk;
+}
+
+EngineBackend::EngineBackend(std::unique_ptr<DeviceProvider> deviceProvider, EngineOptions engineOptions)
+    : provider(std::move(deviceProvider))
+    , options(engineOptions)
+{
+}
+
+EngineBackend::~EngineBackend() = default;
+
+int EngineBackend::listDevices(int productId, int vendorId, DfuDeviceInfo *out, int capacity)
+{
+    const std::vector<DeviceRecord> records = provider->list(productId, vendorId);
+    const int n = std::min<int>(int(records.size()), capacity);
+    for (int i = 0; i < n; ++i) {
+        copyField(out[i].usbIndex, records[size_t(i)].usbIndex);
+        copyField(out[i].serialNumber, records[size_t(i)].serialNumber);
+        copyField(out[i].product, records[size_t(i)].product);
+    }
+    return n;
+}
+
+int EngineBackend::connect(const char *usbIndex)
+{
+    device = OpenedDevice{};
+    layout = MemoryLayout{};
+    OpenedDevice opened;
+    int r = provider->open(usbIndex, opened);
+    if (r != kOk)
+        return r;
+    MemoryLayout parsed;
+    if (!opened.transport || opened.transferSize == 0 || !parseMemoryLayout(opened.layoutText, parsed))
+        return kNoDfuInterface;
+    DfuseEngine engine(*opened.transport, parsed, opened.transferSize, options);
+    if ((r = engine.recover()) != kOk)
+        return r;
+    device = std::move(opened);
+    layout = std::move(parsed);
+    return kOk;
+}
+
+int EngineBackend::writeFile(const char *path, unsigned int address, bool erase, bool verify,
+                             const DisplayCallbacks &callbacks, int verbosity)
+{
+    // Everything that can be refused is refused before the device is touched.
+    FirmwareImage image;
+    int r = loadFirmwareFile(path, address, image);
+    if (r != kOk)
+        return r;
+    if (!device.transport)
+        return kNotConnected;
+    DfuseEngine engine(*device.transport, layout, device.transferSize, options);
+    if ((r = engine.checkImage(image, erase, verify)) != kOk)
+        return r;
+
+    if (callbacks.progressStart)
+        callbacks.progressStart();
+    CallbackPump pump(engine.plan(image, erase, verify).totalMs(), verbosity);
+    int result = kUsbError;
+    std::thread worker([&] {
+        result = engine.write(image, erase, verify, &pump);
+        pump.finish(result);
+    });
+    pump.deliver(callbacks);
+    worker.join();
+    return result;
+}
+
+int EngineBackend::readMemory(uint32_t address, uint32_t length, std::vector<uint8_t> &out)
+{
+    if (!device.transport)
+        return kNotConnected;
+    DfuseEngine engine(*device.transport, layout, device.transferSize, options);
+    return engine.read(address, length, out);
+}
+
+} // namespace flashing

@@ -1,0 +1,234 @@
+#include "libusbprovider.h"
+
+#include "dfu.h"
+
+#include <libusb.h>
+
+#include <chrono>
+#include <thread>
+
+namespace flashing {
+namespace {
+
+constexpr uint8_t kDfuClass = 0xFE;
+constexpr uint8_t kDfuSubclass = 0x01;
+constexpr uint8_t kDfuModeProtocol = 0x02;
+constexpr uint8_t kClassOut = LIBUSB_ENDPOINT_OUT | LIBUSB_REQUEST_TYPE_CLASS | LIBUSB_RECIPIENT_INTERFACE;
+constexpr uint8_t kClassIn = LIBUSB_ENDPOINT_IN | LIBUSB_REQUEST_TYPE_CLASS | LIBUSB_RECIPIENT_INTERFACE;
+constexpr unsigned kStringTimeoutMs = 1000;
+
+int transferError(int libusbError)
+{
+    switch (libusbError) {
+    case LIBUSB_ERROR_PIPE: return kTransferStall;
+    case LIBUSB_ERROR_NO_DEVICE: return kTransferNoDevice;
+    case LIBUSB_ERROR_TIMEOUT: return kTransferTimeout;
+    default: return kTransferIo;
+    }
+}
+
+class LibusbTransport : public DfuTransport {
+public:
+    LibusbTransport(libusb_device_handle *h, int iface) : handle(h), interfaceNumber(iface) {}
+    ~LibusbTransport() override
+    {
+        libusb_release_interface(handle, interfaceNumber);
+        libusb_close(handle);
+    }
+
+    int controlOut(uint8_t request, uint16_t value, const uint8_t *data, uint16_t length,
+                   unsigned timeoutMs) override
+    {
+        const int r = libusb_control_transfer(handle, kClassOut, request, value, uint16_t(interfaceNumber),
+                                              const_cast<uint8_t *>(data), length, timeoutMs);
+        return r < 0 ? transferError(r) : r;
+    }
+
+    int controlIn(uint8_t request, uint16_t value, uint8_t *data, uint16_t length, unsigned timeoutMs) override
+    {
+        const int r = libusb_control_transfer(handle, kClassIn, request, value, uint16_t(interfaceNumber), data,
+                                              length, timeoutMs);
+        return r < 0 ? transferError(r) : r;
+    }
+
+    void pause(unsigned ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+private:
+    libusb_device_handle *handle;
+    int interfaceNumber;
+};
+
+// "bus-port.port…": stable while the device stays on its port.
+std::string usbIndexOf(libusb_device *device)
+{
+    uint8_t ports[8];
+    const int n = libusb_get_port_numbers(device, ports, sizeof ports);
+    std::string index = std::to_string(libusb_get_bus_number(device));
+    for (int i = 0; i < n; ++i)
+        index += (i == 0 ? "-" : ".") + std::to_string(ports[i]);
+    if (n <= 0)
+        index += ":" + std::to_string(libusb_get_device_address(device));
+    return index;
+}
+
+std::string stringDescriptor(libusb_device_handle *handle, uint8_t index)
+{
+    if (!handle || index == 0)
+        return {};
+    unsigned char text[256] = {};
+    const int n = libusb_get_string_descriptor_ascii(handle, index, text, sizeof text - 1);
+    return n > 0 ? std::string(reinterpret_cast<char *>(text), size_t(n)) : std::string();
+}
+
+bool isDfuInterface(const libusb_interface_descriptor &alt)
+{
+    return alt.bInterfaceClass == kDfuClass && alt.bInterfaceSubClass == kDfuSubclass;
+}
+
+bool hasDfuInterface(libusb_device *device)
+{
+    libusb_config_descriptor *config = nullptr;
+    if (libusb_get_active_config_descriptor(device, &config) != 0
+        && libusb_get_config_descriptor(device, 0, &config) != 0)
+        return false;
+    bool found = false;
+    for (int i = 0; i < config->bNumInterfaces && !found; ++i) {
+        for (int a = 0; a < config->interface[i].num_altsetting && !found; ++a)
+            found = isDfuInterface(config->interface[i].altsetting[a]);
+    }
+    libusb_free_config_descriptor(config);
+    return found;
+}
+
+struct FlashSetting {
+    int interfaceNumber = -1;
+    int alternate = -1;
+    std::string layout;
+    uint16_t transferSize = 0;
+};
+
+// The DFU-mode interface's alternate setting that names the internal flash,
+// and the transfer size from the functional descriptor.
+FlashSetting findFlashSetting(libusb_device *device, libusb_device_handle *handle)
+{
+    FlashSetting best;
+    libusb_config_descriptor *config = nullptr;
+    if (libusb_get_active_config_descriptor(device, &config) != 0)
+        return best;
+    for (int i = 0; i < config->bNumInterfaces; ++i) {
+        const libusb_interface &iface = config->interface[i];
+        for (int a = 0; a < iface.num_altsetting; ++a) {
+            const libusb_interface_descriptor &alt = iface.altsetting[a];
+            if (!isDfuInterface(alt) || alt.bInterfaceProtocol != kDfuModeProtocol)
+                continue;
+            dfu::FunctionalDescriptor functional;
+            const bool hasFunctional =
+                dfu::findFunctionalDescriptor(alt.extra, size_t(alt.extra_length), functional)
+                || dfu::findFunctionalDescriptor(config->extra, size_t(config->extra_length), functional);
+            const std::string name = stringDescriptor(handle, alt.iInterface);
+            const bool isFlash = name.rfind("@Internal Flash", 0) == 0;
+            if (hasFunctional && (isFlash || best.alternate < 0)) {
+                best = FlashSetting{alt.bInterfaceNumber, alt.bAlternateSetting, name, functional.transferSize};
+                if (isFlash) {
+                    libusb_free_config_descriptor(config);
+                    return best;
+                }
+            }
+        }
+    }
+    libusb_free_config_descriptor(config);
+    return best;
+}
+
+} // namespace
+
+LibusbProvider::LibusbProvider() = default;
+
+LibusbProvider::~LibusbProvider()
+{
+    if (context)
+        libusb_exit(context);
+}
+
+bool LibusbProvider::ensureContext()
+{
+    if (!initialised) {
+        initialised = true;
+        if (libusb_init(&context) != 0)
+            context = nullptr;
+    }
+    return context != nullptr;
+}
+
+std::vector<DeviceRecord> LibusbProvider::list(int productId, int vendorId)
+{
+    std::vector<DeviceRecord> records;
+    if (!ensureContext())
+        return records;
+    libusb_device **devices = nullptr;
+    const ssize_t count = libusb_get_device_list(context, &devices);
+    for (ssize_t i = 0; i < count; ++i) {
+        libusb_device_descriptor descriptor{};
+        if (libusb_get_device_descriptor(devices[i], &descriptor) != 0 || descriptor.idVendor != vendorId
+            || descriptor.idProduct != productId || !hasDfuInterface(devices[i]))
+            continue;
+        DeviceRecord record;
+        record.usbIndex = usbIndexOf(devices[i]);
+        libusb_device_handle *handle = nullptr;
+        // Without permission the device is still listed; connecting then says why.
+        if (libusb_open(devices[i], &handle) == 0) {
+            record.serialNumber = stringDescriptor(handle, descriptor.iSerialNumber);
+            record.product = stringDescriptor(handle, descriptor.iProduct);
+            libusb_close(handle);
+        }
+        records.push_back(record);
+    }
+    if (count >= 0)
+        libusb_free_device_list(devices, 1);
+    return records;
+}
+
+int LibusbProvider::open(const std::string &usbIndex, OpenedDevice &out)
+{
+    if (!ensureContext())
+        return kDeviceNotFound;
+    libusb_device **devices = nullptr;
+    const ssize_t count = libusb_get_device_list(context, &devices);
+    libusb_device *match = nullptr;
+    for (ssize_t i = 0; i < count && !match; ++i) {
+        if (usbIndexOf(devices[i]) == usbIndex && hasDfuInterface(devices[i]))
+            match = devices[i];
+    }
+    int result = kDeviceNotFound;
+    libusb_device_handle *handle = nullptr;
+    if (match) {
+        result = libusb_open(match, &handle) == 0 ? kOk : kUsbError;
+    }
+    FlashSetting setting;
+    if (result == kOk) {
+        setting = findFlashSetting(match, handle);
+        if (setting.alternate < 0)
+            result = kNoDfuInterface;
+    }
+    if (result == kOk) {
+        libusb_set_auto_detach_kernel_driver(handle, 1);
+        if (libusb_claim_interface(handle, setting.interfaceNumber) != 0)
+            result = kUsbError;
+        else if (libusb_set_interface_alt_setting(handle, setting.interfaceNumber, setting.alternate) != 0) {
+            libusb_release_interface(handle, setting.interfaceNumber);
+            result = kUsbError;
+        }
+    }
+    if (result == kOk) {
+        out.transport = std::make_unique<LibusbTransport>(handle, setting.interfaceNumber);
+        out.layoutText = setting.layout;
+        out.transferSize = setting.transferSize;
+    } else if (handle) {
+        libusb_close(handle);
+    }
+    if (count >= 0)
+        libusb_free_device_list(devices, 1);
+    return result;
+}
+
+} // namespace flashing

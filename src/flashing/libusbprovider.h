@@ -1,0 +1,26 @@
+// DFU devices on the real USB bus, through libusb-1.0.
+#pragma once
+
+#include "enginebackend.h"
+
+struct libusb_context;
+
+namespace flashing {
+
+class LibusbProvider : public DeviceProvider {
+public:
+    LibusbProvider();
+    ~LibusbProvider() override;
+    LibusbProvider(const LibusbProvider &) = delete;
+    LibusbProvider &operator=(const LibusbProvider &) = delete;
+
+    std::vector<DeviceRecord> list(int productId, int vendorId) override;
+    int open(const std::string &usbIndex, OpenedDevice &out) override;
+
+private:
+    libusb_context *context = nullptr;
+    bool initialised = false;
+    bool ensureContext();
+};
+
+} // namespace flashing

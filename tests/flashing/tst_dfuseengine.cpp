@@ -1,0 +1,322 @@
+// The flashing engine against the simulated STM32F446 bootloader, through
+// the library's public calls as the windows make them.
+#include "flashing/enginebackend.h"
+#include "flashing/programmer.h"
+#include "support/hexfile.h"
+#include "support/scriptedbackend.h"
+#include "support/simulatedstm32.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <thread>
+
+using flashing::FirmwareImage;
+using Faults = SimulatedStm32::Faults;
+Q_DECLARE_METATYPE(SimulatedStm32::Faults)
+
+namespace {
+
+struct CallbackLog {
+    int steps = 0;
+    int logs = 0;
+    int starts = 0;
+    int zeroSteps = 0;
+    bool otherThread = false;
+    std::thread::id thread;
+} callbackLog;
+
+void noteThread()
+{
+    if (std::this_thread::get_id() != callbackLog.thread)
+        callbackLog.otherThread = true;
+}
+
+const flashing::DisplayCallbacks kCallbacks{
+    [] { ++callbackLog.starts; noteThread(); },
+    [](int, const char16_t *) { ++callbackLog.logs; noteThread(); },
+    [](int step, int) {
+        callbackLog.steps += step;
+        callbackLog.zeroSteps += step == 0;
+        noteThread();
+    }};
+
+FirmwareImage imageAt(uint32_t address, size_t size, uint32_t seed = 1)
+{
+    FirmwareImage image;
+    image.segments.push_back({address, randomBytes(size, seed)});
+    return image;
+}
+
+} // namespace
+
+class TestDfuseEngine : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void writeReadsBackAndErasesOnlyCoveredSectors();
+    void splitImageAndShortBlocks();
+    void faults_data();
+    void faults();
+    void imageOutsideFlashIsRefusedBeforeErasing();
+    void badFilesTouchNothing();
+    void skipEraseAndNoVerify();
+    void binaryImageAtStartAddress();
+    void listsEveryDeviceAndConnectsToTheNamedOne();
+    void verbosityZeroLogsLess();
+
+private:
+    int write(const FirmwareImage &image, unsigned skipErase = 0, unsigned verify = 1);
+    int writeFile(const QString &path, unsigned skipErase = 0, unsigned verify = 1);
+    QString saveHex(const FirmwareImage &image, const QString &name = QStringLiteral("fw.hex"));
+    bool bytesMatch(const FirmwareImage &image) const;
+
+    std::unique_ptr<BackendScope> scope;
+    SimulatedProvider *provider = nullptr;
+    std::shared_ptr<SimulatedStm32> device;
+    std::unique_ptr<QTemporaryDir> dir;
+};
+
+void TestDfuseEngine::init()
+{
+    auto ownedProvider = std::make_unique<SimulatedProvider>();
+    provider = ownedProvider.get();
+    device = std::make_shared<SimulatedStm32>();
+    provider->plug(device);
+    scope = std::make_unique<BackendScope>(std::make_unique<flashing::EngineBackend>(std::move(ownedProvider)));
+    dir = std::make_unique<QTemporaryDir>();
+    callbackLog = CallbackLog{};
+    callbackLog.thread = std::this_thread::get_id();
+    flashing::setDisplayCallbacks(kCallbacks);
+    flashing::setVerbosityLevel(1);
+    flashing::DfuDeviceInfo *list = nullptr;
+    QCOMPARE(flashing::getDfuDeviceList(&list, 0xDF11, 0x0483), 1);
+    QCOMPARE(flashing::connectDfuBootloader(list[0].usbIndex), 0);
+}
+
+void TestDfuseEngine::cleanup()
+{
+    scope.reset();
+    flashing::setDisplayCallbacks({nullptr, nullptr, nullptr});
+}
+
+QString TestDfuseEngine::saveHex(const FirmwareImage &image, const QString &name)
+{
+    QFile file(dir->filePath(name));
+    if (!file.open(QIODevice::WriteOnly))
+        return QString();
+    file.write(QByteArray::fromStdString(toIntelHex(image)));
+    return file.fileName();
+}
+
+int TestDfuseEngine::writeFile(const QString &path, unsigned skipErase, unsigned verify)
+{
+    return flashing::downloadFile(reinterpret_cast<const char16_t *>(path.utf16()), 0x08000000, skipErase,
+                                  verify, u"");
+}
+
+int TestDfuseEngine::write(const FirmwareImage &image, unsigned skipErase, unsigned verify)
+{
+    return writeFile(saveHex(image), skipErase, verify);
+}
+
+bool TestDfuseEngine::bytesMatch(const FirmwareImage &image) const
+{
+    for (const auto &segment : image.segments) {
+        const auto at = device->flash.begin() + (segment.address - SimulatedStm32::kFlashBase);
+        if (!std::equal(segment.data.begin(), segment.data.end(), at))
+            return false;
+    }
+    return true;
+}
+
+void TestDfuseEngine::writeReadsBackAndErasesOnlyCoveredSectors()
+{
+    // Sector 7 holds data of its own that a 100 KiB image must not disturb.
+    std::fill(device->flash.end() - 0x20000, device->flash.end(), 0x5A);
+    const FirmwareImage image = imageAt(0x08000000, 100 * 1024);
+    QCOMPARE(write(image), 0);
+    QVERIFY(bytesMatch(image));
+    QCOMPARE(device->eraseCounts, (std::array<int, 8>{1, 1, 1, 1, 1, 0, 0, 0}));
+    QVERIFY(std::all_of(device->flash.end() - 0x20000, device->flash.end(), [](uint8_t b) { return b == 0x5A; }));
+    QVERIFY(!device->massEraseSeen);
+    QVERIFY(!device->readUnprotectSeen);
+    QVERIFY(!device->readPastEndSeen);
+    QCOMPARE(device->state(), flashing::dfu::kDfuIdle);
+
+    QCOMPARE(callbackLog.steps, 100);
+    QCOMPARE(callbackLog.starts, 1);
+    QVERIFY(callbackLog.logs >= 3);
+    QVERIFY(!callbackLog.otherThread);
+}
+
+void TestDfuseEngine::splitImageAndShortBlocks()
+{
+    FirmwareImage image;
+    image.segments.push_back({0x08000001, randomBytes(3000, 2)});  // unaligned, short last block
+    image.segments.push_back({0x08020000, randomBytes(4096, 3)});  // whole blocks
+    image.segments.push_back({0x0807FFF0, randomBytes(16, 4)});    // the last bytes of flash
+    QCOMPARE(write(image), 0);
+    QVERIFY(bytesMatch(image));
+    QCOMPARE(device->eraseCounts, (std::array<int, 8>{1, 0, 0, 0, 0, 1, 0, 1}));
+    QVERIFY(!device->readPastEndSeen);
+    QCOMPARE(callbackLog.steps, 100);
+}
+
+void TestDfuseEngine::faults_data()
+{
+    QTest::addColumn<Faults>("faults");
+    QTest::addColumn<int>("expected");
+    QTest::addColumn<bool>("flashUntouched");
+    Faults f;
+    f.eraseFails = true;
+    QTest::newRow("erase fails") << f << int(flashing::kEraseError) << true;
+    f = {};
+    f.writeFails = true;
+    QTest::newRow("write fails") << f << int(flashing::kWriteError) << false;
+    f = {};
+    f.corruptReadBack = true;
+    QTest::newRow("read-back corrupted") << f << int(flashing::kVerifyMismatch) << false;
+    f = {};
+    f.writeProtectedSector = 2;
+    QTest::newRow("write-protected sector") << f << int(flashing::kVerifyMismatch) << false;
+    f = {};
+    f.readProtected = true;
+    QTest::newRow("read protection") << f << int(flashing::kReadProtected) << true;
+    f = {};
+    f.stallTransfer = 60;
+    QTest::newRow("stalled request") << f << int(flashing::kUsbError) << false;
+    f = {};
+    f.goneAfterTransfers = 80;
+    QTest::newRow("device gone mid-transfer") << f << int(flashing::kUsbError) << false;
+}
+
+void TestDfuseEngine::faults()
+{
+    QFETCH(Faults, faults);
+    QFETCH(int, expected);
+    QFETCH(bool, flashUntouched);
+
+    const FirmwareImage image = imageAt(0x08000000, 64 * 1024, 7);
+    const int transfersBefore = device->transfers;
+    device->faults = faults;
+    if (faults.goneAfterTransfers >= 0)
+        device->faults.goneAfterTransfers += transfersBefore;
+    if (faults.stallTransfer >= 0)
+        device->faults.stallTransfer += transfersBefore;
+    const int result = write(image);
+    QCOMPARE(result, expected);
+    QVERIFY(result != 0);
+    if (flashUntouched)
+        QVERIFY(std::all_of(device->flash.begin(), device->flash.end(), [](uint8_t b) { return b == 0xFF; }));
+    QVERIFY(!device->massEraseSeen);
+    QVERIFY(!device->readUnprotectSeen);
+
+    // The next write, once the fault is gone, succeeds from whatever state
+    // the failure left; a vanished device needs plugging in and connecting.
+    if (faults.goneAfterTransfers >= 0) {
+        QCOMPARE(write(image), int(flashing::kUsbError));
+        provider->unplugAll();
+        device = std::make_shared<SimulatedStm32>();
+        provider->plug(device);
+        flashing::DfuDeviceInfo *list = nullptr;
+        QCOMPARE(flashing::getDfuDeviceList(&list, 0xDF11, 0x0483), 1);
+        QCOMPARE(flashing::connectDfuBootloader(list[0].usbIndex), 0);
+    }
+    device->faults = {};
+    callbackLog.steps = 0;
+    QCOMPARE(write(image), 0);
+    QVERIFY(bytesMatch(image));
+    QCOMPARE(callbackLog.steps, 100);
+}
+
+void TestDfuseEngine::imageOutsideFlashIsRefusedBeforeErasing()
+{
+    const int transfersBefore = device->transfers;
+    QCOMPARE(write(imageAt(0x0807FF00, 0x200)), int(flashing::kAddressOutsideFlash));
+    QCOMPARE(write(imageAt(0x20000000, 16)), int(flashing::kAddressOutsideFlash));
+    FirmwareImage mixed = imageAt(0x08000000, 1024);
+    mixed.segments.push_back({0x1FFFC000, randomBytes(16, 9)});
+    QCOMPARE(write(mixed), int(flashing::kAddressOutsideFlash));
+    QCOMPARE(device->transfers, transfersBefore);
+    QCOMPARE(device->eraseCounts, (std::array<int, 8>{}));
+    QCOMPARE(callbackLog.steps, 0);
+}
+
+void TestDfuseEngine::badFilesTouchNothing()
+{
+    const int transfersBefore = device->transfers;
+    QString text = QString::fromStdString(toIntelHex(imageAt(0x08000000, 256)));
+    text[20] = text[20] == QLatin1Char('0') ? QLatin1Char('1') : QLatin1Char('0'); // checksum now wrong
+    QFile bad(dir->filePath(QStringLiteral("bad.hex")));
+    QVERIFY(bad.open(QIODevice::WriteOnly));
+    bad.write(text.toLatin1());
+    bad.close();
+    QCOMPARE(writeFile(bad.fileName()), int(flashing::kInvalidFile));
+
+    QFile empty(dir->filePath(QStringLiteral("empty.hex")));
+    QVERIFY(empty.open(QIODevice::WriteOnly));
+    empty.close();
+    QCOMPARE(writeFile(empty.fileName()), int(flashing::kInvalidFile));
+    QCOMPARE(writeFile(dir->path()), int(flashing::kFileNotFound));
+    QCOMPARE(writeFile(dir->filePath(QStringLiteral("absent.hex"))), int(flashing::kFileNotFound));
+    QCOMPARE(device->transfers, transfersBefore);
+    QCOMPARE(device->eraseCounts, (std::array<int, 8>{}));
+}
+
+void TestDfuseEngine::skipEraseAndNoVerify()
+{
+    const FirmwareImage image = imageAt(0x08008000, 4096, 11);
+    // Erased flash takes a write without an erase.
+    QCOMPARE(write(image, 1, 0), 0);
+    QVERIFY(bytesMatch(image));
+    QCOMPARE(device->eraseCounts, (std::array<int, 8>{}));
+    // Other data over it cannot be programmed without erasing first.
+    QCOMPARE(write(imageAt(0x08008000, 4096, 12), 1, 1), int(flashing::kWriteError));
+    QCOMPARE(write(imageAt(0x08008000, 4096, 12), 0, 1), 0);
+}
+
+void TestDfuseEngine::binaryImageAtStartAddress()
+{
+    const std::vector<uint8_t> bytes = randomBytes(5000, 21);
+    QFile file(dir->filePath(QStringLiteral("fw.BIN")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(reinterpret_cast<const char *>(bytes.data()), qint64(bytes.size()));
+    file.close();
+    QCOMPARE(writeFile(file.fileName()), 0);
+    QVERIFY(std::equal(bytes.begin(), bytes.end(), device->flash.begin()));
+}
+
+void TestDfuseEngine::listsEveryDeviceAndConnectsToTheNamedOne()
+{
+    auto second = std::make_shared<SimulatedStm32>();
+    provider->plug(second, "SIM1");
+    flashing::DfuDeviceInfo *list = nullptr;
+    QCOMPARE(flashing::getDfuDeviceList(&list, 0xDF11, 0x0483), 2);
+    QCOMPARE(QByteArray(list[1].serialNumber), QByteArray("SIM1"));
+    QCOMPARE(flashing::getDfuDeviceList(&list, 0x5740, 0x0483), 0);
+    QCOMPARE(flashing::connectDfuBootloader("9-9"), int(flashing::kDeviceNotFound));
+    // A failed connect leaves no connection behind.
+    QCOMPARE(write(imageAt(0x08000000, 16)), int(flashing::kNotConnected));
+    QCOMPARE(flashing::getDfuDeviceList(&list, 0xDF11, 0x0483), 2);
+    QCOMPARE(flashing::connectDfuBootloader(list[1].usbIndex), 0);
+    const FirmwareImage image = imageAt(0x08000000, 16);
+    QCOMPARE(write(image), 0);
+    QVERIFY(std::equal(image.segments[0].data.begin(), image.segments[0].data.end(), second->flash.begin()));
+    QCOMPARE(device->eraseCounts, (std::array<int, 8>{}));
+}
+
+void TestDfuseEngine::verbosityZeroLogsLess()
+{
+    const FirmwareImage image = imageAt(0x08000000, 2048);
+    QCOMPARE(write(image), 0);
+    const int verboseLogs = callbackLog.logs;
+    callbackLog.logs = 0;
+    flashing::setVerbosityLevel(0);
+    QCOMPARE(write(image), 0);
+    QVERIFY(callbackLog.logs < verboseLogs);
+}
+
+QTEST_GUILESS_MAIN(TestDfuseEngine)
+#include "tst_dfuseengine.moc"

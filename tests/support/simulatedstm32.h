@@ -1,0 +1,114 @@
+// A simulated STM32F446 system bootloader in DFU mode, seen through the
+// engine's transport interface: the DFU/DfuSe state machine, 512 KiB of flash
+// with the real sector layout, a timing model and injectable faults.
+//
+// Its clock is virtual by default (tests run in milliseconds whatever the
+// modeled time); in real-time mode every modeled duration is also slept, so
+// that responsiveness can be measured.
+#pragma once
+
+#include "flashing/dfu.h"
+#include "flashing/dfutransport.h"
+#include "flashing/enginebackend.h"
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class SimulatedStm32 : public flashing::DfuTransport {
+public:
+    static constexpr uint32_t kFlashBase = 0x08000000;
+    static constexpr uint32_t kFlashSize = 512 * 1024;
+    static constexpr uint16_t kTransferSize = 2048;
+    static constexpr int kSectorCount = 8;
+    static const char *const kFlashLayout;
+
+    enum class Clock { Virtual, RealTime };
+
+    // Faults stay in force until the test clears them.
+    struct Faults {
+        bool eraseFails = false;       // erase reports errERASE
+        bool writeFails = false;       // programming reports errWRITE
+        bool corruptReadBack = false;  // UPLOAD returns one flipped bit
+        int writeProtectedSector = -1; // erase and write silently do nothing there
+        bool readProtected = false;    // read, write and erase fail with errVENDOR
+        int goneAfterTransfers = -1;   // the device vanishes after this many transfers
+        int stallTransfer = -1;        // the transfer with this number is refused
+    };
+
+    explicit SimulatedStm32(Clock clock = Clock::Virtual);
+
+    // DfuTransport
+    int controlOut(uint8_t request, uint16_t value, const uint8_t *data, uint16_t length,
+                   unsigned timeoutMs) override;
+    int controlIn(uint8_t request, uint16_t value, uint8_t *data, uint16_t length, unsigned timeoutMs) override;
+    void pause(unsigned ms) override;
+
+    // What a host sees when it selects the flash alternate setting: the ROM
+    // often sits in dfuERROR then.
+    void selectInterface();
+
+    Faults faults;
+    std::vector<uint8_t> flash;
+
+    // Observations.
+    std::array<int, kSectorCount> eraseCounts{};
+    int transfers = 0;
+    bool massEraseSeen = false;
+    bool readUnprotectSeen = false;
+    bool readPastEndSeen = false;
+    double modeledMs() const;
+    uint8_t state() const;
+    static int sectorIndex(uint32_t address); // -1 outside flash
+    static uint32_t sectorStart(int index);
+    static uint32_t sectorSize(int index);
+    // Model durations of the operations, exposed for lower-bound figures.
+    static double eraseMs(int sector);
+
+private:
+    enum class Op { None, SetAddress, Erase, MassErase, Write, ReadUnprotect, Leave };
+
+    int stall(uint8_t status); // refuse the request and enter dfuERROR
+    int beginTransfer(uint32_t bytes); // counts; returns an error when gone or stalled
+    uint8_t startOperation(double &durationMs);
+    void advance(double ms);
+    void applyWrite(uint32_t address, const std::vector<uint8_t> &bytes, uint8_t &status);
+
+    mutable std::mutex mutex;
+    const Clock clockMode;
+    const std::chrono::steady_clock::time_point realStart;
+    double clockMs = 0;
+    bool gone = false;
+    uint8_t dfuState = flashing::dfu::kDfuIdle;
+    uint8_t dfuStatus = flashing::dfu::kStatusOk;
+    uint32_t pointer = kFlashBase;
+    Op pending = Op::None;
+    uint32_t pendingAddress = 0;
+    std::vector<uint8_t> pendingData;
+    uint8_t pendingResult = flashing::dfu::kStatusOk;
+    uint32_t pendingPollTimeout = 0;
+    double busyUntilMs = 0;
+};
+
+// Devices for the engine backend: simulators that a test plugs in and out.
+class SimulatedProvider : public flashing::DeviceProvider {
+public:
+    void plug(std::shared_ptr<SimulatedStm32> device, const std::string &serial = "SIM0");
+    void unplugAll();
+
+    std::vector<flashing::DeviceRecord> list(int productId, int vendorId) override;
+    int open(const std::string &usbIndex, flashing::OpenedDevice &out) override;
+
+private:
+    struct Entry {
+        std::shared_ptr<SimulatedStm32> device;
+        flashing::DeviceRecord record;
+    };
+    std::mutex mutex;
+    std::vector<Entry> entries;
+    int nextIndex = 1;
+};
