@@ -1,0 +1,122 @@
+// Flashing speed against the simulated STM32F446's timing model, and how
+// often a running write hands control back to the caller.
+//
+// Prints, last, as name=value lines:
+//   flash_ratio_256k, flash_ratio_512k  our modeled erase+write+verify time
+//                                       divided by the model's lower bound
+//   peer_ratio_256k, peer_ratio_512k    the same for a host that sleeps the
+//                                       device's bwPollTimeout after each block
+//   max_callback_gap_ms                 longest wall-clock gap between two
+//                                       display callbacks, real-time device
+#include "flashing/dfuseengine.h"
+#include "flashing/enginebackend.h"
+#include "flashing/programmer.h"
+#include "flashing/timing.h"
+#include "support/hexfile.h"
+#include "support/simulatedstm32.h"
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+using Clock = std::chrono::steady_clock;
+namespace t = flashing::timing;
+
+namespace {
+
+flashing::FirmwareImage imageOf(size_t bytes)
+{
+    flashing::FirmwareImage image;
+    image.segments.push_back({SimulatedStm32::kFlashBase, randomBytes(bytes, 42)});
+    return image;
+}
+
+// Covered-sector erase, programming, and moving every byte over USB once in
+// each direction: what no host can beat.
+double lowerBoundMs(size_t bytes)
+{
+    double ms = 0;
+    for (int s = 0; s < SimulatedStm32::kSectorCount; ++s) {
+        if (SimulatedStm32::sectorStart(s) < SimulatedStm32::kFlashBase + bytes)
+            ms += SimulatedStm32::eraseMs(s);
+    }
+    ms += t::programMs(uint32_t(bytes));
+    const size_t blocks = (bytes + SimulatedStm32::kTransferSize - 1) / SimulatedStm32::kTransferSize;
+    ms += 2.0 * double(blocks) * t::transferMs(SimulatedStm32::kTransferSize);
+    return ms;
+}
+
+double modeledWriteMs(size_t bytes, bool sleepPollTimeout)
+{
+    SimulatedStm32 device;
+    flashing::MemoryLayout layout;
+    flashing::parseMemoryLayout(SimulatedStm32::kFlashLayout, layout);
+    flashing::DfuseEngine engine(device, layout, SimulatedStm32::kTransferSize, {sleepPollTimeout});
+    const double before = device.modeledMs();
+    const int r = engine.write(imageOf(bytes), true, true, nullptr);
+    if (r != flashing::kOk)
+        std::fprintf(stderr, "write failed: %d\n", r);
+    return device.modeledMs() - before;
+}
+
+struct GapMeter {
+    Clock::time_point last;
+    double maxGapMs = 0;
+    long calls = 0;
+} gaps;
+
+void noteCallback()
+{
+    const auto now = Clock::now();
+    if (gaps.calls++ > 0)
+        gaps.maxGapMs = std::max(gaps.maxGapMs, std::chrono::duration<double, std::milli>(now - gaps.last).count());
+    gaps.last = now;
+}
+
+double realTimeMaxGapMs(const std::string &hexPath)
+{
+    auto provider = std::make_unique<SimulatedProvider>();
+    provider->plug(std::make_shared<SimulatedStm32>(SimulatedStm32::Clock::RealTime));
+    flashing::installBackend(std::make_unique<flashing::EngineBackend>(std::move(provider)));
+    flashing::setDisplayCallbacks({noteCallback, [](int, const char16_t *) { noteCallback(); },
+                                   [](int, int) { noteCallback(); }});
+    flashing::DfuDeviceInfo *list = nullptr;
+    flashing::getDfuDeviceList(&list, 0xDF11, 0x0483);
+    flashing::connectDfuBootloader(list[0].usbIndex);
+    const std::u16string path(hexPath.begin(), hexPath.end());
+    const auto start = Clock::now();
+    const int r = flashing::downloadFile(path.c_str(), 0x08000000, 0, 1, u"");
+    const double wallMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    std::printf("real-time 64 KiB write: result %d, %.0f ms, %ld callbacks\n", r, wallMs, gaps.calls);
+    return gaps.maxGapMs;
+}
+
+} // namespace
+
+int main()
+{
+    struct Row { const char *name; size_t bytes; double ours, peer, bound; } rows[] = {
+        {"256k", 256 * 1024, 0, 0, 0},
+        {"512k", 512 * 1024, 0, 0, 0},
+    };
+    for (Row &row : rows) {
+        row.ours = modeledWriteMs(row.bytes, false);
+        row.peer = modeledWriteMs(row.bytes, true);
+        row.bound = lowerBoundMs(row.bytes);
+        std::printf("%s: ours %.0f ms, sleeping host %.0f ms, lower bound %.0f ms (modeled)\n", row.name, row.ours,
+                    row.peer, row.bound);
+    }
+
+    const std::string hexPath = "/tmp/tarvik-bench-64k.hex";
+    std::ofstream(hexPath) << toIntelHex(imageOf(64 * 1024));
+    const double maxGap = realTimeMaxGapMs(hexPath);
+    std::remove(hexPath.c_str());
+
+    for (const Row &row : rows)
+        std::printf("flash_ratio_%s=%.3f\n", row.name, row.ours / row.bound);
+    for (const Row &row : rows)
+        std::printf("peer_ratio_%s=%.3f\n", row.name, row.peer / row.bound);
+    std::printf("max_callback_gap_ms=%.1f\n", maxGap);
+    return 0;
+}
