@@ -1,16 +1,24 @@
-// The fixed web addresses the main window talks to, kept in one place. The
-// program always uses the defaults; tests construct the window with local
-// servers instead.
+// The fixed web addresses and waiting limits of the main window, kept in one
+// place. The program always uses the defaults; tests construct the window
+// with local servers and shorter limits.
 #pragma once
 
 #include <QString>
 
 inline const QString kFirmwareBaseUrl = QStringLiteral("https://firmware.brevanto.com.br/binarinhos/K931/F446RE/");
-inline const QString kFirmwareDescriptionUrl = QStringLiteral("https://firmware.brevanto.com.br/binarinhos/K931/F446RE/data.json");
+inline const QString kFirmwareDescriptionUrl =
+    QStringLiteral("https://firmware.brevanto.com.br/binarinhos/K931/F446RE/data.json");
 inline const QString kInternetProbeUrl = QStringLiteral("http://www.example.com/");
 
+// How long the upgrade waits for the device to show up in its DFU bootloader.
+constexpr int kDfuWaitLimitMs = 30000;
+// An internet probe that has not finished by then counts as no internet.
+constexpr int kProbeTimeoutMs = 4000;
+
 struct Endpoints {
-    QString firmwareBaseUrl = kFirmwareBaseUrl;        // ends in "/"
+    QString firmwareBaseUrl = kFirmwareBaseUrl; // ends in "/"
     QString descriptionUrl = kFirmwareDescriptionUrl;
     QString probeUrl = kInternetProbeUrl;
+    int dfuWaitLimitMs = kDfuWaitLimitMs;
+    int probeTimeoutMs = kProbeTimeoutMs;
 };

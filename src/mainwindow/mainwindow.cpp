@@ -1,16 +1,96 @@
 #include "mainwindow.h"
 
+#include "download/downloadmanager.h"
+#include "mainwindowstate.h"
 #include "ui_mainwindow.h"
+#include "widgets/ledindicator.h"
+#include "windows/aboutwindow.h"
+#include "windows/flashwindow.h"
+
+#include <QTimer>
+
+namespace {
+constexpr int kPortScanIntervalMs = 1000;
+constexpr int kInternetCheckIntervalMs = 5000;
+constexpr int kVersionCheckIntervalMs = 1000;
+constexpr int kLampDiameter = 10;
+} // namespace
 
 MainWindow::MainWindow(QWidget *parent, const Endpoints &endpointsToUse)
     : QMainWindow(parent)
+    , commandIndex(0)
+    , commandQueue()
+    , commandTimer(new QTimer(this))
     , ui(new Ui_MainWindow)
+    , flashWindow(new FlashWindow)
+    , aboutWindow(new AboutWindow)
+    , serialPort(new QSerialPort(this))
+    , deviceLed(nullptr)
+    , internetLed(nullptr)
+    , downloadManager(new DownloadManager)
     , endpoints(endpointsToUse)
 {
+    firmwareBaseUrl = endpoints.firmwareBaseUrl;
     ui->setupUi(this);
+
+    deviceLed = new LedIndicator;
+    ui->gridLayout->addWidget(deviceLed, 1, 0);
+    deviceLed->setLedSize(kLampDiameter);
+    deviceLed->setState(false);
+
+    internetLed = new LedIndicator;
+    ui->gridLayout_3->addWidget(internetLed, 1, 0);
+    internetLed->setLedSize(kLampDiameter);
+    internetLed->setState(false);
+
+    ui->UpgradeButton->setEnabled(false);
+
+    connect(commandTimer, &QTimer::timeout, this, &MainWindow::sendNextCommand);
+    connect(ui->actionSobre, &QAction::triggered, this, &MainWindow::Sobre);
+    connect(serialPort, &QSerialPort::errorOccurred, this, &MainWindow::handleError);
+    connect(serialPort, &QSerialPort::readyRead, this, &MainWindow::readData);
+    connect(&progressTimer, &QTimer::timeout, this, &MainWindow::advanceConnectionProgress);
+
+    portScanTimer = new QTimer(this);
+    connect(portScanTimer, &QTimer::timeout, this, &MainWindow::scanForDevice);
+    portScanTimer->start(kPortScanIntervalMs);
+    connect(&internetCheckTimer, &QTimer::timeout, this, &MainWindow::checkInternet);
+    internetCheckTimer.start(kInternetCheckIntervalMs);
+    connect(&versionCheckTimer, &QTimer::timeout, this, &MainWindow::compareVersions);
+    versionCheckTimer.start(kVersionCheckIntervalMs);
+
+    ui->K931TypeBox->addItem(QStringLiteral("OBD"));
+    ui->K931TypeBox->addItem(QStringLiteral("OBD + Boost"));
+    ui->K931TypeBox->addItem(QStringLiteral("OBD + Flex"));
+    ui->K931TypeBox->addItem(QStringLiteral("OBD + Boost + Flex"));
+
+    ui->RadioSensorType3Bar->setEnabled(false);
+    ui->RadioSensorType5Bar->setEnabled(false);
 }
 
 MainWindow::~MainWindow()
 {
     delete ui;
+    // The process-wide timers would otherwise keep running with nothing left
+    // to drive, and be torn down after the event dispatcher is gone.
+    progressTimer.stop();
+    internetCheckTimer.stop();
+    versionCheckTimer.stop();
+    portScanTimer = nullptr;
+    delete flashWindow;
+    delete aboutWindow;
+    delete downloadManager;
+}
+
+void MainWindow::Sobre()
+{
+    aboutWindow->show();
+    connect(aboutWindow, &AboutWindow::hiddenUpgradeButtonClicked, this, &MainWindow::bootAndOpenFlashWindow,
+            Qt::UniqueConnection);
+}
+
+void MainWindow::bootAndOpenFlashWindow()
+{
+    sendBoot();
+    flashWindow->show();
 }

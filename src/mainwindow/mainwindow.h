@@ -1,12 +1,25 @@
+// The main window: the device's settings, the update check and the firmware
+// upgrade. Its member functions are split over one source file per concern:
+// mainwindow.cpp (wiring), devicelink.cpp, replyparser.cpp,
+// calibrationupload.cpp, updatecheck.cpp and upgrade.cpp.
 #pragma once
 
 #include "endpoints.h"
 
+#include <QByteArray>
+#include <QList>
 #include <QMainWindow>
+#include <QSerialPort>
 
 QT_BEGIN_NAMESPACE
 class Ui_MainWindow;
 QT_END_NAMESPACE
+
+class AboutWindow;
+class DownloadManager;
+class FlashWindow;
+class LedIndicator;
+class QTimer;
 
 class MainWindow : public QMainWindow {
     Q_OBJECT
@@ -14,9 +27,59 @@ public:
     explicit MainWindow(QWidget *parent = nullptr, const Endpoints &endpoints = Endpoints());
     ~MainWindow() override;
 
+    // For tests and the screenshot tool.
     Ui_MainWindow *form() const { return ui; }
+    LedIndicator *deviceLamp() const { return deviceLed; }
+    LedIndicator *internetLamp() const { return internetLed; }
+    AboutWindow *about() const { return aboutWindow; }
+    FlashWindow *manualFlashWindow() const { return flashWindow; }
+    QSerialPort *port() const { return serialPort; }
+
+private slots:
+    void on_UpgradeButton_clicked();
+    void on_SetAllCalibrations_clicked();
+    void readData();
+    void handleError(QSerialPort::SerialPortError error);
+    void Sobre();
+    void ConnectDFUandSelectHEX();
+    void DoUpgrade();
+    void UpdateProgressFlash();
+    void sendNextCommand();
 
 private:
+    // Device link
+    void scanForDevice();
+    void openDevicePort();
+    void advanceConnectionProgress();
+    void sendBoot();
+    void resetAfterLinkLoss();
+    void abandonConnection(const QString &reason);
+    // Reply parser
+    void parseReply(QByteArray chunk);
+    // Calibration upload
+    bool validateCalibrationFields();
+    void reportUploadFailure();
+    // Update check
+    void checkInternet();
+    void fetchFirmwareDescription();
+    void parseFirmwareDescription();
+    void compareVersions();
+    void deleteDescriptionFile();
+    // Upgrade
+    void deleteFirmwareFile();
+    void finishUpgrade();
+    // Hidden technician path
+    void bootAndOpenFlashWindow();
+
+    int commandIndex;
+    QList<QByteArray> commandQueue;
+    QTimer *commandTimer;
     Ui_MainWindow *ui;
+    FlashWindow *flashWindow;
+    AboutWindow *aboutWindow;
+    QSerialPort *serialPort;
+    LedIndicator *deviceLed;
+    LedIndicator *internetLed;
+    DownloadManager *downloadManager;
     Endpoints endpoints;
 };

@@ -1,0 +1,108 @@
+// Sending the edited settings back to the device: seven set commands, one
+// every 500 ms.
+#include "mainwindow.h"
+
+#include "protocol.h"
+#include "ui_mainwindow.h"
+
+#include <QDebug>
+#include <QMessageBox>
+#include <QTimer>
+
+#include <cmath>
+
+using protocol::Mnemonic;
+
+namespace {
+constexpr int kCommandIntervalMs = 500;
+
+bool isFloatText(const QString &text)
+{
+    bool ok = false;
+    const float value = text.toFloat(&ok);
+    return ok && std::isfinite(value);
+}
+
+bool isUIntText(const QString &text)
+{
+    bool ok = false;
+    text.toUInt(&ok, 10);
+    return ok;
+}
+
+} // namespace
+
+// A field that does not convert would be sent as 0 and written into the
+// device; better to say which one and send nothing.
+bool MainWindow::validateCalibrationFields()
+{
+    QStringList invalid;
+    if (!isUIntText(ui->RpmShiftLightVal->text()))
+        invalid << ui->label_2->text();
+    if (!isFloatText(ui->TurboPressureAlertVal->text()))
+        invalid << ui->label_3->text();
+    if (!isFloatText(ui->SetHallmeterRicoVal->text()))
+        invalid << ui->LabelHallmeterRich->text();
+    if (!isFloatText(ui->SetHallmeterPobreVal->text()))
+        invalid << ui->LabelHallmeterLean->text();
+    if (invalid.isEmpty())
+        return true;
+    QMessageBox::warning(this, tr("Aviso"),
+                         tr("Valor inválido em: %1\n\n"
+                            "Rpm Shift Light: número inteiro sem sinal (por exemplo 6500).\n"
+                            "Demais campos: número com ponto decimal (por exemplo 1.5).")
+                             .arg(invalid.join(QStringLiteral(", "))));
+    return false;
+}
+
+void MainWindow::on_SetAllCalibrations_clicked()
+{
+    if (!serialPort->isOpen()) {
+        QMessageBox::warning(this, tr("Aviso"), tr("Aparelho não conectado"));
+        return;
+    }
+    if (!validateCalibrationFields())
+        return;
+
+    commandIndex = 0;
+    commandQueue.clear();
+    commandQueue << protocol::setCommand(Mnemonic::Ksbm, ui->PiscaShiftLight->isChecked() ? 1 : 0)
+                 << protocol::setFloatCommand(Mnemonic::Tura, ui->TurboPressureAlertVal->text().toFloat())
+                 << protocol::setCommand(Mnemonic::Rpml, ui->RpmShiftLightVal->text().toUInt(nullptr, 10))
+                 << protocol::setFloatCommand(Mnemonic::Halr, ui->SetHallmeterRicoVal->text().toFloat())
+                 << protocol::setFloatCommand(Mnemonic::Halp, ui->SetHallmeterPobreVal->text().toFloat())
+                 << protocol::setCommand(Mnemonic::Turz, ui->ZerarPicoTurbo->isChecked() ? 1 : 0);
+    if (ui->RadioSensorType3Bar->isChecked())
+        commandQueue << protocol::setCommand(Mnemonic::Kbos, 0);
+    else if (ui->RadioSensorType5Bar->isChecked())
+        commandQueue << protocol::setCommand(Mnemonic::Kbos, 1);
+    commandTimer->start(kCommandIntervalMs);
+}
+
+void MainWindow::sendNextCommand()
+{
+    if (commandIndex < commandQueue.size()) {
+        const QByteArray &command = commandQueue.at(commandIndex);
+        const qint64 written = serialPort->isOpen() ? serialPort->write(command) : -1;
+        qDebug() << "Enviando:" << command;
+        if (written != command.size()) {
+            reportUploadFailure();
+            return;
+        }
+        ++commandIndex;
+        return;
+    }
+    commandTimer->stop();
+    qDebug() << "Todos os dados foram enviados.";
+    QMessageBox::information(this, tr("Sucesso"), tr("Todas as calibrações foram enviadas com sucesso!"));
+}
+
+// The rest of the queue is dropped: the device got only part of the settings,
+// and the user must hear it rather than a success.
+void MainWindow::reportUploadFailure()
+{
+    commandTimer->stop();
+    QMessageBox::warning(this, tr("Erro"),
+                         tr("Falha ao enviar as calibrações: o aparelho não recebeu todos os valores.\n"
+                            "Verifique a conexão e tente novamente."));
+}

@@ -1,0 +1,158 @@
+// Finding the K931's serial port, opening it, the connection animation, and
+// going back to scanning when the device goes away.
+#include "mainwindow.h"
+
+#include "app/progress.h"
+#include "mainwindowstate.h"
+#include "protocol.h"
+#include "ui_mainwindow.h"
+#include "widgets/ledindicator.h"
+
+#include <QFileInfo>
+#include <QSerialPortInfo>
+#include <QTimer>
+
+namespace {
+constexpr quint16 kUsbVendor = 0x0483;
+constexpr quint16 kSerialProduct = 0x5740;
+constexpr int kOpenDelayMs = 5000;
+constexpr int kAnimationTickMs = 50;
+constexpr int kPortScanIntervalMs = 1000;
+constexpr int kVersionCheckIntervalMs = 1000;
+constexpr float kAnimationEnd = 100.0f;
+
+bool isTheDevice(const QSerialPortInfo &info)
+{
+    return info.hasVendorIdentifier() && info.vendorIdentifier() == kUsbVendor && info.hasProductIdentifier()
+        && info.productIdentifier() == kSerialProduct;
+}
+
+// A few words that fit under the progress bar.
+QString openFailureText(const QSerialPort &port)
+{
+    switch (port.error()) {
+    case QSerialPort::PermissionError:
+        return QFileInfo(QSerialPortInfo(port).systemLocation()).isWritable()
+            ? MainWindow::tr("Porta ocupada")
+            : MainWindow::tr("Sem permissão");
+    case QSerialPort::OpenError:
+        return MainWindow::tr("Porta ocupada");
+    case QSerialPort::DeviceNotFoundError:
+        return MainWindow::tr("Aparelho saiu");
+    default:
+        return MainWindow::tr("Falha na porta");
+    }
+}
+
+} // namespace
+
+void MainWindow::scanForDevice()
+{
+    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &info : ports) {
+        if (!isTheDevice(info))
+            continue;
+        portName = info.portName();
+        portScanTimer->stop();
+        QTimer::singleShot(kOpenDelayMs, this, &MainWindow::openDevicePort);
+        ui->progressBar->setValue(0);
+        ui->ProgessText->setText(tr("Conectando"));
+        progressAccumulator = 0.0f;
+        connect(&progressTimer, &QTimer::timeout, this, &MainWindow::advanceConnectionProgress,
+                Qt::UniqueConnection);
+        progressTimer.start(kAnimationTickMs);
+        return;
+    }
+}
+
+void MainWindow::openDevicePort()
+{
+    serialPort->setPortName(portName);
+    if (!serialPort->open(QIODevice::ReadWrite)) {
+        abandonConnection(openFailureText(*serialPort));
+        return;
+    }
+    if (!deviceAnswered)
+        serialPort->write(protocol::query(protocol::Mnemonic::Vers));
+}
+
+// A port that could not be opened is not a connection: back to scanning,
+// with the reason where the progress words go.
+void MainWindow::abandonConnection(const QString &reason)
+{
+    progressTimer.stop();
+    ui->progressBar->setValue(0);
+    deviceLed->setState(false);
+    ui->label_4->setText(tr("Desconectado"));
+    ui->ProgessText->setText(reason);
+    portScanTimer->start(kPortScanIntervalMs);
+}
+
+void MainWindow::advanceConnectionProgress()
+{
+    ui->progressBar->setValue(truncatedProgress(progressAccumulator));
+    progressAccumulator += 1.0f;
+    if (progressAccumulator > kAnimationEnd) {
+        progressTimer.stop();
+        deviceLed->setState(true);
+        ui->label_4->setText(tr("Conectado"));
+        ui->ProgessText->clear();
+        progressAccumulator = kAnimationEnd;
+    }
+}
+
+void MainWindow::readData()
+{
+    const QByteArray chunk = serialPort->readAll();
+    parseReply(chunk);
+    serialPort->flush();
+}
+
+// On Linux an unplugged device shows up as a burst of ReadError (reads of a
+// hung-up tty return 0); ResourceError comes only with the next write.
+// Closing the port ends the burst.
+void MainWindow::handleError(QSerialPort::SerialPortError error)
+{
+    const bool lost = error == QSerialPort::ResourceError
+                   || (error == QSerialPort::ReadError && serialPort->isOpen());
+    if (error == QSerialPort::WriteError && commandTimer->isActive()) {
+        reportUploadFailure();
+        return;
+    }
+    if (!lost)
+        return;
+    serialPort->close();
+    resetAfterLinkLoss();
+}
+
+void MainWindow::resetAfterLinkLoss()
+{
+    ui->VersionBox->clear();
+    ui->RpmShiftLightVal->clear();
+    ui->TurboPressureAlertVal->clear();
+    ui->SetHallmeterPobreVal->clear();
+    ui->SetHallmeterRicoVal->clear();
+    ui->ZerarPicoTurbo->setChecked(false);
+    ui->PiscaShiftLight->setChecked(false);
+    ui->LabelHallmeterLean->setText(tr("Hallmeter Mistura Pobre"));
+    ui->LabelHallmeterRich->setText(tr("Hallmeter Mistura Rica"));
+    ui->RadioSensorType3Bar->setEnabled(false);
+    ui->RadioSensorType5Bar->setEnabled(false);
+    ui->UpgradeButton->setEnabled(false);
+    ui->progressBar->setValue(0);
+    if (!upgradeInProgress) {
+        // A link lost while the animation still runs must not end in "Conectado".
+        progressTimer.stop();
+        deviceLed->setState(false);
+        ui->label_4->setText(tr("Desconectado"));
+        ui->ProgessText->clear();
+    }
+    portScanTimer->start(kPortScanIntervalMs);
+    deviceAnswered = false;
+    versionCheckTimer.start(kVersionCheckIntervalMs);
+}
+
+void MainWindow::sendBoot()
+{
+    serialPort->write(protocol::bootCommand());
+}

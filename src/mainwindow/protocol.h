@@ -1,0 +1,40 @@
+// The K931's settings protocol: the bytes the program sends and the
+// recognition of what the device answers. No widgets and no port: the main
+// window's parser and upload call these.
+//
+// Queries are "?" and a four-letter mnemonic; set commands are ">", the
+// mnemonic and a 32-bit big-endian value; replies are ">", the mnemonic and
+// the value as text. Nothing is terminated: one received chunk is one reply.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace protocol {
+
+// In recognition order.
+enum class Mnemonic { Vers, Rpml, Tura, Halp, Halr, Turz, Sont, Ksbm, Kbos, None };
+
+QByteArray mnemonicText(Mnemonic m);
+QByteArray query(Mnemonic m);
+QByteArray setCommand(Mnemonic m, quint32 value);
+QByteArray setFloatCommand(Mnemonic m, float value);
+QByteArray bootCommand();
+
+// Bytes 1 to 4 of the chunk against each mnemonic in order; a chunk shorter
+// than 5 bytes matches none. Byte 0 plays no part.
+Mnemonic recognise(const QByteArray &chunk);
+
+// A value reply's text: the chunk decoded as UTF-8 without its first five
+// characters.
+QString valueText(const QByteArray &chunk);
+
+// A flag reply compared as a whole with ">" + mnemonic + digit.
+enum class Flag { Zero, One, Other };
+Flag flagValue(const QByteArray &chunk, Mnemonic m);
+
+// The query that follows a handled reply in the read-out chain; None after
+// the last.
+Mnemonic nextInChain(Mnemonic m);
+
+} // namespace protocol

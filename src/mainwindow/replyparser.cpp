@@ -1,0 +1,71 @@
+// Each reply of the device into its widget, then the next query of the
+// read-out chain.
+#include "mainwindow.h"
+
+#include "mainwindowstate.h"
+#include "protocol.h"
+#include "ui_mainwindow.h"
+
+#include <QLineEdit>
+
+using protocol::Flag;
+using protocol::Mnemonic;
+
+void MainWindow::parseReply(QByteArray chunk)
+{
+    const Mnemonic mnemonic = protocol::recognise(chunk);
+    QLineEdit *valueField = nullptr;
+    switch (mnemonic) {
+    case Mnemonic::None:
+        return;
+    case Mnemonic::Vers: valueField = ui->VersionBox; break;
+    case Mnemonic::Rpml: valueField = ui->RpmShiftLightVal; break;
+    case Mnemonic::Tura: valueField = ui->TurboPressureAlertVal; break;
+    case Mnemonic::Halp: valueField = ui->SetHallmeterPobreVal; break;
+    case Mnemonic::Halr: valueField = ui->SetHallmeterRicoVal; break;
+    case Mnemonic::Turz: {
+        const Flag flag = protocol::flagValue(chunk, mnemonic);
+        if (flag != Flag::Other)
+            ui->ZerarPicoTurbo->setChecked(flag == Flag::One);
+        break;
+    }
+    case Mnemonic::Sont: {
+        const Flag flag = protocol::flagValue(chunk, mnemonic);
+        if (flag != Flag::Other) {
+            const QString unit = flag == Flag::Zero ? QStringLiteral("mV") : QString(QChar(0x03BB));
+            ui->LabelHallmeterLean->setText(tr("Hallmeter Mistura Pobre (%1)").arg(unit));
+            ui->LabelHallmeterRich->setText(tr("Hallmeter Mistura Rica (%1)").arg(unit));
+        }
+        break;
+    }
+    case Mnemonic::Ksbm: {
+        const Flag flag = protocol::flagValue(chunk, mnemonic);
+        if (flag != Flag::Other)
+            ui->PiscaShiftLight->setChecked(flag == Flag::One);
+        break;
+    }
+    case Mnemonic::Kbos: {
+        const bool hasBoost = ui->VersionBox->text().contains(QLatin1String("Boost"), Qt::CaseInsensitive);
+        ui->RadioSensorType3Bar->setEnabled(hasBoost);
+        ui->RadioSensorType5Bar->setEnabled(hasBoost);
+        if (hasBoost) {
+            const Flag flag = protocol::flagValue(chunk, mnemonic);
+            if (flag == Flag::Zero) {
+                ui->RadioSensorType3Bar->setChecked(true);
+                ui->RadioSensorType5Bar->setChecked(false);
+            } else if (flag == Flag::One) {
+                ui->RadioSensorType3Bar->setChecked(false);
+                ui->RadioSensorType5Bar->setChecked(true);
+            }
+        }
+        deviceAnswered = true;
+        return;
+    }
+    }
+    // The field shows the device's value, never an accumulation of replies:
+    // a repeated reply would otherwise double it and the next upload would
+    // write that back into the device.
+    if (valueField)
+        valueField->setText(protocol::valueText(chunk));
+    serialPort->write(protocol::query(protocol::nextInChain(mnemonic)));
+}

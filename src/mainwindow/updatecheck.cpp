@@ -1,0 +1,92 @@
+// The internet lamp, the one-time fetch of the firmware description and the
+// comparison of the server's version with the device's.
+#include "mainwindow.h"
+
+#include "download/downloadmanager.h"
+#include "firmwaredescription.h"
+#include "mainwindowstate.h"
+#include "ui_mainwindow.h"
+#include "widgets/ledindicator.h"
+
+#include <QEventLoop>
+#include <QFile>
+#include <QMessageBox>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QTimer>
+
+namespace {
+constexpr int kParseDelayMs = 5000;
+const QString kDescriptionFile = QStringLiteral("data.json");
+} // namespace
+
+void MainWindow::checkInternet()
+{
+    QNetworkAccessManager manager;
+    QNetworkRequest request{QUrl(endpoints.probeUrl)};
+    // A server that accepts and never answers must not hold the lamp forever.
+    request.setTransferTimeout(endpoints.probeTimeoutMs);
+    QNetworkReply *reply = manager.get(request);
+    QEventLoop loop;
+    connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    loop.exec();
+    if (reply->bytesAvailable() > 0) {
+        internetLed->setState(true);
+        if (!updateCheckStarted) {
+            fetchFirmwareDescription();
+            updateCheckStarted = true;
+        }
+    } else {
+        internetLed->setState(false);
+    }
+    delete reply;
+}
+
+void MainWindow::deleteDescriptionFile()
+{
+    if (QFile::exists(kDescriptionFile))
+        QFile::remove(kDescriptionFile);
+}
+
+void MainWindow::fetchFirmwareDescription()
+{
+    deleteDescriptionFile();
+    downloadManager->execute(endpoints.descriptionUrl);
+    QTimer::singleShot(kParseDelayMs, this, &MainWindow::parseFirmwareDescription);
+}
+
+void MainWindow::parseFirmwareDescription()
+{
+    QByteArray bytes;
+    QFile file(kDescriptionFile);
+    if (file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        bytes = file.readAll();
+        file.close();
+    }
+    deleteDescriptionFile();
+    const FirmwareDescription description = parseFirmwareDescriptionJson(bytes);
+    if (description.hasModels) {
+        ui->ModelBox->addItems(description.models);
+        if (deviceLed->isEnabled())
+            ui->UpgradeButton->setEnabled(true);
+    }
+    if (description.hasVersion) {
+        serverVersionText = description.versionText;
+        serverVersion = serverVersionText.toFloat();
+        compareVersions();
+    }
+}
+
+void MainWindow::compareVersions()
+{
+    const float deviceVersion = versionNumberAfterV(ui->VersionBox->text());
+    if (!(deviceVersion > 0.0f) || !internetLed->isEnabled() || !deviceLed->isEnabled())
+        return;
+    versionCheckTimer.stop();
+    if (serverVersion > deviceVersion) {
+        QMessageBox::information(this, tr("Informacao"),
+                                 tr("Atualizacao v") + serverVersionText + tr(" disponivel"));
+        if (internetLed->isEnabled())
+            ui->UpgradeButton->setEnabled(true);
+    }
+}

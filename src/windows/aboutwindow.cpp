@@ -1,0 +1,25 @@
+#include "aboutwindow.h"
+
+#include "ui_aboutwindow.h"
+
+AboutWindow::AboutWindow(QWidget *parent)
+    : QMainWindow(parent)
+    , ui(new Ui_AboutWindow)
+{
+    ui->setupUi(this);
+}
+
+AboutWindow::~AboutWindow()
+{
+    delete ui;
+}
+
+void AboutWindow::on_CloseAbout_clicked()
+{
+    close();
+}
+
+void AboutWindow::on_HiddenUpgradeButton_clicked()
+{
+    emit hiddenUpgradeButtonClicked();
+}

@@ -1,0 +1,105 @@
+#include "flashwindow.h"
+
+#include "app/progress.h"
+#include "flashing/programmer.h"
+#include "ui_flashwindow.h"
+
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QTimer>
+#include <QUrl>
+
+namespace {
+constexpr int kUsbVendor = 0x0483;
+constexpr int kDfuProduct = 0xDF11;
+constexpr unsigned kFlashStart = 0x08000000;
+constexpr int kProgressIntervalMs = 50;
+constexpr int kRemovalPollMs = 1000;
+
+// Outlive the window object's own state: one window per run shares them.
+QTimer flashProgressTimer;
+QTimer deviceRemovalTimer;
+} // namespace
+
+QString flashFilePath;
+
+FlashWindow::FlashWindow(QWidget *parent)
+    : QMainWindow(parent)
+    , ui(new Ui_FlashWindow)
+{
+    ui->setupUi(this);
+}
+
+FlashWindow::~FlashWindow()
+{
+    delete ui;
+}
+
+void FlashWindow::on_ConnectButton_clicked()
+{
+    ui->textEdit->append(tr("Procurando aparelho\n"));
+    flashing::DfuDeviceInfo *devices = nullptr;
+    if (flashing::getDfuDeviceList(&devices, kDfuProduct, kUsbVendor) == 0) {
+        ui->textEdit->append(tr("Nenhum aparelho encontrado\n"));
+        return;
+    }
+    if (flashing::connectDfuBootloader(devices[0].usbIndex) != 0) {
+        ui->textEdit->append(tr("Erro ao conectar\n"));
+        return;
+    }
+    ui->textEdit->append(tr("Conectado\n"));
+    ui->SelectFileButton->setEnabled(true);
+}
+
+void FlashWindow::on_SelectFileButton_clicked()
+{
+    QFileDialog dialog(this, QString(), QString(), QString());
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setWindowTitle(tr("Open Files"));
+    dialog.setNameFilter(tr("Tarvik (*.hex)"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedUrls().isEmpty())
+        return;
+    // The local path, not the text after the URL's third "/": that rule cuts
+    // the leading "/" of every absolute path outside Windows.
+    flashFilePath = dialog.selectedUrls().constFirst().toLocalFile();
+    ui->FlashButton->setEnabled(true);
+}
+
+void FlashWindow::on_FlashButton_clicked()
+{
+    ui->ConnectButton->setEnabled(false);
+    ui->SelectFileButton->setEnabled(false);
+    ui->FlashButton->setEnabled(false);
+    QCoreApplication::processEvents();
+
+    connect(&flashProgressTimer, &QTimer::timeout, this, &FlashWindow::updateFlashProgress, Qt::UniqueConnection);
+    flashProgressTimer.start(kProgressIntervalMs);
+    QMessageBox::warning(this, tr("Importante"), tr("Não desconecte o aparelho"));
+
+    const int result = flashing::downloadFile(reinterpret_cast<const char16_t *>(flashFilePath.utf16()),
+                                              kFlashStart, 0, 1, u"");
+    if (result != 0) {
+        ui->textEdit->append(tr("Impossivel Atualizar"));
+        return;
+    }
+    ui->textEdit->append(tr("Atualizado"));
+    connect(&deviceRemovalTimer, &QTimer::timeout, this, &FlashWindow::checkDeviceRemoved, Qt::UniqueConnection);
+    deviceRemovalTimer.start(kRemovalPollMs);
+    ui->progressBar->setValue(100);
+    disconnect(&flashProgressTimer, &QTimer::timeout, this, &FlashWindow::updateFlashProgress);
+    QMessageBox::information(this, tr("Sucesso"), tr("Desconecte o aparelho"));
+}
+
+void FlashWindow::updateFlashProgress()
+{
+    ui->progressBar->setValue(roundedProgress(progressAccumulator));
+    QCoreApplication::processEvents();
+}
+
+void FlashWindow::checkDeviceRemoved()
+{
+    flashing::DfuDeviceInfo *devices = nullptr;
+    if (flashing::getDfuDeviceList(&devices, kDfuProduct, kUsbVendor) == 0)
+        close();
+}

@@ -1,0 +1,37 @@
+// The technicians' manual flash window: connects to a device already in its
+// DFU bootloader, writes a local Intel HEX file into it and closes itself
+// once the device is unplugged.
+#pragma once
+
+#include <QMainWindow>
+
+#include <functional>
+
+QT_BEGIN_NAMESPACE
+class Ui_FlashWindow;
+QT_END_NAMESPACE
+
+class QFileDialog;
+
+class FlashWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit FlashWindow(QWidget *parent = nullptr);
+    ~FlashWindow() override;
+
+    Ui_FlashWindow *form() const { return ui; }
+
+private slots:
+    void on_ConnectButton_clicked();
+    void on_SelectFileButton_clicked();
+    void on_FlashButton_clicked();
+
+private:
+    void updateFlashProgress();
+    void checkDeviceRemoved();
+
+    Ui_FlashWindow *ui;
+};
+
+// The path chosen with "Arquivo"; kept for the whole run.
+extern QString flashFilePath;
