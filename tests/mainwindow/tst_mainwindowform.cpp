@@ -1,6 +1,7 @@
 // The main window's form as a user meets it at start-up: every widget where
 // it belongs, with its text, and the window's size fixed.
 #include "mainwindow/mainwindow.h"
+#include "support/testwindow.h"
 #include "ui_mainwindow.h"
 
 #include <QFile>
@@ -62,7 +63,7 @@ void TestMainWindowForm::widgets()
     QFETCH(QRect, geometry);
     QFETCH(QString, text);
 
-    MainWindow window;
+    MainWindow window(nullptr, offlineEndpoints());
     auto *w = window.findChild<QWidget *>(name);
     QVERIFY2(w, qPrintable(name));
     QCOMPARE(QString::fromLatin1(w->metaObject()->className()), className);
@@ -72,7 +73,7 @@ void TestMainWindowForm::widgets()
 
 void TestMainWindowForm::windowIsFixed()
 {
-    MainWindow window;
+    MainWindow window(nullptr, offlineEndpoints());
     QCOMPARE(window.objectName(), QStringLiteral("MainWindow"));
     QCOMPARE(window.windowTitle(), QStringLiteral("Tarvik Connect"));
     QCOMPARE(window.minimumSize(), QSize(400, 600));
@@ -129,7 +130,7 @@ void TestMainWindowForm::gridCells()
     QFETCH(int, columnSpan);
     QFETCH(QString, text);
 
-    MainWindow window;
+    MainWindow window(nullptr, offlineEndpoints());
     QGridLayout *grid = window.form()->gridLayout_2;
     auto *w = window.findChild<QWidget *>(name);
     QVERIFY(w);
@@ -154,7 +155,7 @@ void TestMainWindowForm::gridCells()
 
 void TestMainWindowForm::versionRow()
 {
-    MainWindow window;
+    MainWindow window(nullptr, offlineEndpoints());
     Ui_MainWindow *ui = window.form();
     QCOMPARE(ui->horizontalLayout_4->count(), 3);
     QCOMPARE(ui->horizontalLayout_4->itemAt(0)->widget(), ui->label);
@@ -200,7 +201,7 @@ void TestMainWindowForm::translationIsEmbeddedButNotLoaded()
     // Whatever the system locale, the form speaks Portuguese.
     const QLocale previous;
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
-    MainWindow window;
+    MainWindow window(nullptr, offlineEndpoints());
     QLocale::setDefault(previous);
     QCOMPARE(window.form()->label_4->text(), QStringLiteral("Desconectado"));
     QCOMPARE(window.form()->label->text(), QStringLiteral("Versão"));

@@ -1,6 +1,9 @@
 // Renders the program's windows into PNG files for the documentation.
 // Usage: tarvik-screenshots OUTPUT_DIR
 #include "mainwindow/mainwindow.h"
+#include "ui_flashwindow.h"
+#include "windows/aboutwindow.h"
+#include "windows/flashwindow.h"
 
 #include <QApplication>
 #include <QDir>
@@ -45,5 +48,11 @@ int main(int argc, char **argv)
     offline.firmwareBaseUrl = offline.descriptionUrl = offline.probeUrl = QStringLiteral("http://127.0.0.1:9/");
     MainWindow window(nullptr, offline);
     bool ok = save(window, dir, "main-window.png");
+    ok = save(*window.about(), dir, "about-window.png") && ok;
+    FlashWindow *flash = window.manualFlashWindow();
+    flash->form()->textEdit->append(QStringLiteral("Procurando aparelho\n"));
+    flash->form()->textEdit->append(QStringLiteral("Conectado\n"));
+    flash->form()->SelectFileButton->setEnabled(true);
+    ok = save(*flash, dir, "flash-window.png") && ok;
     return ok ? 0 : 1;
 }

@@ -1,0 +1,63 @@
+// A small HTTP/1.1 server on 127.0.0.1 for tests: fixed answers per path,
+// plain or TLS with a self-signed certificate, and the misbehaviours a real
+// server can show (never answering, cutting the body short). It runs on the
+// test's own event loop.
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QUrl>
+
+#include <memory>
+
+class QTcpServer;
+class QTcpSocket;
+
+class LocalHttpServer : public QObject {
+    Q_OBJECT
+public:
+    enum class Scheme { Http, Https };
+    enum class Behaviour { Answer, Hang, CutBody };
+
+    struct Response {
+        int status = 200;
+        QByteArray body;
+        QList<QPair<QByteArray, QByteArray>> headers;
+        Behaviour behaviour = Behaviour::Answer;
+    };
+
+    struct Request {
+        QByteArray method;
+        QByteArray path;
+        QHash<QByteArray, QByteArray> headers; // names in lower case
+    };
+
+    explicit LocalHttpServer(Scheme scheme = Scheme::Http, QObject *parent = nullptr);
+    ~LocalHttpServer() override;
+
+    bool listen();
+    quint16 port() const;
+    QUrl url(const QString &path) const;
+
+    void setResponse(const QByteArray &path, const Response &response);
+    void setDefault(const Response &response) { fallback = response; }
+    void removeResponse(const QByteArray &path) { responses.remove(path); }
+
+    QList<Request> requests;
+
+private:
+    void accept();
+    void serve(QTcpSocket *socket);
+
+    Scheme scheme;
+    std::unique_ptr<QTcpServer> server;
+    QHash<QByteArray, Response> responses;
+    Response fallback{404, "not found", {}, Behaviour::Answer};
+    QHash<QTcpSocket *, QByteArray> pending;
+    QList<QTcpSocket *> hanging;
+};
+
+// An address on this machine where nothing listens.
+QUrl closedLocalUrl(const QString &path);

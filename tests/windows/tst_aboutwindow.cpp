@@ -1,0 +1,76 @@
+// The About window and its hidden button.
+#include "support/testwindow.h"
+#include "ui_aboutwindow.h"
+#include "ui_mainwindow.h"
+#include "mainwindow/mainwindow.h"
+#include "windows/aboutwindow.h"
+
+#include <QtTest>
+#include <QtWidgets>
+
+class TestAboutWindow : public QObject {
+    Q_OBJECT
+private slots:
+    void contents()
+    {
+        AboutWindow window;
+        QCOMPARE(window.windowTitle(), QStringLiteral("Sobre"));
+        QCOMPARE(window.minimumSize(), QSize(168, 128));
+        QCOMPARE(window.maximumSize(), QSize(168, 128));
+        auto *labels = window.findChild<QWidget *>(QStringLiteral("layoutWidget"));
+        QVERIFY(labels);
+        QStringList texts;
+        for (QLabel *label : labels->findChildren<QLabel *>())
+            texts << label->text();
+        QCOMPARE(texts, (QStringList{"Tarvik Connect", "Versão v0.8", "www.brevanto.com.br"}));
+        auto *link = window.findChild<QLabel *>(QStringLiteral("label"));
+        QCOMPARE(link->textFormat(), Qt::MarkdownText);
+        QVERIFY(link->openExternalLinks());
+        QVERIFY(link->font().underline());
+        auto *hidden = window.findChild<QPushButton *>(QStringLiteral("HiddenUpgradeButton"));
+        QVERIFY(hidden->isFlat());
+        QVERIFY(hidden->text().isEmpty());
+        QCOMPARE(hidden->geometry(), QRect(140, 90, 31, 28));
+        QCOMPARE(window.findChild<QPushButton *>(QStringLiteral("CloseAbout"))->text(), QStringLiteral("Fechar"));
+
+        const QMetaObject *meta = window.metaObject();
+        QStringList methods;
+        for (int i = meta->methodOffset(); i < meta->methodCount(); ++i)
+            methods << QString::fromLatin1(meta->method(i).methodSignature());
+        QCOMPARE(methods, (QStringList{"hiddenUpgradeButtonClicked()", "on_CloseAbout_clicked()",
+                                       "on_HiddenUpgradeButton_clicked()"}));
+    }
+
+    void hiddenButtonInTheCorner()
+    {
+        AboutWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QSignalSpy spy(&window, &AboutWindow::hiddenUpgradeButtonClicked);
+        const QPoint corner(160, 110);
+        QWidget *target = window.childAt(corner);
+        QVERIFY(target);
+        QCOMPARE(target->objectName(), QStringLiteral("HiddenUpgradeButton"));
+        QTest::mouseClick(target, Qt::LeftButton, {}, target->mapFrom(&window, corner));
+        QCOMPARE(spy.count(), 1);
+        QVERIFY(window.isVisible());
+    }
+
+    void closeHidesAndMenuBringsTheSameWindowBack()
+    {
+        resetMainWindowState();
+        MainWindow main(nullptr, offlineEndpoints());
+        main.form()->actionSobre->trigger();
+        AboutWindow *about = main.about();
+        QVERIFY(about->isVisible());
+        about->findChild<QPushButton *>(QStringLiteral("CloseAbout"))->click();
+        QVERIFY(!about->isVisible());
+        main.form()->actionSobre->trigger();
+        QVERIFY(about->isVisible());
+        QCOMPARE(main.about(), about);
+        QCOMPARE(about->findChild<QLabel *>(QStringLiteral("label_3"))->text(), QStringLiteral("Versão v0.8"));
+    }
+};
+
+QTEST_MAIN(TestAboutWindow)
+#include "tst_aboutwindow.moc"

@@ -1,0 +1,195 @@
+// The manual flash window driven as a technician would, against the
+// scripted flashing backend.
+#include "app/progress.h"
+#include "flashing/programmer.h"
+#include "support/modalanswerer.h"
+#include "support/scriptedbackend.h"
+#include "ui_flashwindow.h"
+#include "windows/flashwindow.h"
+
+#include <QtTest>
+#include <QtWidgets>
+
+class TestFlashWindow : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void freshWindow();
+    void connectWithoutDevice();
+    void connectFailureAndTwoDevices();
+    void fileChoiceKeepsAbsolutePath();
+    void failedWrite();
+    void successfulWriteClosesOnRemoval();
+
+private:
+    void connectAndChoose(FlashWindow &window);
+    std::unique_ptr<BackendScope> scope;
+    ScriptedBackend *backend = nullptr;
+    std::unique_ptr<QTemporaryDir> dir;
+};
+
+void TestFlashWindow::init()
+{
+    auto owned = std::make_unique<ScriptedBackend>();
+    backend = owned.get();
+    scope = std::make_unique<BackendScope>(std::move(owned));
+    flashing::setDisplayCallbacks({onProgressStart, onLogMessage, onProgressStep});
+    progressAccumulator = 0.0f;
+    flashFilePath.clear();
+    dir = std::make_unique<QTemporaryDir>();
+}
+
+void TestFlashWindow::cleanup()
+{
+    scope.reset();
+}
+
+void TestFlashWindow::freshWindow()
+{
+    FlashWindow window;
+    Ui_FlashWindow *ui = window.form();
+    QCOMPARE(window.size(), QSize(271, 183));
+    QCOMPARE(window.windowTitle(), QStringLiteral("MainWindow"));
+    QVERIFY(ui->ConnectButton->isEnabled());
+    QVERIFY(!ui->SelectFileButton->isEnabled());
+    QVERIFY(!ui->FlashButton->isEnabled());
+    QVERIFY(ui->textEdit->isReadOnly());
+    QVERIFY(ui->textEdit->toPlainText().isEmpty());
+    QCOMPARE(ui->progressBar->value(), 0);
+    QCOMPARE(ui->textEdit->geometry(), QRect(123, 10, 141, 87));
+    QCOMPARE(ui->layoutWidget->geometry(), QRect(13, 10, 95, 100));
+    QCOMPARE(ui->progressBar->geometry(), QRect(30, 130, 231, 23));
+    QCOMPARE(ui->ConnectButton->text(), QStringLiteral("Conectar"));
+    QCOMPARE(ui->SelectFileButton->text(), QStringLiteral("Arquivo"));
+    QCOMPARE(ui->FlashButton->text(), QStringLiteral("Gravar"));
+}
+
+void TestFlashWindow::connectWithoutDevice()
+{
+    FlashWindow window;
+    window.form()->ConnectButton->click();
+    QCOMPARE(window.form()->textEdit->toPlainText(),
+             QStringLiteral("Procurando aparelho\n\nNenhum aparelho encontrado\n"));
+    QVERIFY(!window.form()->SelectFileButton->isEnabled());
+    QVERIFY(backend->connectedIndexes.empty());
+}
+
+void TestFlashWindow::connectFailureAndTwoDevices()
+{
+    FlashWindow window;
+    backend->deviceCount = 2;
+    backend->connectResult = flashing::kUsbError;
+    window.form()->ConnectButton->click();
+    QVERIFY(window.form()->textEdit->toPlainText().endsWith(QStringLiteral("Erro ao conectar\n")));
+    QVERIFY(!window.form()->SelectFileButton->isEnabled());
+
+    backend->connectResult = 0;
+    window.form()->ConnectButton->click();
+    QVERIFY(window.form()->textEdit->toPlainText().endsWith(QStringLiteral("Conectado\n")));
+    QVERIFY(window.form()->SelectFileButton->isEnabled());
+    QCOMPARE(backend->connectedIndexes, (std::vector<std::string>{"USB0", "USB0"}));
+
+    // A later failure does not take back the earlier success.
+    backend->connectResult = flashing::kUsbError;
+    window.form()->ConnectButton->click();
+    QVERIFY(window.form()->SelectFileButton->isEnabled());
+}
+
+void TestFlashWindow::connectAndChoose(FlashWindow &window)
+{
+    backend->deviceCount = 1;
+    window.form()->ConnectButton->click();
+    QFile file(dir->filePath(QStringLiteral("firmware.hex")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    ModalAnswerer answerer;
+    answerer.chooseFile(file.fileName());
+    window.form()->SelectFileButton->click();
+    QCOMPARE(answerer.fileDialogs, 1);
+}
+
+void TestFlashWindow::fileChoiceKeepsAbsolutePath()
+{
+    FlashWindow window;
+    window.show();
+    backend->deviceCount = 1;
+    window.form()->ConnectButton->click();
+
+    ModalAnswerer answerer;
+    answerer.chooseFile(QString());
+    window.form()->SelectFileButton->click();
+    QCOMPARE(answerer.fileDialogs, 1);
+    QVERIFY(flashFilePath.isEmpty());
+    QVERIFY(!window.form()->FlashButton->isEnabled());
+
+    const QString path = dir->filePath(QStringLiteral("k931 atualização.hex"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    answerer.chooseFile(path);
+    window.form()->SelectFileButton->click();
+    QCOMPARE(flashFilePath, path);
+    QVERIFY(flashFilePath.startsWith(QLatin1Char('/')));
+    QVERIFY(window.form()->FlashButton->isEnabled());
+}
+
+void TestFlashWindow::failedWrite()
+{
+    FlashWindow window;
+    window.show();
+    connectAndChoose(window);
+    backend->writeResult = flashing::kVerifyMismatch;
+
+    ModalAnswerer answerer;
+    bool buttonsDisabledBeforeBox = false;
+    answerer.onBox = [&](const ModalAnswerer::Box &) {
+        buttonsDisabledBeforeBox = !window.form()->ConnectButton->isEnabled()
+                                && !window.form()->SelectFileButton->isEnabled()
+                                && !window.form()->FlashButton->isEnabled();
+        // The write waits for the box.
+        QVERIFY(backend->writtenPaths.empty());
+    };
+    window.form()->FlashButton->click();
+    QVERIFY(buttonsDisabledBeforeBox);
+    QCOMPARE(answerer.boxes.size(), 1);
+    QCOMPARE(answerer.boxes[0].title, QStringLiteral("Importante"));
+    QCOMPARE(answerer.boxes[0].text, QStringLiteral("Não desconecte o aparelho"));
+    QVERIFY(window.form()->textEdit->toPlainText().endsWith(QStringLiteral("Impossivel Atualizar")));
+    QVERIFY(!window.form()->ConnectButton->isEnabled());
+    QVERIFY(!window.form()->SelectFileButton->isEnabled());
+    QVERIFY(!window.form()->FlashButton->isEnabled());
+    QCOMPARE(QString::fromStdString(backend->writtenPaths.at(0)), flashFilePath);
+}
+
+void TestFlashWindow::successfulWriteClosesOnRemoval()
+{
+    FlashWindow window;
+    window.show();
+    connectAndChoose(window);
+    for (int i = 0; i < 10; ++i)
+        backend->script.push_back({ScriptedBackend::Call::Step, 10});
+
+    ModalAnswerer answerer;
+    window.form()->FlashButton->click();
+    QCOMPARE(answerer.boxes.size(), 2);
+    QCOMPARE(answerer.boxes[1].title, QStringLiteral("Sucesso"));
+    QCOMPARE(answerer.boxes[1].text, QStringLiteral("Desconecte o aparelho"));
+    QVERIFY(window.form()->textEdit->toPlainText().endsWith(QStringLiteral("Atualizado")));
+    QCOMPARE(window.form()->progressBar->value(), 100);
+
+    // Still listed: the window stays; unplugged: it closes within a second.
+    QTest::qWait(1200);
+    QVERIFY(window.isVisible());
+    backend->deviceCount = 0;
+    QTRY_VERIFY_WITH_TIMEOUT(!window.isVisible(), 1500);
+
+    // Shown again with no device, it closes again, buttons still disabled.
+    window.show();
+    QVERIFY(!window.form()->ConnectButton->isEnabled());
+    QVERIFY(!window.form()->FlashButton->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(!window.isVisible(), 1500);
+}
+
+QTEST_MAIN(TestFlashWindow)
+#include "tst_flashwindow.moc"
