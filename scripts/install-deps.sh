@@ -10,6 +10,8 @@ packages=(
   # tests: simulated serial device, local HTTPS servers, headless X for screenshots
   umockdev libumockdev-dev gir1.2-umockdev-1.0 openssl python3
   xvfb xauth x11-utils imagemagick fonts-dejavu-core
+  # a Brazilian locale, to test that numbers are read the same under it
+  locales
 )
 
 missing=()
@@ -22,4 +24,10 @@ if [ ${#missing[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -q
   apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+if ! locale -a 2>/dev/null | grep -qi '^pt_BR\.utf-\?8$'; then
+  sed -i 's/^# *\(pt_BR.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+  grep -q '^pt_BR.UTF-8 UTF-8' /etc/locale.gen || echo 'pt_BR.UTF-8 UTF-8' >> /etc/locale.gen
+  locale-gen >/dev/null
 fi

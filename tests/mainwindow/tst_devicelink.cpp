@@ -1,0 +1,367 @@
+// The device link end to end: the real MainWindow finds the simulated K931
+// through QSerialPortInfo (umockdev), reads its settings and uploads them.
+// Each connection costs five seconds, so the cases share them.
+#include "support/serialtestbed.h"
+#include "support/simulatedk931.h"
+
+#include "mainwindow/mainwindow.h"
+#include "mainwindow/mainwindowstate.h"
+#include "support/modalanswerer.h"
+#include "support/testwindow.h"
+#include "ui_mainwindow.h"
+#include "widgets/ledindicator.h"
+
+#include <QSerialPortInfo>
+#include <QtTest>
+#include <QtWidgets>
+
+namespace {
+
+const QList<QByteArray> kQueryChain = {"?VERS", "?RPML", "?TURA", "?HALP", "?HALR", "?TURZ", "?SONT", "?KSBM", "?KBOS"};
+constexpr int kConnectTimeoutMs = 9000;
+
+} // namespace
+
+class TestDeviceLink : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void readOutThenUploads();
+    void unplugResetsAndReplugReadsAgain();
+    void unplugDuringUpgradeKeepsLampAndTexts();
+    void silentDeviceStopsTheChain();
+    void misbehavingReplies();
+    void onlyTheRightProductAndTheFirstPort();
+    void busyPortGoesBackToScanning();
+    void uploadWithoutDeviceOrInvalidFields();
+
+private:
+    void waitConnected(SimulatedK931 &device);
+    QList<QByteArray> sentAfter(SimulatedK931 &device, int from) const;
+    std::unique_ptr<SerialTestbed> testbed;
+    std::unique_ptr<SimulatedK931> device;
+    std::unique_ptr<MainWindow> window;
+    Ui_MainWindow *ui = nullptr;
+};
+
+void TestDeviceLink::initTestCase()
+{
+    testbed = std::make_unique<SerialTestbed>();
+    QVERIFY2(SerialTestbed::available(), "run with LD_PRELOAD=libumockdev-preload.so.0");
+}
+
+void TestDeviceLink::init()
+{
+    resetMainWindowState();
+    device = std::make_unique<SimulatedK931>(*testbed);
+}
+
+void TestDeviceLink::cleanup()
+{
+    window.reset();
+    device.reset();
+}
+
+void TestDeviceLink::waitConnected(SimulatedK931 &dev)
+{
+    QTRY_VERIFY_WITH_TIMEOUT(dev.receivedBytes().contains("?KBOS"), kConnectTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(ui->label_4->text(), QStringLiteral("Conectado"), 2000);
+}
+
+void TestDeviceLink::readOutThenUploads()
+{
+    window = std::make_unique<MainWindow>(nullptr, offlineEndpoints());
+    ui = window->form();
+    window->show();
+    QVERIFY(device->plug());
+    QTRY_COMPARE_WITH_TIMEOUT(ui->ProgessText->text(), QStringLiteral("Conectando"), 2000);
+    waitConnected(*device);
+
+    // "?VERS" five seconds after the scan saw the device (the scan runs
+    // every second), then the chain in order, nothing else.
+    QCOMPARE(device->receivedBytes(), kQueryChain);
+    const qint64 versAt = device->received.first().atMs;
+    QVERIFY2(versAt >= 5000 && versAt <= 6200, qPrintable(QString::number(versAt)));
+
+    QCOMPARE(ui->VersionBox->text(), QStringLiteral("K931 V1.5 Boost"));
+    QCOMPARE(ui->RpmShiftLightVal->text(), QStringLiteral("6500"));
+    QCOMPARE(ui->TurboPressureAlertVal->text(), QStringLiteral("1.5"));
+    QCOMPARE(ui->SetHallmeterPobreVal->text(), QStringLiteral("450"));
+    QCOMPARE(ui->SetHallmeterRicoVal->text(), QStringLiteral("850"));
+    QVERIFY(ui->ZerarPicoTurbo->isChecked());
+    QVERIFY(ui->PiscaShiftLight->isChecked());
+    QCOMPARE(ui->LabelHallmeterLean->text(), QStringLiteral("Hallmeter Mistura Pobre (mV)"));
+    QCOMPARE(ui->LabelHallmeterRich->text(), QStringLiteral("Hallmeter Mistura Rica (mV)"));
+    QVERIFY(ui->RadioSensorType3Bar->isEnabled());
+    QVERIFY(ui->RadioSensorType5Bar->isChecked());
+    QVERIFY(window->deviceLamp()->isOn());
+    QCOMPARE(ui->progressBar->value(), 100);
+    QVERIFY(deviceAnswered);
+
+    // A repeated value reply replaces the field, it does not append.
+    device->send(">RPML6500");
+    QTRY_VERIFY(device->receivedBytes().count("?TURA") == 2);
+    QCOMPARE(ui->RpmShiftLightVal->text(), QStringLiteral("6500"));
+
+    // The upload: seven commands from the widgets, 500 ms apart, in order.
+    QTest::qWait(300); // let the replies to the repeated chain settle
+    ui->RpmShiftLightVal->setText(QStringLiteral("7000"));
+    ui->TurboPressureAlertVal->setText(QStringLiteral("1.5"));
+    ui->SetHallmeterRicoVal->setText(QStringLiteral("0.9"));
+    ui->SetHallmeterPobreVal->setText(QStringLiteral("1e-1"));
+    ui->ZerarPicoTurbo->setChecked(false);
+    ui->RadioSensorType3Bar->setChecked(true);
+    ModalAnswerer answerer;
+    int from = int(device->received.size());
+    ui->SetAllCalibrations->click();
+    QTRY_VERIFY_WITH_TIMEOUT(answerer.sawBox(QStringLiteral("Sucesso")), 6000);
+    QList<SimulatedK931::Message> sent = device->received.mid(from);
+    QList<QByteArray> bytes;
+    for (const auto &m : sent)
+        bytes << m.bytes;
+    QCOMPARE(bytes, (QList<QByteArray>{QByteArray::fromHex("3E4B53424D00000001"), QByteArray::fromHex("3E545552413FC00000"),
+                                       QByteArray::fromHex("3E52504D4C00001B58"), QByteArray::fromHex("3E48414C523F666666"),
+                                       QByteArray::fromHex("3E48414C503DCCCCCD"), QByteArray::fromHex("3E5455525A00000000"),
+                                       QByteArray::fromHex("3E4B424F5300000000")}));
+    for (int i = 1; i < sent.size(); ++i) {
+        const qint64 gap = sent[i].atMs - sent[i - 1].atMs;
+        QVERIFY2(gap >= 400 && gap <= 650, qPrintable(QString::number(gap)));
+    }
+    QCOMPARE(answerer.boxes.last().text, QStringLiteral("Todas as calibrações foram enviadas com sucesso!"));
+
+    // Neither radio selected: six commands.
+    ui->RadioSensorType3Bar->setAutoExclusive(false);
+    ui->RadioSensorType3Bar->setChecked(false);
+    ui->RadioSensorType3Bar->setAutoExclusive(true);
+    QVERIFY(!ui->RadioSensorType5Bar->isChecked());
+    from = int(device->received.size());
+    const int boxes = int(answerer.boxes.size());
+    ui->SetAllCalibrations->click();
+    // A second press 300 ms later restarts the queue from the widgets as
+    // they are then.
+    QTest::qWait(300);
+    ui->RpmShiftLightVal->setText(QStringLiteral("6500"));
+    QElapsedTimer sincePress;
+    sincePress.start();
+    const qint64 pressAt = device->elapsedMs();
+    ui->SetAllCalibrations->click();
+    QTRY_VERIFY_WITH_TIMEOUT(answerer.boxes.size() > boxes, 6000);
+    sent = device->received.mid(from);
+    QCOMPARE(sent.size(), 6);
+    QCOMPARE(sent[0].bytes, QByteArray::fromHex("3E4B53424D00000001"));
+    QVERIFY2(sent[0].atMs - pressAt >= 450, qPrintable(QString::number(sent[0].atMs - pressAt)));
+    QCOMPARE(sent[2].bytes, QByteArray::fromHex("3E52504D4C00001964"));
+    QVERIFY(sincePress.elapsed() >= 3400);
+
+    // Unplugged half-way through an upload: a failure, never the success box.
+    from = int(device->received.size());
+    ui->SetAllCalibrations->click();
+    QTRY_VERIFY_WITH_TIMEOUT(device->received.size() >= from + 2, 3000);
+    device->unplug();
+    QTRY_VERIFY_WITH_TIMEOUT(answerer.sawBox(QStringLiteral("Erro")), 3000);
+    QTest::qWait(3000);
+    QCOMPARE(answerer.boxes.last().title, QStringLiteral("Erro"));
+    QCOMPARE(ui->label_4->text(), QStringLiteral("Desconectado"));
+}
+
+void TestDeviceLink::unplugResetsAndReplugReadsAgain()
+{
+    QVERIFY(device->plug());
+    window = std::make_unique<MainWindow>(nullptr, offlineEndpoints());
+    ui = window->form();
+    window->show();
+    waitConnected(*device);
+    device->values["SONT"] = "1";
+
+    device->unplug();
+    QTRY_COMPARE_WITH_TIMEOUT(ui->label_4->text(), QStringLiteral("Desconectado"), 2000);
+    for (QLineEdit *edit : {ui->VersionBox, ui->RpmShiftLightVal, ui->TurboPressureAlertVal, ui->SetHallmeterPobreVal,
+                            ui->SetHallmeterRicoVal})
+        QVERIFY(edit->text().isEmpty());
+    QVERIFY(!ui->ZerarPicoTurbo->isChecked());
+    QVERIFY(!ui->PiscaShiftLight->isChecked());
+    QCOMPARE(ui->LabelHallmeterLean->text(), QStringLiteral("Hallmeter Mistura Pobre"));
+    QCOMPARE(ui->LabelHallmeterRich->text(), QStringLiteral("Hallmeter Mistura Rica"));
+    QVERIFY(!ui->RadioSensorType3Bar->isEnabled());
+    QVERIFY(!ui->RadioSensorType5Bar->isEnabled());
+    QVERIFY(ui->RadioSensorType5Bar->isChecked()); // checked state kept
+    QVERIFY(!ui->UpgradeButton->isEnabled());
+    QCOMPARE(ui->progressBar->value(), 0);
+    QVERIFY(!window->deviceLamp()->isOn());
+    QVERIFY(ui->ProgessText->text().isEmpty());
+    QVERIFY(!window->port()->isOpen());
+    QVERIFY(!deviceAnswered);
+    QVERIFY(portScanTimer->isActive());
+
+    // Plugged again: the whole read-out again, "?VERS" included.
+    QVERIFY(device->plug());
+    waitConnected(*device);
+    QCOMPARE(device->receivedBytes(), kQueryChain);
+    QCOMPARE(ui->LabelHallmeterLean->text(), QStringLiteral("Hallmeter Mistura Pobre (λ)"));
+    QCOMPARE(ui->LabelHallmeterRich->text(), QStringLiteral("Hallmeter Mistura Rica (λ)"));
+    QVERIFY(window->deviceLamp()->isOn());
+}
+
+void TestDeviceLink::unplugDuringUpgradeKeepsLampAndTexts()
+{
+    QVERIFY(device->plug());
+    window = std::make_unique<MainWindow>(nullptr, offlineEndpoints());
+    ui = window->form();
+    waitConnected(*device);
+    upgradeInProgress = true;
+    ui->ProgessText->setText(QStringLiteral("Baixando"));
+    device->unplug();
+    QTRY_VERIFY_WITH_TIMEOUT(ui->VersionBox->text().isEmpty(), 2000);
+    QVERIFY(!window->port()->isOpen());
+    QVERIFY(window->deviceLamp()->isOn());
+    QCOMPARE(ui->label_4->text(), QStringLiteral("Conectado"));
+    QCOMPARE(ui->ProgessText->text(), QStringLiteral("Baixando"));
+    QVERIFY(!ui->UpgradeButton->isEnabled());
+    upgradeInProgress = false;
+}
+
+void TestDeviceLink::silentDeviceStopsTheChain()
+{
+    device->setBehaviour("HALR", SimulatedK931::Behaviour::Silent);
+    QVERIFY(device->plug());
+    window = std::make_unique<MainWindow>(nullptr, offlineEndpoints());
+    ui = window->form();
+    QTRY_VERIFY_WITH_TIMEOUT(device->receivedBytes().contains("?HALR"), kConnectTimeoutMs);
+    QTest::qWait(1000);
+    QCOMPARE(device->receivedBytes(), kQueryChain.mid(0, 5));
+    QVERIFY(!deviceAnswered);
+    QCOMPARE(ui->label_4->text(), QStringLiteral("Conectado"));
+    QVERIFY(ui->SetHallmeterRicoVal->text().isEmpty());
+}
+
+void TestDeviceLink::misbehavingReplies()
+{
+    // A split reply is two chunks (the first, exactly 5 bytes, reads as an
+    // empty value); joined replies are one chunk; a CR spoils a flag.
+    device->setBehaviour("RPML", SimulatedK931::Behaviour::Split);
+    device->setBehaviour("TURA", SimulatedK931::Behaviour::JoinWithNext);
+    device->setBehaviour("TURZ", SimulatedK931::Behaviour::TrailingCR);
+    device->setBehaviour("SONT", SimulatedK931::Behaviour::Echo);
+    device->values["VERS"] = "K931 V1.4";
+    QVERIFY(device->plug());
+    window = std::make_unique<MainWindow>(nullptr, offlineEndpoints());
+    ui = window->form();
+    QTRY_VERIFY_WITH_TIMEOUT(deviceAnswered, kConnectTimeoutMs);
+    QVERIFY(ui->RpmShiftLightVal->text().isEmpty());   // "6500" came as a chunk of its own
+    QCOMPARE(ui->TurboPressureAlertVal->text(), QStringLiteral("1.5>HALP450")); // only the first is read
+    QCOMPARE(ui->SetHallmeterPobreVal->text(), QStringLiteral("450"));
+    device->unplug();
+    QTRY_COMPARE_WITH_TIMEOUT(ui->label_4->text(), QStringLiteral("Desconectado"), 9000);
+
+    device->clearBehaviours();
+    device->setBehaviour("TURZ", SimulatedK931::Behaviour::TrailingCR);
+    device->setBehaviour("SONT", SimulatedK931::Behaviour::Echo);
+    device->setBehaviour("KSBM", SimulatedK931::Behaviour::Garbage);
+    QVERIFY(device->plug());
+    QTRY_VERIFY_WITH_TIMEOUT(device->receivedBytes().contains("?KSBM"), kConnectTimeoutMs);
+    QTest::qWait(500);
+    QVERIFY(!ui->ZerarPicoTurbo->isChecked());                       // ">TURZ1\r" is no flag text
+    QCOMPARE(ui->LabelHallmeterLean->text(), QStringLiteral("Hallmeter Mistura Pobre")); // "?SONT" echoed
+    QVERIFY(!device->receivedBytes().contains("?KBOS"));            // garbage stops the chain
+    // A version without "Boost": the radios stay disabled after KBOS.
+    device->send(">KBOS1");
+    QTRY_VERIFY(deviceAnswered);
+    QVERIFY(!ui->RadioSensorType3Bar->isEnabled());
+    QVERIFY(!ui->RadioSensorType5Bar->isEnabled());
+}
+
+void TestDeviceLink::onlyTheRightProductAndTheFirstPort()
+{
+    SimulatedK931::Identity otherProduct;
+    otherProduct.index = 2;
+    otherProduct.productId = 0x5741;
+    SimulatedK931 other(*testbed, otherProduct);
+    QVERIFY(other.plug());
+    window = std::make_unique<MainWindow>(nullptr, offlineEndpoints());
+    ui = window->form();
+    QTest::qWait(2500);
+    QVERIFY(ui->ProgessText->text().isEmpty());
+    QVERIFY(portScanTimer->isActive());
+
+    SimulatedK931::Identity secondPort;
+    secondPort.index = 1;
+    SimulatedK931 second(*testbed, secondPort);
+    QVERIFY(device->plug());
+    QVERIFY(second.plug());
+    QString first;
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
+        if (info.productIdentifier() == 0x5740) {
+            first = info.portName();
+            break;
+        }
+    }
+    QVERIFY(!first.isEmpty());
+    SimulatedK931 &expected = first == device->portName() ? *device : second;
+    SimulatedK931 &ignored = first == device->portName() ? second : *device;
+    waitConnected(expected);
+    QCOMPARE(window->port()->portName(), first);
+    QVERIFY(ignored.received.isEmpty());
+    QVERIFY(other.received.isEmpty());
+    window.reset();
+}
+
+void TestDeviceLink::busyPortGoesBackToScanning()
+{
+    QVERIFY(device->plug());
+    device->holdPortExclusively(true);
+    window = std::make_unique<MainWindow>(nullptr, offlineEndpoints());
+    ui = window->form();
+    QTRY_COMPARE_WITH_TIMEOUT(ui->ProgessText->text(), QStringLiteral("Porta ocupada"), kConnectTimeoutMs);
+    QTest::qWait(200);
+    QCOMPARE(ui->label_4->text(), QStringLiteral("Desconectado"));
+    QVERIFY(!window->deviceLamp()->isOn());
+    QVERIFY(device->received.isEmpty());
+    QVERIFY(!progressTimer.isActive());
+    QVERIFY(portScanTimer->isActive());
+
+    // Released by the other program, the next attempt connects.
+    device->holdPortExclusively(false);
+    waitConnected(*device);
+}
+
+void TestDeviceLink::uploadWithoutDeviceOrInvalidFields()
+{
+    window = std::make_unique<MainWindow>(nullptr, offlineEndpoints());
+    ui = window->form();
+    ModalAnswerer answerer;
+    ui->SetAllCalibrations->click();
+    QTRY_COMPARE(answerer.boxes.size(), 1);
+    QCOMPARE(answerer.boxes[0].text, QStringLiteral("Aparelho não conectado"));
+    QTest::qWait(1200);
+    QCOMPARE(answerer.boxes.size(), 1); // nothing queued, no success later
+
+    QVERIFY(device->plug());
+    waitConnected(*device);
+    const struct {
+        const char *rpm, *turbo;
+        QStringList named;
+    } cases[] = {
+        {"", "1.5", {"Rpm Shift Light"}},
+        {"-1", "1,5", {"Rpm Shift Light", "Turbo Pressure Alert"}},
+        {"7000.5", "1.5", {"Rpm Shift Light"}},
+        {"4294967296", "abc", {"Rpm Shift Light", "Turbo Pressure Alert"}},
+    };
+    const int from = int(device->received.size());
+    for (const auto &c : cases) {
+        ui->RpmShiftLightVal->setText(QString::fromLatin1(c.rpm));
+        ui->TurboPressureAlertVal->setText(QString::fromLatin1(c.turbo));
+        const int boxes = int(answerer.boxes.size());
+        ui->SetAllCalibrations->click();
+        QTRY_COMPARE(answerer.boxes.size(), boxes + 1);
+        const QString text = answerer.boxes.last().text;
+        QVERIFY2(text.startsWith(QStringLiteral("Valor inválido em: ") + c.named.join(QStringLiteral(", ")) + "\n"),
+                 qPrintable(text));
+    }
+    QTest::qWait(1200);
+    QCOMPARE(device->received.size(), from);
+}
+
+QTEST_MAIN(TestDeviceLink)
+#include "tst_devicelink.moc"

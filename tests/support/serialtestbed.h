@@ -1,0 +1,30 @@
+// The mocked USB and tty world of a test process (umockdev): devices added
+// here are what QSerialPortInfo::availablePorts() reports. The process must
+// run with libumockdev-preload.so.0 in LD_PRELOAD.
+#pragma once
+
+#include <QByteArray>
+#include <QSet>
+#include <QString>
+
+class SerialTestbed {
+public:
+    SerialTestbed();
+    ~SerialTestbed();
+    SerialTestbed(const SerialTestbed &) = delete;
+    SerialTestbed &operator=(const SerialTestbed &) = delete;
+
+    // Whether the preload library is active: without it nothing here works.
+    static bool available();
+
+    QString rootDir() const;
+    bool addDevices(const QByteArray &description);
+    void removeDevice(const QByteArray &sysPath);
+    // Executes ordinary tty ioctls on the real pty behind the node and fakes
+    // the modem-line ones a pty does not have. Once per node.
+    void attachTtyHandler(const QString &devNode);
+
+private:
+    struct Private;
+    Private *d;
+};
