@@ -1,7 +1,13 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds and starts Tarvik Connect.
+#   bash scripts/run.sh                      the program, for a real K931
+#   bash scripts/run.sh --simulated-device   against a simulated K931
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 bash scripts/build.sh
+if [ "${1:-}" = "--simulated-device" ]; then
+  shift
+  exec ./build/tools/k931-simulator/tarvik-k931-sim ./build/src/tarvik-connect "$@"
+fi
 exec ./build/src/tarvik-connect "$@"
