@@ -76,7 +76,8 @@ MainWindow::~MainWindow()
     progressTimer.stop();
     internetCheckTimer.stop();
     versionCheckTimer.stop();
-    portScanTimer = nullptr;
+    if (portScanTimer && portScanTimer->parent() == this)
+        portScanTimer = nullptr;
     delete flashWindow;
     delete aboutWindow;
     delete downloadManager;

@@ -24,7 +24,6 @@ constexpr double kMassEraseMs = 8000.0;
 SimulatedStm32::SimulatedStm32(Clock clock)
     : flash(kFlashSize, 0xFF)
     , clockMode(clock)
-    , realStart(std::chrono::steady_clock::now())
 {
 }
 
@@ -78,11 +77,16 @@ void SimulatedStm32::selectInterface()
     dfuStatus = dfu::kErrUnknown;
 }
 
+// In real time the device's work runs from whichever is later: the end of
+// its previous work, or now (the host may have been idle in between).
 void SimulatedStm32::advance(double ms)
 {
     clockMs += ms;
-    if (clockMode == Clock::RealTime)
-        std::this_thread::sleep_until(realStart + std::chrono::microseconds(int64_t(clockMs * 1000.0)));
+    if (clockMode != Clock::RealTime)
+        return;
+    const auto now = std::chrono::steady_clock::now();
+    realBusyUntil = std::max(realBusyUntil, now) + std::chrono::microseconds(int64_t(ms * 1000.0));
+    std::this_thread::sleep_until(realBusyUntil);
 }
 
 void SimulatedStm32::pause(unsigned ms)

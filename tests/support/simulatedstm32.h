@@ -80,7 +80,7 @@ private:
 
     mutable std::mutex mutex;
     const Clock clockMode;
-    const std::chrono::steady_clock::time_point realStart;
+    std::chrono::steady_clock::time_point realBusyUntil{};
     double clockMs = 0;
     bool gone = false;
     uint8_t dfuState = flashing::dfu::kDfuIdle;

@@ -1,0 +1,158 @@
+// The internet lamp and the update check against local servers. The device's
+// version is typed into the version field as the parser would write it.
+#include "mainwindow/mainwindow.h"
+#include "mainwindow/mainwindowstate.h"
+#include "support/localhttpserver.h"
+#include "support/modalanswerer.h"
+#include "support/testwindow.h"
+#include "ui_mainwindow.h"
+#include "widgets/ledindicator.h"
+
+#include <QtTest>
+#include <QtWidgets>
+
+namespace {
+constexpr int kParseTimeoutMs = 13000; // probe at 5 s, parse 5 s later
+}
+
+class TestUpdateCheck : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void lampFollowsTheProbe();
+    void newerVersionIsAnnounced();
+    void sameVersionStopsQuietly();
+    void descriptionOddities();
+    void deviceReadBeforeDescription();
+
+private:
+    void start(const QByteArray &description);
+    Endpoints endpoints() const;
+
+    std::unique_ptr<QTemporaryDir> dir;
+    QString previousDir;
+    std::unique_ptr<LocalHttpServer> server;
+    std::unique_ptr<MainWindow> window;
+    std::unique_ptr<ModalAnswerer> answerer;
+    Ui_MainWindow *ui = nullptr;
+};
+
+void TestUpdateCheck::init()
+{
+    resetMainWindowState();
+    dir = std::make_unique<QTemporaryDir>();
+    previousDir = QDir::currentPath();
+    QDir::setCurrent(dir->path());
+    server = std::make_unique<LocalHttpServer>();
+    QVERIFY(server->listen());
+    server->setResponse("/", {200, "<html>ok</html>", {}, {}});
+    answerer = std::make_unique<ModalAnswerer>();
+}
+
+void TestUpdateCheck::cleanup()
+{
+    window.reset();
+    answerer.reset();
+    server.reset();
+    QDir::setCurrent(previousDir);
+}
+
+Endpoints TestUpdateCheck::endpoints() const
+{
+    Endpoints e;
+    e.probeUrl = server->url(QStringLiteral("/")).toString();
+    e.firmwareBaseUrl = server->url(QStringLiteral("/fw/")).toString();
+    e.descriptionUrl = server->url(QStringLiteral("/fw/data.json")).toString();
+    e.probeTimeoutMs = 1000;
+    return e;
+}
+
+void TestUpdateCheck::start(const QByteArray &description)
+{
+    server->setResponse("/fw/data.json", {200, description, {}, {}});
+    window = std::make_unique<MainWindow>(nullptr, endpoints());
+    ui = window->form();
+}
+
+void TestUpdateCheck::lampFollowsTheProbe()
+{
+    start(R"({"Modelo": ["K931"], "Version": "1.0"})");
+    QTRY_VERIFY_WITH_TIMEOUT(window->internetLamp()->isOn(), 7000);
+    // The description was fetched once, and parsed into the list 5 s later.
+    QTRY_COMPARE_WITH_TIMEOUT(ui->ModelBox->count(), 1, 7000);
+    QVERIFY(!QFile::exists(QStringLiteral("data.json")));
+
+    // A probe server that hangs past the time limit: no internet.
+    server->setResponse("/", {200, "", {}, LocalHttpServer::Behaviour::Hang});
+    QTRY_VERIFY_WITH_TIMEOUT(!window->internetLamp()->isOn(), 8000);
+    // One that answers again.
+    server->setResponse("/", {200, "ok", {}, {}});
+    QTRY_VERIFY_WITH_TIMEOUT(window->internetLamp()->isOn(), 8000);
+    // One that answers with no body at all.
+    server->setResponse("/", {204, "", {}, {}});
+    QTRY_VERIFY_WITH_TIMEOUT(!window->internetLamp()->isOn(), 8000);
+
+    int descriptionRequests = 0;
+    for (const auto &r : server->requests)
+        descriptionRequests += r.path == "/fw/data.json";
+    QCOMPARE(descriptionRequests, 1);
+    QCOMPARE(ui->ModelBox->count(), 1);
+    QVERIFY(answerer->boxes.isEmpty());
+}
+
+void TestUpdateCheck::newerVersionIsAnnounced()
+{
+    start(R"({"Modelo": ["K931", "K932"], "Version": "1.6"})");
+    ui->VersionBox->setText(QStringLiteral("K931 V1.5 Boost"));
+    QTRY_VERIFY_WITH_TIMEOUT(answerer->sawBox(QStringLiteral("Informacao")), kParseTimeoutMs);
+    QCOMPARE(answerer->boxes.first().text, QStringLiteral("Atualizacao v1.6 disponivel"));
+    QVERIFY(ui->UpgradeButton->isEnabled());
+    QCOMPARE(serverVersionText, QStringLiteral("1.6"));
+    QVERIFY(!versionCheckTimer.isActive());
+    QCOMPARE(ui->ModelBox->count(), 2);
+}
+
+void TestUpdateCheck::sameVersionStopsQuietly()
+{
+    start(R"({"Modelo": ["K931"], "Version": "1.6"})");
+    // Without a "V" nothing is compared and the timer keeps running.
+    ui->VersionBox->setText(QStringLiteral("1.6"));
+    QTRY_COMPARE_WITH_TIMEOUT(ui->ModelBox->count(), 1, kParseTimeoutMs);
+    QVERIFY(versionCheckTimer.isActive());
+    ui->VersionBox->setText(QStringLiteral("V1.6"));
+    QTRY_VERIFY(!versionCheckTimer.isActive());
+    QTest::qWait(200);
+    QVERIFY(answerer->boxes.isEmpty());
+}
+
+void TestUpdateCheck::descriptionOddities()
+{
+    // A number where a string belongs gives no version; non-strings are
+    // skipped in the model list.
+    start(R"({"Modelo": ["A", 5, "B"], "Version": 1.6})");
+    ui->VersionBox->setText(QStringLiteral("V1.0"));
+    QTRY_COMPARE_WITH_TIMEOUT(ui->ModelBox->count(), 2, kParseTimeoutMs);
+    QCOMPARE(ui->ModelBox->itemText(0), QStringLiteral("A"));
+    QCOMPARE(ui->ModelBox->itemText(1), QStringLiteral("B"));
+    QTest::qWait(300);
+    QVERIFY(answerer->boxes.isEmpty());
+    QCOMPARE(serverVersion, 0.0f);
+    QVERIFY(ui->UpgradeButton->isEnabled());
+    QVERIFY(!QFile::exists(QStringLiteral("data.json")));
+}
+
+void TestUpdateCheck::deviceReadBeforeDescription()
+{
+    // Compared against 0 first (nothing shown, timer stopped), then again by
+    // the parse.
+    start(R"({"Modelo": ["K931"], "Version": "2.0"})");
+    ui->VersionBox->setText(QStringLiteral("V1.5"));
+    QTRY_VERIFY_WITH_TIMEOUT(!versionCheckTimer.isActive(), 3000);
+    QVERIFY(answerer->boxes.isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(answerer->sawBox(QStringLiteral("Informacao")), kParseTimeoutMs);
+    QCOMPARE(answerer->boxes.first().text, QStringLiteral("Atualizacao v2.0 disponivel"));
+}
+
+QTEST_MAIN(TestUpdateCheck)
+#include "tst_updatecheck.moc"
