@@ -12,6 +12,8 @@ packages=(
   xvfb xauth x11-utils imagemagick fonts-dejavu-core
   # a Brazilian locale, to test that numbers are read the same under it
   locales
+  # packaging checks, fuzzing and sanitizer builds
+  dpkg-dev appstream desktop-file-utils clang libclang-rt-14-dev
 )
 
 missing=()

@@ -1,24 +1,39 @@
-// Renders the program's windows into PNG files for the documentation.
-// Usage: tarvik-screenshots OUTPUT_DIR
+// Renders the program's windows into PNG files for the documentation: the
+// main window without a device and connected to a simulated K931, the About
+// window and the manual flash window.
+// Usage: tarvik-screenshots OUTPUT_DIR   (scripts/screenshots runs it under Xvfb)
+#include "support/serialtestbed.h"
+#include "support/simulatedk931.h"
+
 #include "mainwindow/mainwindow.h"
+#include "support/testwindow.h"
 #include "ui_flashwindow.h"
+#include "ui_mainwindow.h"
 #include "windows/aboutwindow.h"
 #include "windows/flashwindow.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QIcon>
-#include <QTimer>
+#include <QLabel>
 #include <QWidget>
 
 #include <cstdio>
+#include <cstdlib>
+#include <unistd.h>
 
 namespace {
+
+constexpr int kConnectTimeoutMs = 15000;
 
 bool save(QWidget &window, const QDir &dir, const char *name)
 {
     window.show();
-    QCoreApplication::processEvents();
+    QElapsedTimer settle;
+    settle.start();
+    while (settle.elapsed() < 300)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     const QString path = dir.filePath(QString::fromLatin1(name));
     if (!window.grab().save(path)) {
         std::fprintf(stderr, "could not write %s\n", qPrintable(path));
@@ -28,10 +43,25 @@ bool save(QWidget &window, const QDir &dir, const char *name)
     return true;
 }
 
+bool waitFor(const std::function<bool()> &condition, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!condition() && clock.elapsed() < timeoutMs)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    return condition();
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
+    // The simulated K931 is found through umockdev's preload library.
+    if (!std::getenv("TARVIK_SCREENSHOTS_PRELOADED")) {
+        setenv("TARVIK_SCREENSHOTS_PRELOADED", "1", 1);
+        setenv("LD_PRELOAD", "libumockdev-preload.so.0", 1);
+        execv("/proc/self/exe", argv);
+    }
     QApplication app(argc, argv);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/tarvik-connect.png")));
     const QStringList args = QCoreApplication::arguments();
@@ -43,16 +73,27 @@ int main(int argc, char **argv)
     if (!dir.mkpath(QStringLiteral(".")))
         return 1;
 
+    // Made before the window so that they outlive it: the testbed waits for
+    // the window's port to close when it goes.
+    SerialTestbed testbed;
+    SimulatedK931 device(testbed);
     // Endpoints nobody answers: the screenshots must not touch the network.
-    Endpoints offline;
-    offline.firmwareBaseUrl = offline.descriptionUrl = offline.probeUrl = QStringLiteral("http://127.0.0.1:9/");
-    MainWindow window(nullptr, offline);
+    MainWindow window(nullptr, offlineEndpoints());
     bool ok = save(window, dir, "main-window.png");
     ok = save(*window.about(), dir, "about-window.png") && ok;
+    window.about()->hide();
     FlashWindow *flash = window.manualFlashWindow();
     flash->form()->textEdit->append(QStringLiteral("Procurando aparelho\n"));
     flash->form()->textEdit->append(QStringLiteral("Conectado\n"));
     flash->form()->SelectFileButton->setEnabled(true);
     ok = save(*flash, dir, "flash-window.png") && ok;
+    flash->hide();
+
+    if (!device.plug() || !waitFor([&] { return window.form()->label_4->text() == QLatin1String("Conectado"); },
+                                   kConnectTimeoutMs)) {
+        std::fprintf(stderr, "the simulated K931 did not connect\n");
+        return 1;
+    }
+    ok = save(window, dir, "main-window-connected.png") && ok;
     return ok ? 0 : 1;
 }

@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Builds the Debian package from build/ (or $BUILD_DIR), checks its desktop
+# files, installs it with apt, runs the installed programs once and removes
+# it again. Run as root after scripts/test.sh (or scripts/build.sh).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build_dir=${BUILD_DIR:-build}
+
+desktop-file-validate packaging/linux/br.com.brevanto.TarvikConnect.desktop
+appstreamcli validate --no-net --pedantic packaging/linux/br.com.brevanto.TarvikConnect.metainfo.xml
+
+(cd "$build_dir" && rm -f tarvik-connect_*.deb && cpack -G DEB >/dev/null)
+deb=$(ls "$build_dir"/tarvik-connect_*.deb)
+echo "Package: $deb ($(du -k "$deb" | cut -f1) KiB)"
+dpkg-deb --info "$deb" | sed -n 's/^ \(Depends\|Recommends\):/  \1:/p'
+
+export DEBIAN_FRONTEND=noninteractive
+apt-get install -y -q "./$deb" >/dev/null
+trap 'apt-get remove -y -q tarvik-connect >/dev/null || true' EXIT
+
+for f in /usr/bin/tarvik-connect /usr/bin/tarvik-dfu /usr/lib/udev/rules.d/60-tarvik-connect.rules \
+         /usr/share/applications/br.com.brevanto.TarvikConnect.desktop \
+         /usr/share/metainfo/br.com.brevanto.TarvikConnect.metainfo.xml \
+         /usr/share/icons/hicolor/scalable/apps/tarvik-connect.svg \
+         /usr/share/icons/hicolor/256x256/apps/tarvik-connect.png; do
+  [ -e "$f" ] || { echo "missing after install: $f"; exit 1; }
+done
+
+/usr/bin/tarvik-dfu list | grep -q "No DFU device found"
+
+# Started offscreen from an empty folder, asked to quit as a desktop session
+# would, it must close cleanly.
+workdir=$(mktemp -d)
+(cd "$workdir" && QT_QPA_PLATFORM=offscreen exec /usr/bin/tarvik-connect >/dev/null 2>&1) &
+pid=$!
+sleep 3
+kill -0 "$pid" || { echo "tarvik-connect did not stay up"; exit 1; }
+kill -TERM "$pid"
+status=0
+wait "$pid" || status=$?
+rm -rf "$workdir"
+[ "$status" -eq 0 ] || { echo "tarvik-connect exited with $status"; exit 1; }
+
+apt-get remove -y -q tarvik-connect >/dev/null
+trap - EXIT
+[ ! -e /usr/bin/tarvik-connect ] || { echo "still installed after removal"; exit 1; }
+echo "package installed, ran and was removed cleanly"

@@ -1,0 +1,7 @@
+// A desktop session ends its programs with SIGTERM: quit the event loop then,
+// so that the windows and the application are torn down as on a normal close.
+#pragma once
+
+class QCoreApplication;
+
+void quitOnTerminationRequest(QCoreApplication &app);
