@@ -15,7 +15,6 @@ constexpr uint8_t kDfuSubclass = 0x01;
 constexpr uint8_t kDfuModeProtocol = 0x02;
 constexpr uint8_t kClassOut = LIBUSB_ENDPOINT_OUT | LIBUSB_REQUEST_TYPE_CLASS | LIBUSB_RECIPIENT_INTERFACE;
 constexpr uint8_t kClassIn = LIBUSB_ENDPOINT_IN | LIBUSB_REQUEST_TYPE_CLASS | LIBUSB_RECIPIENT_INTERFACE;
-constexpr unsigned kStringTimeoutMs = 1000;
 
 int transferError(int libusbError)
 {

@@ -1,0 +1,12 @@
+// Any data.json through the description reader, and any version text
+// through the version number reader.
+#include "mainwindow/firmwaredescription.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
+    const FirmwareDescription description = parseFirmwareDescriptionJson(bytes);
+    (void)description.versionText.toFloat();
+    (void)versionNumberAfterV(QString::fromUtf8(bytes));
+    return 0;
+}

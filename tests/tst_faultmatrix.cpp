@@ -1,0 +1,335 @@
+// The failures the program must survive, walked one by one: for each, what
+// the user is shown, what the device's flash holds afterwards, and whether
+// the window is still usable. Nothing may crash, nothing half-written may
+// reach the device, and no failure may be reported as a success.
+#include "support/serialtestbed.h"
+#include "support/simulatedk931.h"
+
+#include "app/progress.h"
+#include "flashing/enginebackend.h"
+#include "flashing/programmer.h"
+#include "mainwindow/mainwindow.h"
+#include "mainwindow/mainwindowstate.h"
+#include "support/hexfile.h"
+#include "support/localhttpserver.h"
+#include "support/modalanswerer.h"
+#include "support/scriptedbackend.h"
+#include "support/simulatedstm32.h"
+#include "support/testwindow.h"
+#include "ui_flashwindow.h"
+#include "ui_mainwindow.h"
+#include "widgets/ledindicator.h"
+#include "windows/flashwindow.h"
+
+#include <QtTest>
+#include <QtWidgets>
+
+#include <csignal>
+#include <sys/resource.h>
+
+using Faults = SimulatedStm32::Faults;
+Q_DECLARE_METATYPE(SimulatedStm32::Faults)
+
+namespace {
+
+constexpr uint8_t kOldFirmware = 0xA5;
+const QString kMissingOnServer =
+    QStringLiteral("Impossivel Atualizar! Erro: Falta de atualização no servidor, entre em contato com a Brevanto via "
+                   "WhatsApp.");
+
+flashing::FirmwareImage firmwareImage(uint32_t address = 0x08000000, size_t size = 40 * 1024)
+{
+    flashing::FirmwareImage image;
+    image.segments.push_back({address, randomBytes(size, 77)});
+    return image;
+}
+
+bool flashHoldsOnly(const SimulatedStm32 &chip, uint8_t value)
+{
+    return std::all_of(chip.flash.begin(), chip.flash.end(), [value](uint8_t b) { return b == value; });
+}
+
+} // namespace
+
+class TestFaultMatrix : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void manualFlashFaults_data();
+    void manualFlashFaults();
+    void unplugAtEachStepOfTheReadOut();
+    void descriptionFaults_data();
+    void descriptionFaults();
+    void firmwareDownloadFaults();
+
+private:
+    QString writeFile(const QString &name, const QByteArray &bytes);
+    std::unique_ptr<QTemporaryDir> dir;
+    QString previousDir;
+    std::unique_ptr<SerialTestbed> testbed;
+};
+
+void TestFaultMatrix::initTestCase()
+{
+    testbed = std::make_unique<SerialTestbed>();
+    QVERIFY2(SerialTestbed::available(), "run with LD_PRELOAD=libumockdev-preload.so.0");
+    dir = std::make_unique<QTemporaryDir>();
+    previousDir = QDir::currentPath();
+    QDir::setCurrent(dir->path());
+    flashing::setDisplayCallbacks({onProgressStart, onLogMessage, onProgressStep});
+}
+
+void TestFaultMatrix::cleanupTestCase()
+{
+    QDir::setCurrent(previousDir);
+}
+
+QString TestFaultMatrix::writeFile(const QString &name, const QByteArray &bytes)
+{
+    QFile file(dir->filePath(name));
+    if (!file.open(QIODevice::WriteOnly))
+        return QString();
+    file.write(bytes);
+    return file.fileName();
+}
+
+// ---- Flashing: the manual flash window against the simulated bootloader.
+
+void TestFaultMatrix::manualFlashFaults_data()
+{
+    QTest::addColumn<QByteArray>("file");     // what the chosen file holds
+    QTest::addColumn<bool>("directory");      // replaced by a folder before the write
+    QTest::addColumn<Faults>("faults");
+    QTest::addColumn<bool>("untouched");      // the old firmware must still be there
+    const QByteArray good = QByteArray::fromStdString(toIntelHex(firmwareImage()));
+    QByteArray badChecksum = good;
+    badChecksum[badChecksum.indexOf('\n', 200) - 1] = badChecksum[badChecksum.indexOf('\n', 200) - 1] == '0' ? '1' : '0';
+    const QByteArray outside = QByteArray::fromStdString(toIntelHex(firmwareImage(0x0807F000, 8192)));
+    Faults none;
+    QTest::newRow("bad checksum") << badChecksum << false << none << true;
+    QTest::newRow("data outside flash") << outside << false << none << true;
+    QTest::newRow("empty file") << QByteArray() << false << none << true;
+    QTest::newRow("folder instead of file") << good << true << none << true;
+    Faults f;
+    f.eraseFails = true;
+    QTest::newRow("erase fails") << good << false << f << true;
+    f = {};
+    f.readProtected = true;
+    QTest::newRow("read protection") << good << false << f << true;
+    f = {};
+    f.writeFails = true;
+    QTest::newRow("write fails") << good << false << f << false;
+    f = {};
+    f.corruptReadBack = true;
+    QTest::newRow("read-back differs") << good << false << f << false;
+    f = {};
+    f.writeProtectedSector = 1;
+    QTest::newRow("write-protected sector") << good << false << f << false;
+    f = {};
+    f.goneAfterTransfers = 40;
+    QTest::newRow("device gone mid-transfer") << good << false << f << false;
+    f = {};
+    f.stallTransfer = 30;
+    QTest::newRow("stalled request") << good << false << f << false;
+}
+
+void TestFaultMatrix::manualFlashFaults()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(bool, directory);
+    QFETCH(Faults, faults);
+    QFETCH(bool, untouched);
+
+    auto chip = std::make_shared<SimulatedStm32>();
+    std::fill(chip->flash.begin(), chip->flash.end(), kOldFirmware);
+    auto provider = std::make_unique<SimulatedProvider>();
+    provider->plug(chip);
+    BackendScope scope(std::make_unique<flashing::EngineBackend>(std::move(provider)));
+
+    FlashWindow window;
+    window.show();
+    ModalAnswerer answerer;
+    window.form()->ConnectButton->click();
+    QVERIFY(window.form()->SelectFileButton->isEnabled());
+    const QString path = writeFile(QStringLiteral("firmware.hex"), file);
+    answerer.chooseFile(path);
+    window.form()->SelectFileButton->click();
+    QVERIFY(window.form()->FlashButton->isEnabled());
+    if (directory) {
+        QFile::remove(path);
+        QVERIFY(QDir().mkdir(path));
+    }
+    chip->faults = faults;
+    if (faults.goneAfterTransfers >= 0)
+        chip->faults.goneAfterTransfers += chip->transfers;
+    if (faults.stallTransfer >= 0)
+        chip->faults.stallTransfer += chip->transfers;
+    const int transfersBefore = chip->transfers;
+
+    window.form()->FlashButton->click();
+
+    QVERIFY(window.form()->textEdit->toPlainText().endsWith(QStringLiteral("Impossivel Atualizar")));
+    QVERIFY(!answerer.sawBox(QStringLiteral("Sucesso")));
+    QVERIFY(!chip->massEraseSeen);
+    QVERIFY(!chip->readUnprotectSeen);
+    if (untouched)
+        QVERIFY(flashHoldsOnly(*chip, kOldFirmware));
+    if (!faults.readProtected && !faults.eraseFails && untouched)
+        QCOMPARE(chip->transfers, transfersBefore); // refused before any USB traffic
+    if (directory)
+        QDir().rmdir(path);
+    else
+        QFile::remove(path);
+}
+
+// ---- Serial: the device unplugged while the window waits for each reply.
+
+void TestFaultMatrix::unplugAtEachStepOfTheReadOut()
+{
+    resetMainWindowState();
+    SimulatedK931 device(*testbed);
+    MainWindow window(nullptr, offlineEndpoints());
+    Ui_MainWindow *ui = window.form();
+    const QList<QByteArray> chain = {"VERS", "RPML", "TURA", "HALP", "HALR", "TURZ", "SONT", "KSBM", "KBOS"};
+    for (const QByteArray &step : chain) {
+        device.clearBehaviours();
+        device.setBehaviour(step, SimulatedK931::Behaviour::Silent);
+        QVERIFY(device.plug());
+        QTRY_VERIFY_WITH_TIMEOUT(device.receivedBytes().contains('?' + step), 15000);
+        QTest::qWait(80);
+        device.unplug();
+        QTRY_VERIFY_WITH_TIMEOUT(!window.port()->isOpen(), 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(ui->label_4->text(), QStringLiteral("Desconectado"), 2000);
+        QVERIFY2(ui->VersionBox->text().isEmpty() && ui->RpmShiftLightVal->text().isEmpty()
+                     && ui->SetHallmeterRicoVal->text().isEmpty(),
+                 step.constData());
+        QVERIFY(!window.deviceLamp()->isOn());
+        QVERIFY(!deviceAnswered);
+        QVERIFY(portScanTimer->isActive());
+    }
+    // Still usable: a well-behaved device reads out completely.
+    device.clearBehaviours();
+    QVERIFY(device.plug());
+    QTRY_VERIFY_WITH_TIMEOUT(deviceAnswered, 9000);
+    QTRY_COMPARE_WITH_TIMEOUT(ui->label_4->text(), QStringLiteral("Conectado"), 2000);
+    QCOMPARE(ui->RpmShiftLightVal->text(), QStringLiteral("6500"));
+}
+
+// ---- Network: the firmware description.
+
+void TestFaultMatrix::descriptionFaults_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<bool>("probeAnswers");
+    QTest::addColumn<QStringList>("models");
+    QTest::newRow("probe refused") << 200 << QByteArray(R"({"Modelo":["K931"]})") << false << QStringList();
+    QTest::newRow("description missing") << 404 << QByteArray() << true << QStringList();
+    QTest::newRow("not JSON") << 200 << QByteArray("<html>oops</html>") << true << QStringList();
+    QTest::newRow("wrong types") << 200 << QByteArray(R"({"Modelo": {"a": 1}, "Version": [1]})") << true
+                                 << QStringList();
+    QTest::newRow("10 MB") << 200
+                           << QByteArray(R"({"Pad": ")") + QByteArray(10 * 1024 * 1024, 'x')
+                                  + R"(", "Modelo": ["K931"], "Version": "1.6"})"
+                           << true << QStringList{"K931"};
+}
+
+void TestFaultMatrix::descriptionFaults()
+{
+    QFETCH(int, status);
+    QFETCH(QByteArray, body);
+    QFETCH(bool, probeAnswers);
+    QFETCH(QStringList, models);
+
+    resetMainWindowState();
+    LocalHttpServer server;
+    QVERIFY(server.listen());
+    server.setResponse("/", {200, "ok", {}, {}});
+    server.setResponse("/fw/data.json", {status, body, {}, {}});
+    Endpoints endpoints;
+    endpoints.probeUrl = probeAnswers ? server.url(QStringLiteral("/")).toString()
+                                      : closedLocalUrl(QStringLiteral("/")).toString();
+    endpoints.descriptionUrl = server.url(QStringLiteral("/fw/data.json")).toString();
+    ModalAnswerer answerer;
+    MainWindow window(nullptr, endpoints);
+    window.form()->VersionBox->setText(QStringLiteral("V1.0"));
+    QTest::qWait(11500); // first probe at 5 s, parse 5 s later
+    QCOMPARE(window.internetLamp()->isOn(), probeAnswers);
+    QStringList shown;
+    for (int i = 0; i < window.form()->ModelBox->count(); ++i)
+        shown << window.form()->ModelBox->itemText(i);
+    QCOMPARE(shown, models);
+    QVERIFY(!QFile::exists(QStringLiteral("data.json")));
+    // Only a real newer version is announced.
+    QCOMPARE(answerer.sawBox(QStringLiteral("Informacao")), models == QStringList{"K931"});
+}
+
+// ---- Network: the firmware file, on the upgrade road.
+
+void TestFaultMatrix::firmwareDownloadFaults()
+{
+    resetMainWindowState();
+    const QByteArray good = QByteArray::fromStdString(toIntelHex(firmwareImage()));
+    LocalHttpServer server;
+    LocalHttpServer tls(LocalHttpServer::Scheme::Https);
+    QVERIFY(server.listen());
+    QVERIFY(tls.listen());
+    Endpoints endpoints = offlineEndpoints();
+    endpoints.firmwareBaseUrl = server.url(QStringLiteral("/fw/")).toString();
+    auto chip = std::make_shared<SimulatedStm32>();
+    std::fill(chip->flash.begin(), chip->flash.end(), kOldFirmware);
+    auto provider = std::make_unique<SimulatedProvider>();
+    provider->plug(chip);
+    BackendScope scope(std::make_unique<flashing::EngineBackend>(std::move(provider)));
+    ModalAnswerer answerer;
+    MainWindow window(nullptr, endpoints);
+    Ui_MainWindow *ui = window.form();
+    ui->ModelBox->addItem(QStringLiteral("K931"));
+
+    const struct {
+        const char *name;
+        LocalHttpServer::Response response;
+        bool overTls;
+        bool diskFull;
+    } cases[] = {
+        {"404", {404, "", {}, {}}, false, false},
+        {"302", {302, "", {{"Location", "/fw/elsewhere.hex"}}, {}}, false, false},
+        {"TLS failure", {200, good, {}, {}}, true, false},
+        {"connection cut mid-body", {200, good, {}, LocalHttpServer::Behaviour::CutBody}, false, false},
+        {"disk full", {200, good, {}, {}}, false, true},
+    };
+    for (const auto &c : cases) {
+        server.setResponse("/fw/K931_OBD.hex", c.response);
+        tls.setResponse("/fw/K931_OBD.hex", c.response);
+        firmwareBaseUrl = (c.overTls ? tls : server).url(QStringLiteral("/fw/")).toString();
+        rlimit previous{};
+        getrlimit(RLIMIT_FSIZE, &previous);
+        auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        if (c.diskFull) {
+            rlimit limit = previous;
+            limit.rlim_cur = 2048;
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        const int before = int(answerer.boxes.size());
+        QMetaObject::invokeMethod(&window, "on_UpgradeButton_clicked");
+        QTRY_VERIFY_WITH_TIMEOUT(answerer.boxes.size() > before && answerer.sawBox(QStringLiteral("Importante")),
+                                 8000);
+        setrlimit(RLIMIT_FSIZE, &previous);
+        std::signal(SIGXFSZ, oldHandler);
+        QTRY_VERIFY_WITH_TIMEOUT(answerer.boxes.last().title == QLatin1String("Erro"), 9000);
+        const QString shown = answerer.boxes.last().text;
+        // Never a success, never a half file in the device.
+        QVERIFY2(shown == kMissingOnServer || shown.startsWith(QStringLiteral("Impossivel Atualizar! Erro: -")),
+                 c.name);
+        QVERIFY2(flashHoldsOnly(*chip, kOldFirmware), c.name);
+        QVERIFY(!QFile::exists(QStringLiteral("K931_OBD.hex")));
+        QVERIFY(!upgradeInProgress);
+        QCOMPARE(ui->label_4->text(), QStringLiteral("Desconectado"));
+        qInfo("%s: \"%s\"", c.name, qPrintable(shown));
+        answerer.boxes.clear();
+    }
+}
+
+QTEST_MAIN(TestFaultMatrix)
+#include "tst_faultmatrix.moc"
