@@ -171,6 +171,8 @@ int EngineBackend::listDevices(int productId, int vendorId, DfuDeviceInfo *out, 
 
 int EngineBackend::connect(const char *usbIndex)
 {
+    if (writing)
+        return kBusy;
     device = OpenedDevice{};
     layout = MemoryLayout{};
     OpenedDevice opened;
@@ -191,6 +193,8 @@ int EngineBackend::connect(const char *usbIndex)
 int EngineBackend::writeFile(const char *path, unsigned int address, bool erase, bool verify,
                              const DisplayCallbacks &callbacks, int verbosity)
 {
+    if (writing)
+        return kBusy;
     // Everything that can be refused is refused before the device is touched.
     FirmwareImage image;
     int r = loadFirmwareFile(path, address, image);
@@ -206,17 +210,21 @@ int EngineBackend::writeFile(const char *path, unsigned int address, bool erase,
         callbacks.progressStart();
     CallbackPump pump(engine.plan(image, erase, verify).totalMs(), verbosity);
     int result = kUsbError;
+    writing = true;
     std::thread worker([&] {
         result = engine.write(image, erase, verify, &pump);
         pump.finish(result);
     });
     pump.deliver(callbacks);
     worker.join();
+    writing = false;
     return result;
 }
 
 int EngineBackend::readMemory(uint32_t address, uint32_t length, std::vector<uint8_t> &out)
 {
+    if (writing)
+        return kBusy;
     if (!device.transport)
         return kNotConnected;
     DfuseEngine engine(*device.transport, layout, device.transferSize, options);

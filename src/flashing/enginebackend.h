@@ -54,6 +54,9 @@ private:
     EngineOptions options;
     OpenedDevice device;
     MemoryLayout layout;
+    // The callbacks run the caller's event loop during a write: a connect or
+    // a second write from there would pull the device from under the worker.
+    bool writing = false;
 };
 
 // Reads a firmware file into an image: Intel HEX, or raw binary for names

@@ -51,6 +51,7 @@ const char *resultText(int result)
     case kDeviceNotFound: return "DFU device not found";
     case kNoDfuInterface: return "device has no usable DFU flash interface";
     case kBadArgument: return "invalid argument";
+    case kBusy: return "a write is already in progress";
     default:
         if (result <= kUnexpectedStateBase && result > kUnexpectedStateBase - 100)
             return "device in an unexpected DFU state";

@@ -28,6 +28,7 @@ enum Result : int {
     kDeviceNotFound = -10,   // connect: no DFU device with that USB index
     kNoDfuInterface = -11,   // connect: device has no usable DFU flash interface
     kBadArgument = -12,      // null or malformed argument
+    kBusy = -13,             // called again from a callback while a write runs
     // The device reported DFU status N (bStatus) not covered above: -100 - N.
     kDeviceStatusBase = -100,
     // The device was found in DFU state N where the engine did not expect

@@ -2,6 +2,8 @@
 // going back to scanning when the device goes away.
 #include "mainwindow.h"
 
+#include "flashing/k931.h"
+
 #include "app/progress.h"
 #include "mainwindowstate.h"
 #include "protocol.h"
@@ -13,18 +15,13 @@
 #include <QTimer>
 
 namespace {
-constexpr quint16 kUsbVendor = 0x0483;
-constexpr quint16 kSerialProduct = 0x5740;
 constexpr int kOpenDelayMs = 5000;
-constexpr int kAnimationTickMs = 50;
-constexpr int kPortScanIntervalMs = 1000;
-constexpr int kVersionCheckIntervalMs = 1000;
 constexpr float kAnimationEnd = 100.0f;
 
 bool isTheDevice(const QSerialPortInfo &info)
 {
-    return info.hasVendorIdentifier() && info.vendorIdentifier() == kUsbVendor && info.hasProductIdentifier()
-        && info.productIdentifier() == kSerialProduct;
+    return info.hasVendorIdentifier() && info.vendorIdentifier() == k931::kUsbVendor && info.hasProductIdentifier()
+        && info.productIdentifier() == k931::kSerialProduct;
 }
 
 // A few words that fit under the progress bar.
@@ -54,13 +51,14 @@ void MainWindow::scanForDevice()
             continue;
         portName = info.portName();
         portScanTimer->stop();
-        QTimer::singleShot(kOpenDelayMs, this, &MainWindow::openDevicePort);
+        // Precise: a coarse timer may run this long delay a quarter second late.
+        QTimer::singleShot(kOpenDelayMs, Qt::PreciseTimer, this, &MainWindow::openDevicePort);
         ui->progressBar->setValue(0);
         ui->ProgessText->setText(tr("Conectando"));
         progressAccumulator = 0.0f;
         connect(&progressTimer, &QTimer::timeout, this, &MainWindow::advanceConnectionProgress,
                 Qt::UniqueConnection);
-        progressTimer.start(kAnimationTickMs);
+        progressTimer.start(kProgressTickMs);
         return;
     }
 }

@@ -10,9 +10,6 @@
 #include <QTimer>
 
 namespace {
-constexpr int kPortScanIntervalMs = 1000;
-constexpr int kInternetCheckIntervalMs = 5000;
-constexpr int kVersionCheckIntervalMs = 1000;
 constexpr int kLampDiameter = 10;
 } // namespace
 

@@ -4,6 +4,7 @@
 
 #include "app/progress.h"
 #include "download/downloadmanager.h"
+#include "flashing/k931.h"
 #include "flashing/programmer.h"
 #include "mainwindowstate.h"
 #include "ui_mainwindow.h"
@@ -19,12 +20,8 @@
 #include <QTimer>
 
 namespace {
-constexpr int kUsbVendor = 0x0483;
-constexpr int kDfuProduct = 0xDF11;
-constexpr unsigned kFlashStart = 0x08000000;
 constexpr int kStepDelayMs = 4000;
 constexpr int kDfuPollIntervalMs = 250;
-constexpr int kProgressIntervalMs = 50;
 
 QString suffixForType(const QString &type)
 {
@@ -76,7 +73,7 @@ void MainWindow::ConnectDFUandSelectHEX()
     const QDeadlineTimer deadline(endpoints.dfuWaitLimitMs);
     auto attempt = [this, poll, deadline] {
         flashing::DfuDeviceInfo *devices = nullptr;
-        if (flashing::getDfuDeviceList(&devices, kDfuProduct, kUsbVendor) > 0) {
+        if (flashing::getDfuDeviceList(&devices, k931::kDfuProduct, k931::kUsbVendor) > 0) {
             poll->stop();
             poll->deleteLater();
             flashing::connectDfuBootloader(devices[0].usbIndex);
@@ -105,10 +102,10 @@ void MainWindow::DoUpgrade()
     disconnect(&progressTimer, &QTimer::timeout, this, &MainWindow::advanceConnectionProgress);
     ui->ProgessText->setText(tr("Atualizando"));
     connect(&progressTimer, &QTimer::timeout, this, &MainWindow::UpdateProgressFlash, Qt::UniqueConnection);
-    progressTimer.start(kProgressIntervalMs);
+    progressTimer.start(kProgressTickMs);
 
     const int result = flashing::downloadFile(reinterpret_cast<const char16_t *>(firmwareFilePath.utf16()),
-                                              kFlashStart, 0, 1, u"");
+                                              k931::kFlashStart, 0, 1, u"");
     if (result == 0) {
         ui->progressBar->setValue(100);
         QMessageBox::information(this, tr("Aviso"),

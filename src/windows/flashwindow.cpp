@@ -1,6 +1,7 @@
 #include "flashwindow.h"
 
 #include "app/progress.h"
+#include "flashing/k931.h"
 #include "flashing/programmer.h"
 #include "ui_flashwindow.h"
 
@@ -11,9 +12,6 @@
 #include <QUrl>
 
 namespace {
-constexpr int kUsbVendor = 0x0483;
-constexpr int kDfuProduct = 0xDF11;
-constexpr unsigned kFlashStart = 0x08000000;
 constexpr int kProgressIntervalMs = 50;
 constexpr int kRemovalPollMs = 1000;
 
@@ -40,7 +38,7 @@ void FlashWindow::on_ConnectButton_clicked()
 {
     ui->textEdit->append(tr("Procurando aparelho\n"));
     flashing::DfuDeviceInfo *devices = nullptr;
-    if (flashing::getDfuDeviceList(&devices, kDfuProduct, kUsbVendor) == 0) {
+    if (flashing::getDfuDeviceList(&devices, k931::kDfuProduct, k931::kUsbVendor) == 0) {
         ui->textEdit->append(tr("Nenhum aparelho encontrado\n"));
         return;
     }
@@ -78,7 +76,7 @@ void FlashWindow::on_FlashButton_clicked()
     QMessageBox::warning(this, tr("Importante"), tr("Não desconecte o aparelho"));
 
     const int result = flashing::downloadFile(reinterpret_cast<const char16_t *>(flashFilePath.utf16()),
-                                              kFlashStart, 0, 1, u"");
+                                              k931::kFlashStart, 0, 1, u"");
     if (result != 0) {
         ui->textEdit->append(tr("Impossivel Atualizar"));
         return;
@@ -100,6 +98,6 @@ void FlashWindow::updateFlashProgress()
 void FlashWindow::checkDeviceRemoved()
 {
     flashing::DfuDeviceInfo *devices = nullptr;
-    if (flashing::getDfuDeviceList(&devices, kDfuProduct, kUsbVendor) == 0)
+    if (flashing::getDfuDeviceList(&devices, k931::kDfuProduct, k931::kUsbVendor) == 0)
         close();
 }

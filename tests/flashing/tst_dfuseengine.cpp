@@ -65,6 +65,7 @@ private slots:
     void binaryImageAtStartAddress();
     void listsEveryDeviceAndConnectsToTheNamedOne();
     void verbosityZeroLogsLess();
+    void reentrantCallsDuringAWriteAreRefused();
 
 private:
     int write(const FirmwareImage &image, unsigned skipErase = 0, unsigned verify = 1);
@@ -316,6 +317,29 @@ void TestDfuseEngine::verbosityZeroLogsLess()
     flashing::setVerbosityLevel(0);
     QCOMPARE(write(image), 0);
     QVERIFY(callbackLog.logs < verboseLogs);
+}
+
+void TestDfuseEngine::reentrantCallsDuringAWriteAreRefused()
+{
+    // The callbacks turn the caller's event loop, where another window may
+    // try to connect or write: that must not pull the device away.
+    static int results[2];
+    static bool tried;
+    tried = false;
+    flashing::setDisplayCallbacks({nullptr, nullptr, [](int, int) {
+                                       if (tried)
+                                           return;
+                                       tried = true;
+                                       results[0] = flashing::connectDfuBootloader("1-1");
+                                       results[1] = flashing::downloadFile(u"/tmp/other.hex", 0x08000000, 0, 1, u"");
+                                   }});
+    const FirmwareImage image = imageAt(0x08000000, 8192);
+    QCOMPARE(write(image), 0);
+    QVERIFY(tried);
+    QCOMPARE(results[0], int(flashing::kBusy));
+    QCOMPARE(results[1], int(flashing::kBusy));
+    QVERIFY(bytesMatch(image));
+    QCOMPARE(write(image), 0); // and nothing stays blocked afterwards
 }
 
 QTEST_GUILESS_MAIN(TestDfuseEngine)

@@ -50,7 +50,8 @@ private slots:
         const int codes[] = {flashing::kNotConnected, flashing::kInvalidFile, flashing::kAddressOutsideFlash,
                              flashing::kFileNotFound, flashing::kUsbError, flashing::kEraseError,
                              flashing::kWriteError, flashing::kVerifyMismatch, flashing::kReadProtected,
-                             flashing::kDeviceNotFound, flashing::kNoDfuInterface, flashing::kBadArgument};
+                             flashing::kDeviceNotFound, flashing::kNoDfuInterface, flashing::kBadArgument,
+                             flashing::kBusy};
         QSet<int> seen;
         QSet<QString> texts;
         for (int code : codes) {

@@ -80,10 +80,10 @@ void TestDeviceLink::readOutThenUploads()
     waitConnected(*device);
 
     // "?VERS" five seconds after the scan saw the device (the scan runs
-    // every second), then the chain in order, nothing else.
+    // every second, up to 5 % late), then the chain in order, nothing else.
     QCOMPARE(device->receivedBytes(), kQueryChain);
     const qint64 versAt = device->received.first().atMs;
-    QVERIFY2(versAt >= 5000 && versAt <= 6200, qPrintable(QString::number(versAt)));
+    QVERIFY2(versAt >= 5000 && versAt <= 6300, qPrintable(QString::number(versAt)));
 
     QCOMPARE(ui->VersionBox->text(), QStringLiteral("K931 V1.5 Boost"));
     QCOMPARE(ui->RpmShiftLightVal->text(), QStringLiteral("6500"));

@@ -100,6 +100,27 @@ private slots:
         QCOMPARE(warnings.filter(QStringLiteral("device not open")).size(), 1);
         QVERIFY(window.manualFlashWindow()->isVisible());
     }
+
+    void modelNameFromServerStaysInItsFolder()
+    {
+        // The model names come from the server and name the firmware file
+        // that the upgrade deletes and flashes: "../x" must not reach out.
+        QTemporaryDir outer;
+        QVERIFY(QDir(outer.path()).mkdir(QStringLiteral("work")));
+        const QString previous = QDir::currentPath();
+        QDir::setCurrent(outer.filePath(QStringLiteral("work")));
+        QFile precious(outer.filePath(QStringLiteral("K931_OBD.hex")));
+        QVERIFY(precious.open(QIODevice::WriteOnly));
+        precious.close();
+
+        MainWindow window(nullptr, offlineEndpoints());
+        window.form()->ModelBox->addItem(QStringLiteral("../K931"));
+        QMetaObject::invokeMethod(&window, "on_UpgradeButton_clicked");
+        QDir::setCurrent(previous);
+        QVERIFY(precious.exists());
+        QCOMPARE(firmwareFileName, QStringLiteral("../K931_OBD.hex"));
+        upgradeInProgress = false;
+    }
 };
 
 QTEST_MAIN(TestMainWindowWiring)

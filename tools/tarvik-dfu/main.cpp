@@ -3,6 +3,7 @@
 //
 //   tarvik-dfu list
 //   tarvik-dfu write FILE [--no-verify]
+#include "flashing/k931.h"
 #include "flashing/programmer.h"
 #include "flashing/textcodec.h"
 
@@ -12,9 +13,6 @@
 
 namespace {
 
-constexpr int kUsbVendor = 0x0483;
-constexpr int kDfuProduct = 0xDF11;
-constexpr unsigned kFlashStart = 0x08000000;
 constexpr int kBarWidth = 40;
 
 enum ExitCode { kExitOk = 0, kExitFailed = 1, kExitUsage = 2 };
@@ -60,14 +58,14 @@ int usage()
                  "       tarvik-dfu write FILE [--no-verify]\n"
                  "Writes an Intel HEX file (or a .bin image at 0x%08X) into a device\n"
                  "waiting in its USB DFU bootloader (%04x:%04x).\n",
-                 kFlashStart, kUsbVendor, kDfuProduct);
+                 k931::kFlashStart, k931::kUsbVendor, k931::kDfuProduct);
     return kExitUsage;
 }
 
 int list()
 {
     flashing::DfuDeviceInfo *devices = nullptr;
-    const int count = flashing::getDfuDeviceList(&devices, kDfuProduct, kUsbVendor);
+    const int count = flashing::getDfuDeviceList(&devices, k931::kDfuProduct, k931::kUsbVendor);
     if (count == 0) {
         std::printf("No DFU device found.\n");
         return kExitOk;
@@ -80,7 +78,7 @@ int list()
 int write(const std::string &path, bool verify)
 {
     flashing::DfuDeviceInfo *devices = nullptr;
-    if (flashing::getDfuDeviceList(&devices, kDfuProduct, kUsbVendor) == 0) {
+    if (flashing::getDfuDeviceList(&devices, k931::kDfuProduct, k931::kUsbVendor) == 0) {
         std::fprintf(stderr, "No DFU device found.\n");
         return kExitFailed;
     }
@@ -91,7 +89,7 @@ int write(const std::string &path, bool verify)
     }
     flashing::setDisplayCallbacks({onStart, onLog, onStep});
     const std::u16string wide = flashing::utf8ToUtf16(path);
-    r = flashing::downloadFile(wide.c_str(), kFlashStart, 0, verify ? 1 : 0, u"");
+    r = flashing::downloadFile(wide.c_str(), k931::kFlashStart, 0, verify ? 1 : 0, u"");
     std::fprintf(stderr, "\n");
     if (r != flashing::kOk) {
         std::fprintf(stderr, "Write failed: %s (%d)\n", flashing::resultText(r), r);

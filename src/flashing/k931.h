@@ -1,0 +1,12 @@
+// How the K931 shows up on USB, named once for the window, the manual flash
+// window and the command-line tool.
+#pragma once
+
+namespace k931 {
+
+constexpr int kUsbVendor = 0x0483;       // STMicroelectronics
+constexpr int kSerialProduct = 0x5740;   // the application's virtual COM port
+constexpr int kDfuProduct = 0xDF11;      // the ROM's DFU bootloader
+constexpr unsigned kFlashStart = 0x08000000;
+
+} // namespace k931
