@@ -71,6 +71,10 @@ void FlashWindow::on_FlashButton_clicked()
     ui->FlashButton->setEnabled(false);
     QCoreApplication::processEvents();
 
+    // The connection animation leaves the accumulator at 100: a bar that
+    // starts full would tell the user nothing.
+    progressAccumulator = 0.0f;
+    ui->progressBar->setValue(0);
     connect(&flashProgressTimer, &QTimer::timeout, this, &FlashWindow::updateFlashProgress, Qt::UniqueConnection);
     flashProgressTimer.start(kProgressIntervalMs);
     QMessageBox::warning(this, tr("Importante"), tr("Não desconecte o aparelho"));

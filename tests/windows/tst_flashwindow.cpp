@@ -170,8 +170,19 @@ void TestFlashWindow::successfulWriteClosesOnRemoval()
     for (int i = 0; i < 10; ++i)
         backend->script.push_back({ScriptedBackend::Call::Step, 10});
 
+    // After a connection animation the accumulator stands at 100; the bar
+    // of this write must still start from 0.
+    progressAccumulator = 100.0f;
+    int barWhileWarned = -1;
     ModalAnswerer answerer;
+    answerer.onBox = [&](const ModalAnswerer::Box &box) {
+        if (box.title == QLatin1String("Importante")) {
+            QTest::qWait(150); // the 50 ms progress timer already runs
+            barWhileWarned = window.form()->progressBar->value();
+        }
+    };
     window.form()->FlashButton->click();
+    QCOMPARE(barWhileWarned, 0);
     QCOMPARE(answerer.boxes.size(), 2);
     QCOMPARE(answerer.boxes[1].title, QStringLiteral("Sucesso"));
     QCOMPARE(answerer.boxes[1].text, QStringLiteral("Desconecte o aparelho"));
