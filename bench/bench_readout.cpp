@@ -16,8 +16,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -66,13 +64,8 @@ double median(std::vector<double> values)
 int main(int argc, char **argv)
 {
     // The program side finds the device through umockdev's preload library.
-    if (!std::getenv("TARVIK_BENCH_PRELOADED")) {
-        setenv("TARVIK_BENCH_PRELOADED", "1", 1);
-        setenv("LD_PRELOAD", "libumockdev-preload.so.0", 1);
-        execv("/proc/self/exe", argv);
-        std::perror("execv");
+    if (!SerialTestbed::ensurePreloaded(argv))
         return 1;
-    }
     QApplication app(argc, argv);
     SerialTestbed testbed;
 

@@ -8,6 +8,9 @@
 #include <QHash>
 
 #include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <termios.h>
 
 namespace {
@@ -67,6 +70,18 @@ SerialTestbed::~SerialTestbed()
 bool SerialTestbed::available()
 {
     return umockdev_in_mock_environment();
+}
+
+bool SerialTestbed::ensurePreloaded(char **argv)
+{
+    static const char kMarker[] = "TARVIK_UMOCKDEV_PRELOADED";
+    if (qEnvironmentVariableIsSet(kMarker))
+        return true;
+    qputenv(kMarker, "1");
+    qputenv("LD_PRELOAD", "libumockdev-preload.so.0");
+    execv("/proc/self/exe", argv);
+    perror("execv");
+    return false;
 }
 
 QString SerialTestbed::rootDir() const

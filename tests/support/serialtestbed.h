@@ -16,6 +16,10 @@ public:
 
     // Whether the preload library is active: without it nothing here works.
     static bool available();
+    // For programs that hold both sides: restarts this process with the
+    // preload library in place unless it already is; returns only then (or
+    // false when the restart failed).
+    static bool ensurePreloaded(char **argv);
 
     QString rootDir() const;
     bool addDevices(const QByteArray &description);

@@ -20,8 +20,6 @@
 #include <QWidget>
 
 #include <cstdio>
-#include <cstdlib>
-#include <unistd.h>
 
 namespace {
 
@@ -57,11 +55,8 @@ bool waitFor(const std::function<bool()> &condition, int timeoutMs)
 int main(int argc, char **argv)
 {
     // The simulated K931 is found through umockdev's preload library.
-    if (!std::getenv("TARVIK_SCREENSHOTS_PRELOADED")) {
-        setenv("TARVIK_SCREENSHOTS_PRELOADED", "1", 1);
-        setenv("LD_PRELOAD", "libumockdev-preload.so.0", 1);
-        execv("/proc/self/exe", argv);
-    }
+    if (!SerialTestbed::ensurePreloaded(argv))
+        return 1;
     QApplication app(argc, argv);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/tarvik-connect.png")));
     const QStringList args = QCoreApplication::arguments();
