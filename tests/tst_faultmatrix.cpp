@@ -65,8 +65,7 @@ private slots:
 
 private:
     QString writeFile(const QString &name, const QByteArray &bytes);
-    std::unique_ptr<QTemporaryDir> dir;
-    QString previousDir;
+    std::unique_ptr<WorkingFolder> dir;
     std::unique_ptr<SerialTestbed> testbed;
 };
 
@@ -74,15 +73,13 @@ void TestFaultMatrix::initTestCase()
 {
     testbed = std::make_unique<SerialTestbed>();
     QVERIFY2(SerialTestbed::available(), "run with LD_PRELOAD=libumockdev-preload.so.0");
-    dir = std::make_unique<QTemporaryDir>();
-    previousDir = QDir::currentPath();
-    QDir::setCurrent(dir->path());
+    dir = std::make_unique<WorkingFolder>();
     flashing::setDisplayCallbacks({onProgressStart, onLogMessage, onProgressStep});
 }
 
 void TestFaultMatrix::cleanupTestCase()
 {
-    QDir::setCurrent(previousDir);
+    dir.reset();
 }
 
 QString TestFaultMatrix::writeFile(const QString &name, const QByteArray &bytes)
@@ -247,10 +244,9 @@ void TestFaultMatrix::descriptionFaults()
     QVERIFY(server.listen());
     server.setResponse("/", {200, "ok", {}, {}});
     server.setResponse("/fw/data.json", {status, body, {}, {}});
-    Endpoints endpoints;
-    endpoints.probeUrl = probeAnswers ? server.url(QStringLiteral("/")).toString()
-                                      : closedLocalUrl(QStringLiteral("/")).toString();
-    endpoints.descriptionUrl = server.url(QStringLiteral("/fw/data.json")).toString();
+    Endpoints endpoints = serverEndpoints(server.url(QStringLiteral("/")));
+    if (!probeAnswers)
+        endpoints.probeUrl = closedLocalUrl(QStringLiteral("/")).toString();
     ModalAnswerer answerer;
     MainWindow window(nullptr, endpoints);
     window.form()->VersionBox->setText(QStringLiteral("V1.0"));

@@ -3,6 +3,7 @@
 #include "download/downloadmanager.h"
 #include "support/localhttpserver.h"
 #include "support/stdcapture.h"
+#include "support/testwindow.h"
 
 #include <QtTest>
 
@@ -26,17 +27,14 @@ private:
     void fetch(const QUrl &url, StdCapture &capture);
     static QByteArray fileContents(const QString &name);
 
-    std::unique_ptr<QTemporaryDir> dir;
-    QString previousDir;
+    std::unique_ptr<WorkingFolder> folder;
     std::unique_ptr<LocalHttpServer> server;
     std::unique_ptr<DownloadManager> manager;
 };
 
 void TestDownloadManager::init()
 {
-    dir = std::make_unique<QTemporaryDir>();
-    previousDir = QDir::currentPath();
-    QDir::setCurrent(dir->path());
+    folder = std::make_unique<WorkingFolder>();
     server = std::make_unique<LocalHttpServer>();
     QVERIFY(server->listen());
     manager = std::make_unique<DownloadManager>();
@@ -46,7 +44,7 @@ void TestDownloadManager::cleanup()
 {
     manager.reset();
     server.reset();
-    QDir::setCurrent(previousDir);
+    folder.reset();
 }
 
 void TestDownloadManager::fetch(const QUrl &url, StdCapture &capture)

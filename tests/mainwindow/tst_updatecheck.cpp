@@ -30,8 +30,7 @@ private:
     void start(const QByteArray &description);
     Endpoints endpoints() const;
 
-    std::unique_ptr<QTemporaryDir> dir;
-    QString previousDir;
+    std::unique_ptr<WorkingFolder> folder;
     std::unique_ptr<LocalHttpServer> server;
     std::unique_ptr<MainWindow> window;
     std::unique_ptr<ModalAnswerer> answerer;
@@ -41,9 +40,7 @@ private:
 void TestUpdateCheck::init()
 {
     resetMainWindowState();
-    dir = std::make_unique<QTemporaryDir>();
-    previousDir = QDir::currentPath();
-    QDir::setCurrent(dir->path());
+    folder = std::make_unique<WorkingFolder>();
     server = std::make_unique<LocalHttpServer>();
     QVERIFY(server->listen());
     server->setResponse("/", {200, "<html>ok</html>", {}, {}});
@@ -55,15 +52,12 @@ void TestUpdateCheck::cleanup()
     window.reset();
     answerer.reset();
     server.reset();
-    QDir::setCurrent(previousDir);
+    folder.reset();
 }
 
 Endpoints TestUpdateCheck::endpoints() const
 {
-    Endpoints e;
-    e.probeUrl = server->url(QStringLiteral("/")).toString();
-    e.firmwareBaseUrl = server->url(QStringLiteral("/fw/")).toString();
-    e.descriptionUrl = server->url(QStringLiteral("/fw/data.json")).toString();
+    Endpoints e = serverEndpoints(server->url(QStringLiteral("/")));
     e.probeTimeoutMs = 1000;
     return e;
 }

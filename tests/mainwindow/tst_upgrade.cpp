@@ -44,8 +44,7 @@ private:
     void waitUntilUpgradeOffered();
     QString pressUpgradeAndWaitForResult(const std::function<void()> &onBoot);
 
-    std::unique_ptr<QTemporaryDir> dir;
-    QString previousDir;
+    std::unique_ptr<WorkingFolder> folder;
     std::unique_ptr<SerialTestbed> testbed;
     std::unique_ptr<SimulatedK931> k931;
     std::unique_ptr<LocalHttpServer> server;
@@ -61,9 +60,7 @@ void TestUpgrade::initTestCase()
 {
     testbed = std::make_unique<SerialTestbed>();
     QVERIFY2(SerialTestbed::available(), "run with LD_PRELOAD=libumockdev-preload.so.0");
-    dir = std::make_unique<QTemporaryDir>();
-    previousDir = QDir::currentPath();
-    QDir::setCurrent(dir->path());
+    folder = std::make_unique<WorkingFolder>();
 
     image.segments.push_back({0x08000000, randomBytes(40 * 1024, 5)});
     image.segments.push_back({0x08020000, randomBytes(3000, 6)});
@@ -89,7 +86,7 @@ void TestUpgrade::cleanupTestCase()
     backend.reset();
     answerer.reset();
     server.reset();
-    QDir::setCurrent(previousDir);
+    folder.reset();
 }
 
 void TestUpgrade::startWindow(int dfuWaitLimitMs)
@@ -98,10 +95,7 @@ void TestUpgrade::startWindow(int dfuWaitLimitMs)
     k931.reset();
     dfuDevices->unplugAll();
     resetMainWindowState();
-    Endpoints endpoints;
-    endpoints.probeUrl = server->url(QStringLiteral("/")).toString();
-    endpoints.firmwareBaseUrl = server->url(QStringLiteral("/fw/")).toString();
-    endpoints.descriptionUrl = server->url(QStringLiteral("/fw/data.json")).toString();
+    Endpoints endpoints = serverEndpoints(server->url(QStringLiteral("/")));
     endpoints.dfuWaitLimitMs = dfuWaitLimitMs;
     window = std::make_unique<MainWindow>(nullptr, endpoints);
     ui = window->form();

@@ -4,14 +4,18 @@
 #include "localhttpserver.h"
 #include "mainwindow/mainwindowstate.h"
 
-Endpoints offlineEndpoints()
+Endpoints serverEndpoints(const QUrl &root)
 {
     Endpoints endpoints;
-    const QUrl closed = closedLocalUrl(QStringLiteral("/"));
-    endpoints.firmwareBaseUrl = closed.toString() + QStringLiteral("fw/");
-    endpoints.descriptionUrl = closed.toString() + QStringLiteral("fw/data.json");
-    endpoints.probeUrl = closed.toString();
+    endpoints.probeUrl = root.resolved(QUrl(QStringLiteral("/"))).toString();
+    endpoints.firmwareBaseUrl = root.resolved(QUrl(QStringLiteral("/fw/"))).toString();
+    endpoints.descriptionUrl = root.resolved(QUrl(QStringLiteral("/fw/data.json"))).toString();
     return endpoints;
+}
+
+Endpoints offlineEndpoints()
+{
+    return serverEndpoints(closedLocalUrl(QStringLiteral("/")));
 }
 
 void resetMainWindowState()
