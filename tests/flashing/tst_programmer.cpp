@@ -64,43 +64,6 @@ private slots:
         QCOMPARE(flashing::kFileNotFound, -4);
     }
 
-    void scriptedBackendCallsBackOnCallingThread()
-    {
-        auto backend = std::make_unique<ScriptedBackend>();
-        backend->deviceCount = 2;
-        backend->writeResult = 0;
-        backend->script = {{ScriptedBackend::Call::Start, 0},
-                           {ScriptedBackend::Call::Log, 0},
-                           {ScriptedBackend::Call::Step, 40},
-                           {ScriptedBackend::Call::Step, 60}};
-        ScriptedBackend *raw = backend.get();
-        BackendScope scope(std::move(backend));
-
-        static std::vector<std::thread::id> threads;
-        static int sum = 0;
-        threads.clear();
-        sum = 0;
-        flashing::setDisplayCallbacks({[] { threads.push_back(std::this_thread::get_id()); },
-                                       [](int, const char16_t *) { threads.push_back(std::this_thread::get_id()); },
-                                       [](int step, int) {
-                                           sum += step;
-                                           threads.push_back(std::this_thread::get_id());
-                                       }});
-        flashing::DfuDeviceInfo *list = nullptr;
-        QCOMPARE(flashing::getDfuDeviceList(&list, 0xDF11, 0x0483), 2);
-        QCOMPARE(QString::fromLatin1(list[0].usbIndex), QStringLiteral("USB0"));
-        QCOMPARE(QString::fromLatin1(list[1].usbIndex), QStringLiteral("USB1"));
-        QCOMPARE(flashing::connectDfuBootloader(list[0].usbIndex), 0);
-        QCOMPARE(flashing::downloadFile(u"/tmp/fw.hex", 0x08000000, 0, 1, u""), 0);
-        QCOMPARE(sum, 100);
-        QCOMPARE(threads.size(), size_t(4));
-        for (auto id : threads)
-            QCOMPARE(id, std::this_thread::get_id());
-        QCOMPARE(raw->connectedIndexes, std::vector<std::string>{"USB0"});
-        QCOMPARE(raw->writtenPaths, std::vector<std::string>{"/tmp/fw.hex"});
-        flashing::setDisplayCallbacks({nullptr, nullptr, nullptr});
-    }
-
     void pathsKeepTheirUnicode()
     {
         auto backend = std::make_unique<ScriptedBackend>();

@@ -70,19 +70,6 @@ private slots:
         QVERIFY(!window.port()->isOpen());
     }
 
-    void slotsInOrder()
-    {
-        const QMetaObject &meta = MainWindow::staticMetaObject;
-        QStringList methods;
-        for (int i = meta.methodOffset(); i < meta.methodCount(); ++i)
-            methods << QString::fromLatin1(meta.method(i).methodSignature());
-        QCOMPARE(methods, (QStringList{"on_UpgradeButton_clicked()", "on_SetAllCalibrations_clicked()", "readData()",
-                                       "handleError(QSerialPort::SerialPortError)", "Sobre()",
-                                       "ConnectDFUandSelectHEX()", "DoUpgrade()", "UpdateProgressFlash()",
-                                       "sendNextCommand()"}));
-        QCOMPARE(QString::fromLatin1(meta.className()), QStringLiteral("MainWindow"));
-    }
-
     void hiddenButtonBootsOnceAndShowsFlashWindow()
     {
         MainWindow window(nullptr, offlineEndpoints());

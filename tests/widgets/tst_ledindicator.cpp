@@ -88,27 +88,6 @@ private slots:
         QCOMPARE(colours.size(), 3);
     }
 
-    void noBrushLeavesOnlyTheOutline()
-    {
-        LedIndicator led;
-        led.setState(true);
-        const QColor background = render(led).pixelColor(27, 27);
-        led.setOnPattern(Qt::NoBrush);
-        const QImage image = render(led);
-        QCOMPARE(centre(image, 20), background);
-        QCOMPARE(image.pixelColor(0, 10), QColor(Qt::black));
-    }
-
-    void offColourWaitsUntilOff()
-    {
-        LedIndicator led;
-        led.setState(true);
-        led.setOffColor(Qt::blue);
-        QCOMPARE(centre(render(led), 20), QColor(Qt::green));
-        led.setState(false);
-        QCOMPARE(centre(render(led), 20), QColor(Qt::blue));
-    }
-
     void settersRepaintAtOnce()
     {
         // repaint(), not update(): the new state is on screen when the setter

@@ -30,15 +30,8 @@ private slots:
         auto *hidden = window.findChild<QPushButton *>(QStringLiteral("HiddenUpgradeButton"));
         QVERIFY(hidden->isFlat());
         QVERIFY(hidden->text().isEmpty());
-        QCOMPARE(hidden->geometry(), QRect(140, 90, 31, 28));
         QCOMPARE(window.findChild<QPushButton *>(QStringLiteral("CloseAbout"))->text(), QStringLiteral("Fechar"));
 
-        const QMetaObject *meta = window.metaObject();
-        QStringList methods;
-        for (int i = meta->methodOffset(); i < meta->methodCount(); ++i)
-            methods << QString::fromLatin1(meta->method(i).methodSignature());
-        QCOMPARE(methods, (QStringList{"hiddenUpgradeButtonClicked()", "on_CloseAbout_clicked()",
-                                       "on_HiddenUpgradeButton_clicked()"}));
     }
 
     void hiddenButtonInTheCorner()

@@ -57,9 +57,6 @@ void TestFlashWindow::freshWindow()
     QVERIFY(ui->textEdit->isReadOnly());
     QVERIFY(ui->textEdit->toPlainText().isEmpty());
     QCOMPARE(ui->progressBar->value(), 0);
-    QCOMPARE(ui->textEdit->geometry(), QRect(123, 10, 141, 87));
-    QCOMPARE(ui->layoutWidget->geometry(), QRect(13, 10, 95, 100));
-    QCOMPARE(ui->progressBar->geometry(), QRect(30, 130, 231, 23));
     QCOMPARE(ui->ConnectButton->text(), QStringLiteral("Conectar"));
     QCOMPARE(ui->SelectFileButton->text(), QStringLiteral("Arquivo"));
     QCOMPARE(ui->FlashButton->text(), QStringLiteral("Gravar"));
