@@ -6,10 +6,23 @@
 #include "protocol.h"
 #include "ui_mainwindow.h"
 
+#include <QCheckBox>
 #include <QLineEdit>
 
 using protocol::Flag;
 using protocol::Mnemonic;
+
+namespace {
+
+// A flag the device sends as anything but 0 or 1 leaves the box as it was.
+void checkFromFlag(QCheckBox *box, const QByteArray &chunk, Mnemonic mnemonic)
+{
+    const Flag flag = protocol::flagValue(chunk, mnemonic);
+    if (flag != Flag::Other)
+        box->setChecked(flag == Flag::One);
+}
+
+} // namespace
 
 void MainWindow::parseReply(QByteArray chunk)
 {
@@ -23,12 +36,7 @@ void MainWindow::parseReply(QByteArray chunk)
     case Mnemonic::Tura: valueField = ui->TurboPressureAlertVal; break;
     case Mnemonic::Halp: valueField = ui->SetHallmeterPobreVal; break;
     case Mnemonic::Halr: valueField = ui->SetHallmeterRicoVal; break;
-    case Mnemonic::Turz: {
-        const Flag flag = protocol::flagValue(chunk, mnemonic);
-        if (flag != Flag::Other)
-            ui->ZerarPicoTurbo->setChecked(flag == Flag::One);
-        break;
-    }
+    case Mnemonic::Turz: checkFromFlag(ui->ZerarPicoTurbo, chunk, mnemonic); break;
     case Mnemonic::Sont: {
         const Flag flag = protocol::flagValue(chunk, mnemonic);
         if (flag != Flag::Other) {
@@ -38,12 +46,7 @@ void MainWindow::parseReply(QByteArray chunk)
         }
         break;
     }
-    case Mnemonic::Ksbm: {
-        const Flag flag = protocol::flagValue(chunk, mnemonic);
-        if (flag != Flag::Other)
-            ui->PiscaShiftLight->setChecked(flag == Flag::One);
-        break;
-    }
+    case Mnemonic::Ksbm: checkFromFlag(ui->PiscaShiftLight, chunk, mnemonic); break;
     case Mnemonic::Kbos: {
         const bool hasBoost = ui->VersionBox->text().contains(QLatin1String("Boost"), Qt::CaseInsensitive);
         ui->RadioSensorType3Bar->setEnabled(hasBoost);
