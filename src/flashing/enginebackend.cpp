@@ -48,6 +48,12 @@ public:
         push(Event{Event::Log, 0, kMessageInfo, text});
     }
 
+    void note(const std::string &text)
+    {
+        if (verbose)
+            push(Event{Event::Log, 0, kMessageInfo, text});
+    }
+
     void advanced(double expectedMs) override
     {
         doneMs += expectedMs;
@@ -209,6 +215,9 @@ int EngineBackend::writeFile(const char *path, unsigned int address, bool erase,
     if (callbacks.progressStart)
         callbacks.progressStart();
     CallbackPump pump(engine.plan(image, erase, verify).totalMs(), verbosity);
+    // A device whose flash was looked for in the wrong place fails later
+    // with a puzzling error; say where the write goes.
+    pump.note("Alternate setting " + std::to_string(device.alternateSetting) + ": " + device.layoutText);
     int result = kUsbError;
     writing = true;
     std::thread worker([&] {

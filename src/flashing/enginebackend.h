@@ -25,6 +25,7 @@ struct OpenedDevice {
     std::unique_ptr<DfuTransport> transport;
     std::string layoutText;
     uint16_t transferSize = 0;
+    int alternateSetting = 0;
 };
 
 class DeviceProvider {

@@ -1,9 +1,11 @@
 #include "libusbprovider.h"
 
-#include "dfu.h"
+#include "dfuconfiguration.h"
+#include "k931.h"
 
 #include <libusb.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -12,7 +14,6 @@ namespace {
 
 constexpr uint8_t kDfuClass = 0xFE;
 constexpr uint8_t kDfuSubclass = 0x01;
-constexpr uint8_t kDfuModeProtocol = 0x02;
 constexpr uint8_t kClassOut = LIBUSB_ENDPOINT_OUT | LIBUSB_REQUEST_TYPE_CLASS | LIBUSB_RECIPIENT_INTERFACE;
 constexpr uint8_t kClassIn = LIBUSB_ENDPOINT_IN | LIBUSB_REQUEST_TYPE_CLASS | LIBUSB_RECIPIENT_INTERFACE;
 
@@ -106,37 +107,74 @@ struct FlashSetting {
     uint16_t transferSize = 0;
 };
 
-// The DFU-mode interface's alternate setting that names the internal flash,
-// and the transfer size from the functional descriptor.
-FlashSetting findFlashSetting(libusb_device *device, libusb_device_handle *handle)
+void append(std::vector<uint8_t> &out, const unsigned char *bytes, int length)
 {
-    FlashSetting best;
-    libusb_config_descriptor *config = nullptr;
-    if (libusb_get_active_config_descriptor(device, &config) != 0)
-        return best;
-    for (int i = 0; i < config->bNumInterfaces; ++i) {
-        const libusb_interface &iface = config->interface[i];
-        for (int a = 0; a < iface.num_altsetting; ++a) {
-            const libusb_interface_descriptor &alt = iface.altsetting[a];
-            if (!isDfuInterface(alt) || alt.bInterfaceProtocol != kDfuModeProtocol)
-                continue;
-            dfu::FunctionalDescriptor functional;
-            const bool hasFunctional =
-                dfu::findFunctionalDescriptor(alt.extra, size_t(alt.extra_length), functional)
-                || dfu::findFunctionalDescriptor(config->extra, size_t(config->extra_length), functional);
-            const std::string name = stringDescriptor(handle, alt.iInterface);
-            const bool isFlash = name.rfind("@Internal Flash", 0) == 0;
-            if (hasFunctional && (isFlash || best.alternate < 0)) {
-                best = FlashSetting{alt.bInterfaceNumber, alt.bAlternateSetting, name, functional.transferSize};
-                if (isFlash) {
-                    libusb_free_config_descriptor(config);
-                    return best;
-                }
+    if (bytes && length > 0)
+        out.insert(out.end(), bytes, bytes + length);
+}
+
+} // namespace
+
+// libusb files each descriptor it does not know under whatever came before
+// it; putting them back in sequence lets the functional descriptor be found
+// wherever the device put it. Taken from libusb's parsed copy (on Linux read
+// from sysfs), so no request reaches the device.
+std::vector<uint8_t> rawConfiguration(const libusb_config_descriptor &config)
+{
+    std::vector<uint8_t> out{config.bLength, config.bDescriptorType, 0, 0, config.bNumInterfaces,
+                             config.bConfigurationValue, config.iConfiguration, config.bmAttributes,
+                             config.MaxPower};
+    out.resize(std::max<size_t>(config.bLength, out.size()));
+    append(out, config.extra, config.extra_length);
+    for (int i = 0; i < config.bNumInterfaces; ++i) {
+        for (int a = 0; a < config.interface[i].num_altsetting; ++a) {
+            const libusb_interface_descriptor &alt = config.interface[i].altsetting[a];
+            const uint8_t header[] = {9, LIBUSB_DT_INTERFACE, alt.bInterfaceNumber, alt.bAlternateSetting,
+                                      alt.bNumEndpoints, alt.bInterfaceClass, alt.bInterfaceSubClass,
+                                      alt.bInterfaceProtocol, alt.iInterface};
+            append(out, header, sizeof header);
+            append(out, alt.extra, alt.extra_length);
+            for (int e = 0; e < alt.bNumEndpoints; ++e) {
+                const libusb_endpoint_descriptor &ep = alt.endpoint[e];
+                const uint8_t endpoint[] = {7, LIBUSB_DT_ENDPOINT, ep.bEndpointAddress, ep.bmAttributes,
+                                            uint8_t(ep.wMaxPacketSize), uint8_t(ep.wMaxPacketSize >> 8),
+                                            ep.bInterval};
+                append(out, endpoint, sizeof endpoint);
+                append(out, ep.extra, ep.extra_length);
             }
         }
     }
+    const size_t total = std::min<size_t>(out.size(), 0xFFFF);
+    out[2] = uint8_t(total);
+    out[3] = uint8_t(total >> 8);
+    return out;
+}
+
+namespace {
+
+// The DFU-mode alternate setting that holds the internal flash, and the
+// transfer size from the interface's functional descriptor.
+FlashSetting findFlashSetting(libusb_device *device, libusb_device_handle *handle)
+{
+    FlashSetting found;
+    libusb_config_descriptor *config = nullptr;
+    if (libusb_get_active_config_descriptor(device, &config) != 0)
+        return found;
+    const std::vector<uint8_t> raw = rawConfiguration(*config);
     libusb_free_config_descriptor(config);
-    return best;
+
+    dfu::Configuration parsed;
+    if (!dfu::parseConfiguration(raw.data(), raw.size(), parsed))
+        return found;
+    std::vector<std::string> names;
+    for (const dfu::Alternate &alt : parsed.alternates)
+        names.push_back(stringDescriptor(handle, alt.nameIndex));
+    const int chosen = dfu::chooseFlashAlternate(names, k931::kFlashStart);
+    if (chosen < 0)
+        return found;
+    const dfu::Alternate &alt = parsed.alternates[size_t(chosen)];
+    return FlashSetting{alt.interfaceNumber, alt.alternateSetting, names[size_t(chosen)],
+                        parsed.functional.transferSize};
 }
 
 } // namespace
@@ -222,6 +260,7 @@ int LibusbProvider::open(const std::string &usbIndex, OpenedDevice &out)
         out.transport = std::make_unique<LibusbTransport>(handle, setting.interfaceNumber);
         out.layoutText = setting.layout;
         out.transferSize = setting.transferSize;
+        out.alternateSetting = setting.alternate;
     } else if (handle) {
         libusb_close(handle);
     }

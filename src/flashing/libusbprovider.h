@@ -3,7 +3,11 @@
 
 #include "enginebackend.h"
 
+#include <cstdint>
+#include <vector>
+
 struct libusb_context;
+struct libusb_config_descriptor;
 
 namespace flashing {
 
@@ -22,5 +26,8 @@ private:
     bool initialised = false;
     bool ensureContext();
 };
+
+// The configuration's descriptors back in the order the device sent them.
+std::vector<uint8_t> rawConfiguration(const libusb_config_descriptor &config);
 
 } // namespace flashing

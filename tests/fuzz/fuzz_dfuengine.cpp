@@ -3,6 +3,7 @@
 // every write with a result code (no crash, no endless wait) and never call
 // an answer from a broken device a success unless the device said so.
 #include "flashing/dfu.h"
+#include "flashing/dfuconfiguration.h"
 #include "flashing/dfuseengine.h"
 #include "flashing/programmer.h"
 
@@ -47,6 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     (void)flashing::dfu::decodeStatus(data, size, status);
     flashing::dfu::FunctionalDescriptor functional;
     (void)flashing::dfu::findFunctionalDescriptor(data, size, functional);
+    flashing::dfu::Configuration configuration;
+    (void)flashing::dfu::parseConfiguration(data, size, configuration);
 
     flashing::MemoryLayout layout;
     flashing::parseMemoryLayout("@Internal Flash  /0x08000000/04*016Kg,01*064Kg,03*128Kg", layout);
