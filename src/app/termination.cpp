@@ -1,15 +1,21 @@
 #include "termination.h"
 
+#include "flashing/programmer.h"
+
 #include <QCoreApplication>
 
 #ifdef Q_OS_UNIX
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <csignal>
+#include <cstdio>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
+constexpr int kWriteEndPollMs = 100;
+
 // Written by the signal handler, read by the event loop (the only safe way
 // out of a handler).
 int signalPipe[2] = {-1, -1};
@@ -18,6 +24,26 @@ void onTerminationSignal(int)
 {
     const char byte = 1;
     [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
+}
+
+// Quitting in the middle of a write would hide its result while it goes on;
+// the user would unplug a half-written device. The write's own time limits
+// bound the wait. A write that failed makes the exit status say so.
+void quitOnceNoWriteRuns(QCoreApplication &app)
+{
+    if (!flashing::writeInProgress()) {
+        app.quit();
+        return;
+    }
+    std::fputs("Aguarde o fim da atualização\n", stderr);
+    auto *poll = new QTimer(&app);
+    QObject::connect(poll, &QTimer::timeout, &app, [&app, poll] {
+        if (flashing::writeInProgress())
+            return;
+        poll->stop();
+        app.exit(flashing::lastWriteResult() == flashing::kOk ? 0 : 1);
+    });
+    poll->start(kWriteEndPollMs);
 }
 } // namespace
 
@@ -29,7 +55,7 @@ void quitOnTerminationRequest(QCoreApplication &app)
     QObject::connect(notifier, &QSocketNotifier::activated, &app, [&app] {
         char byte = 0;
         [[maybe_unused]] const ssize_t n = ::read(signalPipe[0], &byte, 1);
-        app.quit();
+        quitOnceNoWriteRuns(app);
     });
     struct sigaction action {};
     action.sa_handler = onTerminationSignal;

@@ -1,5 +1,6 @@
 #include "downloadmanager.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -33,6 +34,7 @@ void DownloadManager::startDownload(const QUrl &url)
     // A redirect is reported, never followed: the firmware must come from the
     // address the program asked for.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    request.setTransferTimeout(stallLimitMs);
     QNetworkReply *reply = networkManager.get(request);
     connect(reply, &QNetworkReply::sslErrors, this, &DownloadManager::sslErrors);
     activeReplies.append(reply);
@@ -73,14 +75,17 @@ bool DownloadManager::isRedirect(QNetworkReply *reply)
 void DownloadManager::downloadFinished(QNetworkReply *reply)
 {
     const QUrl url = reply->url();
+    bool saved = false;
     if (reply->error()) {
         std::fprintf(stderr, "Download of %s failed: %s\n", url.toEncoded().constData(),
                      reply->errorString().toLocal8Bit().constData());
     } else if (isRedirect(reply)) {
         std::fputs("Request was redirected.\n", stderr);
     } else {
-        const QString fileName = fileNameForUrl(url);
-        if (saveToFile(fileName, reply)) {
+        const QString fileName = directory.isEmpty() ? fileNameForUrl(url)
+                                                     : QDir(directory).filePath(fileNameForUrl(url));
+        saved = saveToFile(fileName, reply);
+        if (saved) {
             std::printf("Download of %s succeeded (saved to %s)\n", url.toEncoded().constData(),
                         fileName.toLocal8Bit().constData());
         }
@@ -89,6 +94,8 @@ void DownloadManager::downloadFinished(QNetworkReply *reply)
     std::fflush(stderr);
     activeReplies.removeAll(reply);
     reply->deleteLater();
+    emit downloadEnded(reply->request().url(), saved,
+                       reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), int(reply->error()));
 }
 
 void DownloadManager::sslErrors(const QList<QSslError> &errors)

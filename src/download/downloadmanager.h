@@ -1,6 +1,7 @@
-// Fetches files over HTTP(S) into the current working directory, named after
-// the last segment of the URL's path. Reports only on the console: callers
-// look for the file on disk.
+// Fetches files over HTTP(S) into a folder (the current working directory
+// unless told otherwise), named after the last segment of the URL's path.
+// Reports on the console, and tells whoever waits for a file how its download
+// ended, so that nothing has to guess from a fixed delay.
 #pragma once
 
 #include <QList>
@@ -22,6 +23,17 @@ public:
     bool saveToFile(const QString &fileName, QIODevice *data);
     static bool isRedirect(QNetworkReply *reply);
 
+    // Where files are saved; empty means the current working directory.
+    void setDirectory(const QString &path) { directory = path; }
+    // A transfer that moves no byte for this long is abandoned (0: never).
+    void setStallLimit(int ms) { stallLimitMs = ms; }
+
+signals:
+    // Once per download, with the URL as it was asked for. `saved` is false
+    // when nothing was saved; then the HTTP status (0 without a reply) and
+    // the network error say why.
+    void downloadEnded(const QUrl &requested, bool saved, int httpStatus, int networkError);
+
 public slots:
     void execute(const QString &link);
     void downloadFinished(QNetworkReply *reply);
@@ -30,4 +42,6 @@ public slots:
 private:
     QNetworkAccessManager networkManager;
     QList<QNetworkReply *> activeReplies;
+    QString directory;
+    int stallLimitMs = 0;
 };

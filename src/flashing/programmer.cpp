@@ -17,6 +17,8 @@ struct LibraryState {
     int verbosity = 1;
     std::string loadersPath;
     DfuDeviceInfo devices[kMaxListedDevices]{};
+    bool writing = false;
+    int lastWriteResult = kOk;
 };
 
 LibraryState &state()
@@ -101,8 +103,25 @@ int downloadFile(const char16_t *filePath, unsigned int address, unsigned int sk
     if (!filePath || !*filePath)
         return kFileNotFound;
     const std::string path = utf16ToUtf8(filePath);
-    return backend().writeFile(path.c_str(), address, skipErase == 0, verify != 0,
-                               state().callbacks, state().verbosity);
+    LibraryState &s = state();
+    const bool outer = !s.writing;
+    s.writing = true;
+    const int result = backend().writeFile(path.c_str(), address, skipErase == 0, verify != 0, s.callbacks,
+                                           s.verbosity);
+    if (outer)
+        s.writing = false;
+    s.lastWriteResult = result;
+    return result;
+}
+
+bool writeInProgress()
+{
+    return state().writing;
+}
+
+int lastWriteResult()
+{
+    return state().lastWriteResult;
 }
 
 std::unique_ptr<Backend> installBackend(std::unique_ptr<Backend> replacement)

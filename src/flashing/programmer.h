@@ -83,6 +83,12 @@ int connectDfuBootloader(const char *usbIndex);
 int downloadFile(const char16_t *filePath, unsigned int address, unsigned int skipErase,
                  unsigned int verify, const char16_t *binaryPath);
 
+// Whether a downloadFile call is under way (asked from its callbacks, for
+// example by a window that must not close before the write has ended).
+bool writeInProgress();
+// What the last downloadFile call returned (kOk before any).
+int lastWriteResult();
+
 // What the six calls dispatch to.
 class Backend {
 public:

@@ -15,7 +15,6 @@
 #include <QTimer>
 
 namespace {
-constexpr int kOpenDelayMs = 5000;
 constexpr float kAnimationEnd = 100.0f;
 
 bool isTheDevice(const QSerialPortInfo &info)
@@ -52,7 +51,7 @@ void MainWindow::scanForDevice()
         portName = info.portName();
         portScanTimer->stop();
         // Precise: a coarse timer may run this long delay a quarter second late.
-        QTimer::singleShot(kOpenDelayMs, Qt::PreciseTimer, this, &MainWindow::openDevicePort);
+        QTimer::singleShot(endpoints.portOpenDelayMs, Qt::PreciseTimer, this, &MainWindow::openDevicePort);
         ui->progressBar->setValue(0);
         ui->ProgessText->setText(tr("Conectando"));
         progressAccumulator = 0.0f;
@@ -136,7 +135,7 @@ void MainWindow::resetAfterLinkLoss()
     ui->LabelHallmeterRich->setText(tr("Hallmeter Mistura Rica"));
     ui->RadioSensorType3Bar->setEnabled(false);
     ui->RadioSensorType5Bar->setEnabled(false);
-    ui->UpgradeButton->setEnabled(false);
+    offerUpgrade(false);
     ui->progressBar->setValue(0);
     if (!upgradeInProgress) {
         // A link lost while the animation still runs must not end in "Conectado".

@@ -14,6 +14,13 @@ inline const QString kInternetProbeUrl = QStringLiteral("http://www.example.com/
 constexpr int kDfuWaitLimitMs = 30000;
 // An internet probe that has not finished by then counts as no internet.
 constexpr int kProbeTimeoutMs = 4000;
+// The device's port is opened this long after it shows up.
+constexpr int kPortOpenDelayMs = 5000;
+// The upgrade's pause after "BOOT" and after the warning box.
+constexpr int kUpgradeStepDelayMs = 4000;
+// A firmware download that moves no byte for this long has failed: the user
+// waits for it with the upgrade button disabled.
+constexpr int kDownloadStallLimitMs = 30000;
 
 struct Endpoints {
     QString firmwareBaseUrl = kFirmwareBaseUrl; // ends in "/"
@@ -21,4 +28,7 @@ struct Endpoints {
     QString probeUrl = kInternetProbeUrl;
     int dfuWaitLimitMs = kDfuWaitLimitMs;
     int probeTimeoutMs = kProbeTimeoutMs;
+    int portOpenDelayMs = kPortOpenDelayMs;
+    int upgradeStepDelayMs = kUpgradeStepDelayMs;
+    int downloadStallLimitMs = kDownloadStallLimitMs;
 };

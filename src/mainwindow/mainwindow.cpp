@@ -1,12 +1,16 @@
 #include "mainwindow.h"
 
 #include "download/downloadmanager.h"
+#include "flashing/programmer.h"
 #include "mainwindowstate.h"
 #include "ui_mainwindow.h"
 #include "widgets/ledindicator.h"
 #include "windows/aboutwindow.h"
 #include "windows/flashwindow.h"
 
+#include <QCloseEvent>
+#include <QDir>
+#include <QMessageBox>
 #include <QTimer>
 
 namespace {
@@ -26,8 +30,12 @@ MainWindow::MainWindow(QWidget *parent, const Endpoints &endpointsToUse)
     , internetLed(nullptr)
     , downloadManager(new DownloadManager)
     , endpoints(endpointsToUse)
+    , workFolder(QDir::tempPath() + QStringLiteral("/tarvik-connect-XXXXXX"))
 {
     firmwareBaseUrl = endpoints.firmwareBaseUrl;
+    downloadManager->setDirectory(workFilePath(QString()));
+    downloadManager->setStallLimit(endpoints.downloadStallLimitMs);
+    connect(downloadManager, &DownloadManager::downloadEnded, this, &MainWindow::firmwareDownloadEnded);
     ui->setupUi(this);
 
     deviceLed = new LedIndicator;
@@ -78,6 +86,31 @@ MainWindow::~MainWindow()
     delete flashWindow;
     delete aboutWindow;
     delete downloadManager;
+}
+
+// A window closed while a write runs would vanish with the write going on
+// unseen; the user would take it as over and unplug the device.
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    if (!flashing::writeInProgress()) {
+        QMainWindow::closeEvent(event);
+        return;
+    }
+    event->ignore();
+    auto *box = new QMessageBox(QMessageBox::Information, tr("Aviso"), tr("Aguarde o fim da atualização"),
+                                QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    // Not modal in the blocking sense: the write's progress keeps moving.
+    box->open();
+}
+
+QString MainWindow::workFilePath(const QString &name) const
+{
+    // Without a folder of its own the program saves nothing rather than
+    // fall back to the user's files.
+    const QString folder = workFolder.isValid() ? workFolder.path()
+                                                : QDir::tempPath() + QStringLiteral("/tarvik-connect-unavailable");
+    return name.isEmpty() ? folder : QDir(folder).filePath(name);
 }
 
 void MainWindow::Sobre()

@@ -10,6 +10,8 @@
 #include <QList>
 #include <QMainWindow>
 #include <QSerialPort>
+#include <QTemporaryDir>
+#include <QUrl>
 
 QT_BEGIN_NAMESPACE
 class Ui_MainWindow;
@@ -19,6 +21,7 @@ class AboutWindow;
 class DownloadManager;
 class FlashWindow;
 class LedIndicator;
+class QCloseEvent;
 class QTimer;
 
 class MainWindow : public QMainWindow {
@@ -34,6 +37,9 @@ public:
     AboutWindow *about() const { return aboutWindow; }
     FlashWindow *manualFlashWindow() const { return flashWindow; }
     QSerialPort *port() const { return serialPort; }
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
 
 private slots:
     void on_UpgradeButton_clicked();
@@ -68,6 +74,13 @@ private:
     // Upgrade
     void deleteFirmwareFile();
     void finishUpgrade();
+    void firmwareDownloadEnded(const QUrl &requested, bool saved, int httpStatus, int networkError);
+    void bootIntoBootloader();
+    void abandonUpgrade(const QString &reason);
+    void endUpgrade();
+    void showLinkAsItIs();
+    void offerUpgrade(bool offered);
+    QString workFilePath(const QString &name) const;
     // Hidden technician path
     void bootAndOpenFlashWindow();
 
@@ -82,4 +95,12 @@ private:
     LedIndicator *internetLed;
     DownloadManager *downloadManager;
     Endpoints endpoints;
+    // The program's own files (the description, the firmware) live here,
+    // never among the user's files in the working directory.
+    QTemporaryDir workFolder;
+    QUrl pendingFirmwareUrl;
+    // From the click on "Atualizar" to the end of the upgrade, whatever ends it.
+    bool upgradeRunning = false;
+    // Whether the rules of the update check would have the button enabled.
+    bool upgradeOffered = false;
 };

@@ -44,8 +44,9 @@ void MainWindow::checkInternet()
 
 void MainWindow::deleteDescriptionFile()
 {
-    if (QFile::exists(kDescriptionFile))
-        QFile::remove(kDescriptionFile);
+    const QString path = workFilePath(kDescriptionFile);
+    if (QFile::exists(path))
+        QFile::remove(path);
 }
 
 void MainWindow::fetchFirmwareDescription()
@@ -58,7 +59,7 @@ void MainWindow::fetchFirmwareDescription()
 void MainWindow::parseFirmwareDescription()
 {
     QByteArray bytes;
-    QFile file(kDescriptionFile);
+    QFile file(workFilePath(kDescriptionFile));
     if (file.open(QIODevice::ReadOnly | QIODevice::Text)) {
         bytes = file.readAll();
         file.close();
@@ -68,7 +69,7 @@ void MainWindow::parseFirmwareDescription()
     if (description.hasModels) {
         ui->ModelBox->addItems(description.models);
         if (deviceLed->isEnabled())
-            ui->UpgradeButton->setEnabled(true);
+            offerUpgrade(true);
     }
     if (description.hasVersion) {
         serverVersionText = description.versionText;
@@ -87,6 +88,6 @@ void MainWindow::compareVersions()
         QMessageBox::information(this, tr("Informacao"),
                                  tr("Atualizacao v") + serverVersionText + tr(" disponivel"));
         if (internetLed->isEnabled())
-            ui->UpgradeButton->setEnabled(true);
+            offerUpgrade(true);
     }
 }

@@ -4,6 +4,7 @@
 
 #include "app/progress.h"
 #include "download/downloadmanager.h"
+#include "flashing/intelhex.h"
 #include "flashing/k931.h"
 #include "flashing/programmer.h"
 #include "mainwindowstate.h"
@@ -17,10 +18,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QNetworkReply>
 #include <QTimer>
 
 namespace {
-constexpr int kStepDelayMs = 4000;
 constexpr int kDfuPollIntervalMs = 250;
 
 QString suffixForType(const QString &type)
@@ -43,26 +44,119 @@ QString localFirmwareName()
     return QFileInfo(firmwareFileName).fileName();
 }
 
+QString missingOnServerText()
+{
+    return MainWindow::tr("Falta de atualização no servidor, entre em contato com a Brevanto via WhatsApp.");
+}
+
+// Why a firmware download saved nothing, in a few words for the error box.
+QString downloadFailureText(int httpStatus, int networkError)
+{
+    if (httpStatus == 404 || httpStatus == 410 || networkError == QNetworkReply::ContentNotFoundError
+        || networkError == QNetworkReply::ContentGoneError)
+        return missingOnServerText();
+    switch (networkError) {
+    case QNetworkReply::NoError:
+        return httpStatus >= 300 && httpStatus < 400 ? MainWindow::tr("o servidor redirecionou o pedido")
+                                                     : MainWindow::tr("não foi possível salvar o arquivo");
+    case QNetworkReply::HostNotFoundError: return MainWindow::tr("servidor não encontrado");
+    case QNetworkReply::ConnectionRefusedError: return MainWindow::tr("o servidor recusou a conexão");
+    case QNetworkReply::RemoteHostClosedError: return MainWindow::tr("o servidor encerrou a conexão");
+    case QNetworkReply::TimeoutError:
+    case QNetworkReply::OperationCanceledError: return MainWindow::tr("o servidor parou de responder");
+    case QNetworkReply::SslHandshakeFailedError: return MainWindow::tr("falha na conexão segura com o servidor");
+    case QNetworkReply::NetworkSessionFailedError:
+    case QNetworkReply::TemporaryNetworkFailureError: return MainWindow::tr("sem conexão com a internet");
+    default:
+        return httpStatus > 0 ? MainWindow::tr("o servidor respondeu com o código %1").arg(httpStatus)
+                              : MainWindow::tr("falha de rede");
+    }
+}
+
+// A page of HTML from a misconfigured server is caught here, while the
+// device is still running its firmware, not after it was sent to its
+// bootloader.
+bool isFirmwareFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() > qint64(flashing::kMaxImageFileBytes))
+        return false;
+    const QByteArray bytes = file.readAll();
+    return flashing::parseIntelHex(reinterpret_cast<const uint8_t *>(bytes.constData()), size_t(bytes.size())).ok();
+}
+
 } // namespace
 
 void MainWindow::deleteFirmwareFile()
 {
     const QString name = localFirmwareName();
-    if (!name.isEmpty() && QFile::exists(name))
-        QFile::remove(name);
+    if (!name.isEmpty() && QFile::exists(workFilePath(name)))
+        QFile::remove(workFilePath(name));
+}
+
+void MainWindow::offerUpgrade(bool offered)
+{
+    upgradeOffered = offered;
+    ui->UpgradeButton->setEnabled(offered && !upgradeRunning);
 }
 
 void MainWindow::on_UpgradeButton_clicked()
 {
+    if (upgradeRunning)
+        return;
     firmwareFileName = ui->ModelBox->currentText() + suffixForType(ui->K931TypeBox->currentText())
                      + QStringLiteral(".hex");
     qDebug() << firmwareFileName;
     deleteFirmwareFile();
     ui->ProgessText->setText(tr("Baixando"));
-    downloadManager->execute(firmwareBaseUrl + firmwareFileName);
+    upgradeRunning = true;
+    ui->UpgradeButton->setEnabled(false);
+    const QString link = firmwareBaseUrl + firmwareFileName;
+    // As the download manager reads it, so that its report can be matched.
+    pendingFirmwareUrl = QUrl::fromEncoded(link.toLocal8Bit(), QUrl::TolerantMode);
+    downloadManager->execute(link);
+}
+
+// "BOOT" waits for the file: a device sent into its bootloader without
+// firmware to write must be re-plugged by hand.
+void MainWindow::firmwareDownloadEnded(const QUrl &requested, bool saved, int httpStatus, int networkError)
+{
+    if (!upgradeRunning || pendingFirmwareUrl.isEmpty() || requested != pendingFirmwareUrl)
+        return;
+    pendingFirmwareUrl.clear();
+    if (!saved) {
+        abandonUpgrade(downloadFailureText(httpStatus, networkError));
+        return;
+    }
+    if (!isFirmwareFile(workFilePath(localFirmwareName()))) {
+        abandonUpgrade(tr("o arquivo recebido do servidor não é um firmware válido"));
+        return;
+    }
+    bootIntoBootloader();
+}
+
+void MainWindow::bootIntoBootloader()
+{
     upgradeInProgress = true;
     sendBoot();
-    QTimer::singleShot(kStepDelayMs, this, &MainWindow::ConnectDFUandSelectHEX);
+    QTimer::singleShot(endpoints.upgradeStepDelayMs, this, &MainWindow::ConnectDFUandSelectHEX);
+}
+
+// Nothing was sent to the device: it stays connected as it was.
+void MainWindow::abandonUpgrade(const QString &reason)
+{
+    qDebug() << "Upgrade abandoned:" << reason;
+    QMessageBox::information(this, tr("Erro"), tr("Impossivel Atualizar! Erro: ") + reason);
+    deleteFirmwareFile();
+    ui->ProgessText->clear();
+    endUpgrade();
+}
+
+void MainWindow::endUpgrade()
+{
+    upgradeRunning = false;
+    pendingFirmwareUrl.clear();
+    ui->UpgradeButton->setEnabled(upgradeOffered);
 }
 
 // The bootloader is looked for every 250 ms with the window responsive, up
@@ -77,21 +171,38 @@ void MainWindow::ConnectDFUandSelectHEX()
             poll->stop();
             poll->deleteLater();
             flashing::connectDfuBootloader(devices[0].usbIndex);
-            // Flashed from where it was downloaded, wherever the program started.
-            firmwareFilePath = QDir::current().absoluteFilePath(localFirmwareName());
+            firmwareFilePath = workFilePath(localFirmwareName());
             QMessageBox::warning(this, tr("Importante"), tr("Não desconecte o aparelho"));
-            QTimer::singleShot(kStepDelayMs, this, &MainWindow::DoUpgrade);
+            QTimer::singleShot(endpoints.upgradeStepDelayMs, this, &MainWindow::DoUpgrade);
         } else if (deadline.hasExpired()) {
             poll->stop();
             poll->deleteLater();
             QMessageBox::warning(this, tr("Aviso"),
                                  tr("Aparelho não encontrado em modo de atualização.\n"
                                     "Desconecte e reconecte o aparelho e tente novamente."));
-            finishUpgrade();
+            upgradeInProgress = false;
+            deleteFirmwareFile();
+            ui->ProgessText->clear();
+            showLinkAsItIs();
+            endUpgrade();
         }
     };
     connect(poll, &QTimer::timeout, this, attempt);
     poll->start(kDfuPollIntervalMs);
+}
+
+// After a wait that found no bootloader the K931 may have ignored "BOOT" or
+// restarted into its firmware: the window shows what the port scan knows.
+void MainWindow::showLinkAsItIs()
+{
+    const bool connecting = progressTimer.isActive(); // found again: the animation ends in "Conectado"
+    if (connecting)
+        return;
+    const bool connected = serialPort->isOpen();
+    deviceLed->setState(connected);
+    ui->label_4->setText(connected ? tr("Conectado") : tr("Desconectado"));
+    if (!connected && !portScanTimer->isActive())
+        portScanTimer->start(kPortScanIntervalMs);
 }
 
 void MainWindow::DoUpgrade()
@@ -112,9 +223,7 @@ void MainWindow::DoUpgrade()
                                  tr("Aparelho atualizado com sucesso!\nFavor reconectar o aparelho"));
     } else if (result == flashing::kFileNotFound) {
         QMessageBox::information(this, tr("Erro"),
-                                 tr("Impossivel Atualizar! Erro: ")
-                                     + tr("Falta de atualização no servidor, entre em contato com a Brevanto via "
-                                          "WhatsApp."));
+                                 tr("Impossivel Atualizar! Erro: ") + missingOnServerText());
     } else {
         QMessageBox::information(this, tr("Erro"), tr("Impossivel Atualizar! Erro: ") + QString::number(result));
     }
@@ -130,6 +239,7 @@ void MainWindow::finishUpgrade()
     progressTimer.stop();
     disconnect(&progressTimer, &QTimer::timeout, this, &MainWindow::UpdateProgressFlash);
     ui->ProgessText->clear();
+    endUpgrade();
 }
 
 void MainWindow::UpdateProgressFlash()

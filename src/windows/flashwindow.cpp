@@ -1,10 +1,13 @@
 #include "flashwindow.h"
 
+#include "flashfailure.h"
+
 #include "app/progress.h"
 #include "flashing/k931.h"
 #include "flashing/programmer.h"
 #include "ui_flashwindow.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -83,6 +86,7 @@ void FlashWindow::on_FlashButton_clicked()
                                               k931::kFlashStart, 0, 1, u"");
     if (result != 0) {
         ui->textEdit->append(tr("Impossivel Atualizar"));
+        ui->textEdit->append(flashFailureReason(result, flashFilePath));
         return;
     }
     ui->textEdit->append(tr("Atualizado"));
@@ -91,6 +95,17 @@ void FlashWindow::on_FlashButton_clicked()
     ui->progressBar->setValue(100);
     disconnect(&flashProgressTimer, &QTimer::timeout, this, &FlashWindow::updateFlashProgress);
     QMessageBox::information(this, tr("Sucesso"), tr("Desconecte o aparelho"));
+}
+
+// Closed during a write, the window would vanish with the write going on.
+void FlashWindow::closeEvent(QCloseEvent *event)
+{
+    if (!flashing::writeInProgress()) {
+        QMainWindow::closeEvent(event);
+        return;
+    }
+    event->ignore();
+    ui->textEdit->append(tr("Aguarde o fim da atualização"));
 }
 
 void FlashWindow::updateFlashProgress()

@@ -11,6 +11,7 @@ QT_BEGIN_NAMESPACE
 class Ui_FlashWindow;
 QT_END_NAMESPACE
 
+class QCloseEvent;
 class QFileDialog;
 
 class FlashWindow : public QMainWindow {
@@ -20,6 +21,9 @@ public:
     ~FlashWindow() override;
 
     Ui_FlashWindow *form() const { return ui; }
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
 
 private slots:
     void on_ConnectButton_clicked();

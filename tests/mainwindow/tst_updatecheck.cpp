@@ -25,6 +25,7 @@ private slots:
     void sameVersionStopsQuietly();
     void descriptionOddities();
     void deviceReadBeforeDescription();
+    void usersFilesAreLeftAlone();
 
 private:
     void start(const QByteArray &description);
@@ -146,6 +147,35 @@ void TestUpdateCheck::deviceReadBeforeDescription()
     QVERIFY(answerer->boxes.isEmpty());
     QTRY_VERIFY_WITH_TIMEOUT(answerer->sawBox(QStringLiteral("Informacao")), kParseTimeoutMs);
     QCOMPARE(answerer->boxes.first().text, QStringLiteral("Atualizacao v2.0 disponivel"));
+}
+
+// The program's own data.json lives in a folder of its own: a user's file of
+// that name in the working directory was overwritten, then deleted, and a
+// working directory that cannot be written stopped the check without a word.
+void TestUpdateCheck::usersFilesAreLeftAlone()
+{
+    const QByteArray mine = "{\"meu\": \"arquivo\"}";
+    {
+        QFile own(QStringLiteral("data.json"));
+        QVERIFY(own.open(QIODevice::WriteOnly));
+        own.write(mine);
+    }
+    start(R"({"Modelo": ["K931"], "Version": "1.0"})");
+    QTRY_COMPARE_WITH_TIMEOUT(ui->ModelBox->count(), 1, kParseTimeoutMs);
+    QFile own(QStringLiteral("data.json"));
+    QVERIFY(own.open(QIODevice::ReadOnly));
+    QCOMPARE(own.readAll(), mine);
+
+    // Not even root may create a file here.
+    window.reset();
+    resetMainWindowState();
+    const QString previous = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(QStringLiteral("/proc")));
+    start(R"({"Modelo": ["K932"], "Version": "1.0"})");
+    const bool filled = QTest::qWaitFor([&] { return ui->ModelBox->count() == 1; }, kParseTimeoutMs);
+    QDir::setCurrent(previous);
+    QVERIFY(filled);
+    QCOMPARE(ui->ModelBox->itemText(0), QStringLiteral("K932"));
 }
 
 QTEST_MAIN(TestUpdateCheck)

@@ -26,8 +26,18 @@ namespace {
 
 constexpr int kReadyTimeoutMs = 16000;  // connection, probe and description
 constexpr int kUpgradeTimeoutMs = 20000;
+constexpr int kShortDelayMs = 300;
 const QString kSuccess = QStringLiteral("Aparelho atualizado com sucesso!\nFavor reconectar o aparelho");
+const QString kMissing = QStringLiteral("Impossivel Atualizar! Erro: Falta de atualização no servidor, entre em "
+                                        "contato com a Brevanto via WhatsApp.");
 const QString kFirmwareName = QStringLiteral("K931_OBD_Boost.hex");
+const QByteArray kFirmwarePath = "/fw/K931_OBD_Boost.hex";
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
+}
 
 } // namespace
 
@@ -36,13 +46,22 @@ class TestUpgrade : public QObject {
 private slots:
     void initTestCase();
     void cleanupTestCase();
-    void typicalRoadThenFailures();
-    void bootloaderNeverAppears();
+    void typicalRoadWithTheRealDelays();
+    void bootWaitsForTheDownload();
+    void failedDownloadSendsNoBoot_data();
+    void failedDownloadSendsNoBoot();
+    void writeFailuresByTheirNumber();
+    void deviceIgnoresBoot();
+    void deviceComesBackDuringTheWait();
 
 private:
-    void startWindow(int dfuWaitLimitMs);
+    void startWindow(Endpoints endpoints);
+    Endpoints quickEndpoints(int dfuWaitLimitMs = kDfuWaitLimitMs) const;
     void waitUntilUpgradeOffered();
     QString pressUpgradeAndWaitForResult(const std::function<void()> &onBoot);
+    void enterBootloader();
+    bool firmwareWritten() const;
+    void serveFirmware(const LocalHttpServer::Response &response) { server->setResponse(kFirmwarePath, response); }
 
     std::unique_ptr<WorkingFolder> folder;
     std::unique_ptr<SerialTestbed> testbed;
@@ -54,6 +73,10 @@ private:
     std::unique_ptr<MainWindow> window;
     Ui_MainWindow *ui = nullptr;
     flashing::FirmwareImage image;
+    QByteArray firmwareHex;
+    std::shared_ptr<SimulatedStm32> chip;
+    // The upgrade button, sampled whenever the event loop turns during an upgrade.
+    bool buttonEnabledDuringUpgrade = false;
 };
 
 void TestUpgrade::initTestCase()
@@ -64,11 +87,11 @@ void TestUpgrade::initTestCase()
 
     image.segments.push_back({0x08000000, randomBytes(40 * 1024, 5)});
     image.segments.push_back({0x08020000, randomBytes(3000, 6)});
+    firmwareHex = QByteArray::fromStdString(toIntelHex(image));
     server = std::make_unique<LocalHttpServer>();
     QVERIFY(server->listen());
     server->setResponse("/", {200, "ok", {}, {}});
     server->setResponse("/fw/data.json", {200, R"({"Modelo": ["K931"], "Version": "1.6"})", {}, {}});
-    server->setResponse("/fw/" + kFirmwareName.toLatin1(), {200, QByteArray::fromStdString(toIntelHex(image)), {}, {}});
 
     auto provider = std::make_unique<SimulatedProvider>();
     dfuDevices = provider.get();
@@ -89,14 +112,23 @@ void TestUpgrade::cleanupTestCase()
     folder.reset();
 }
 
-void TestUpgrade::startWindow(int dfuWaitLimitMs)
+Endpoints TestUpgrade::quickEndpoints(int dfuWaitLimitMs) const
+{
+    Endpoints endpoints = serverEndpoints(server->url(QStringLiteral("/")));
+    endpoints.portOpenDelayMs = kShortDelayMs;
+    endpoints.upgradeStepDelayMs = kShortDelayMs;
+    endpoints.dfuWaitLimitMs = dfuWaitLimitMs;
+    return endpoints;
+}
+
+void TestUpgrade::startWindow(Endpoints endpoints)
 {
     window.reset();
     k931.reset();
     dfuDevices->unplugAll();
+    chip.reset();
+    serveFirmware({200, firmwareHex, {}, {}});
     resetMainWindowState();
-    Endpoints endpoints = serverEndpoints(server->url(QStringLiteral("/")));
-    endpoints.dfuWaitLimitMs = dfuWaitLimitMs;
     window = std::make_unique<MainWindow>(nullptr, endpoints);
     ui = window->form();
     window->show();
@@ -112,17 +144,37 @@ void TestUpgrade::waitUntilUpgradeOffered()
     QCOMPARE(ui->ModelBox->currentText(), QStringLiteral("K931"));
 }
 
+void TestUpgrade::enterBootloader()
+{
+    chip = std::make_shared<SimulatedStm32>(SimulatedStm32::Clock::RealTime);
+    dfuDevices->plug(chip);
+}
+
+bool TestUpgrade::firmwareWritten() const
+{
+    if (!chip)
+        return false;
+    for (const auto &segment : image.segments) {
+        if (!std::equal(segment.data.begin(), segment.data.end(),
+                        chip->flash.begin() + (segment.address - SimulatedStm32::kFlashBase)))
+            return false;
+    }
+    return true;
+}
+
 QString TestUpgrade::pressUpgradeAndWaitForResult(const std::function<void()> &onBoot)
 {
     QMetaObject::Connection booted = connect(k931.get(), &SimulatedK931::bootReceived, this, onBoot);
     const int before = int(answerer->boxes.size());
     ui->K931TypeBox->setCurrentText(QStringLiteral("OBD + Boost"));
     ui->UpgradeButton->click();
+    buttonEnabledDuringUpgrade = false;
     auto finished = [&] {
         for (int i = before; i < answerer->boxes.size(); ++i) {
             if (answerer->boxes[i].title == QLatin1String("Aviso") || answerer->boxes[i].title == QLatin1String("Erro"))
                 return true;
         }
+        buttonEnabledDuringUpgrade |= ui->UpgradeButton->isEnabled();
         return false;
     };
     const bool done = QTest::qWaitFor(finished, kUpgradeTimeoutMs);
@@ -130,38 +182,37 @@ QString TestUpgrade::pressUpgradeAndWaitForResult(const std::function<void()> &o
     return done ? answerer->boxes.last().text : QStringLiteral("(no result box)");
 }
 
-void TestUpgrade::typicalRoadThenFailures()
+void TestUpgrade::typicalRoadWithTheRealDelays()
 {
-    startWindow(kDfuWaitLimitMs);
+    // A user's own files of the same names in the working directory.
+    const QByteArray usersHex = ":00000001FF\n";
+    for (const QString &name : {kFirmwareName, QStringLiteral("data.json")}) {
+        QFile own(name);
+        QVERIFY(own.open(QIODevice::WriteOnly));
+        own.write(usersHex);
+    }
+    startWindow(serverEndpoints(server->url(QStringLiteral("/"))));
     waitUntilUpgradeOffered();
     QVERIFY(answerer->sawBox(QStringLiteral("Informacao")));
 
-    // "BOOT" makes the K931 leave its serial port and its bootloader appear.
-    std::shared_ptr<SimulatedStm32> chip;
-    auto enterBootloader = [&] {
-        chip = std::make_shared<SimulatedStm32>(SimulatedStm32::Clock::RealTime);
-        dfuDevices->plug(chip);
-    };
     QList<int> barValues;
     connect(ui->progressBar, &QProgressBar::valueChanged, this, [&](int v) {
         if (ui->ProgessText->text() == QLatin1String("Atualizando"))
             barValues << v;
     });
-
-    const QString result = pressUpgradeAndWaitForResult(enterBootloader);
+    // "BOOT" makes the K931 leave its serial port and its bootloader appear.
+    const QString result = pressUpgradeAndWaitForResult([this] { enterBootloader(); });
     QCOMPARE(result, kSuccess);
-    QVERIFY(chip);
-    for (const auto &segment : image.segments)
-        QVERIFY(std::equal(segment.data.begin(), segment.data.end(),
-                           chip->flash.begin() + (segment.address - SimulatedStm32::kFlashBase)));
+    QVERIFY(firmwareWritten());
     QVERIFY(answerer->sawBox(QStringLiteral("Importante")));
+    QVERIFY(!buttonEnabledDuringUpgrade);
     // The request went out with the download manager's User-Agent.
     LocalHttpServer::Request request;
     for (const auto &r : server->requests) {
         if (r.path.endsWith(".hex"))
             request = r;
     }
-    QCOMPARE(request.path, "/fw/" + kFirmwareName.toLatin1());
+    QCOMPARE(request.path, kFirmwarePath);
     QVERIFY(request.headers.value("user-agent").startsWith("Mozilla/5.0"));
     QVERIFY(k931->receivedBytes().contains("BOOT"));
     // The bar moved during the write and ended at 100.
@@ -171,28 +222,81 @@ void TestUpgrade::typicalRoadThenFailures()
     QCOMPARE(ui->label_4->text(), QStringLiteral("Desconectado"));
     QVERIFY(ui->ProgessText->text().isEmpty());
     QVERIFY(!upgradeInProgress);
-    QVERIFY(!QFile::exists(kFirmwareName));
-    dfuDevices->unplugAll();
+    QVERIFY(!QFile::exists(firmwareFilePath));
+    // The user's files are as they were.
+    QCOMPARE(readAll(kFirmwareName), usersHex);
+    QCOMPARE(readAll(QStringLiteral("data.json")), usersHex);
+    QVERIFY(!firmwareFilePath.startsWith(QDir::currentPath()));
+    QFile::remove(kFirmwareName);
+    QFile::remove(QStringLiteral("data.json"));
+}
 
-    // Missing on the server, with a stale copy lying around: the stale copy
-    // is deleted first, so the missing file is what the user hears about.
-    {
-        QFile stale(kFirmwareName);
-        QVERIFY(stale.open(QIODevice::WriteOnly));
-        stale.write(QByteArray::fromStdString(toIntelHex(image)));
-    }
-    server->setResponse("/fw/" + kFirmwareName.toLatin1(), {404, "", {}, {}});
-    QVERIFY(k931->plug());
+// With a slow server, "BOOT" went out at once and the write found no file.
+void TestUpgrade::bootWaitsForTheDownload()
+{
+    startWindow(quickEndpoints());
     waitUntilUpgradeOffered();
-    QCOMPARE(pressUpgradeAndWaitForResult(enterBootloader),
-             QStringLiteral("Impossivel Atualizar! Erro: Falta de atualização no servidor, entre em contato com a "
-                            "Brevanto via WhatsApp."));
-    QCOMPARE(chip->eraseCounts, (std::array<int, 8>{}));
-    dfuDevices->unplugAll();
+    constexpr int kTransferMs = 3000;
+    serveFirmware({200, firmwareHex, {}, LocalHttpServer::Behaviour::Answer, kTransferMs});
+    QElapsedTimer sinceClick;
+    sinceClick.start();
+    qint64 bootAfterMs = -1;
+    const QString result = pressUpgradeAndWaitForResult([&] {
+        bootAfterMs = sinceClick.elapsed();
+        enterBootloader();
+    });
+    QCOMPARE(result, kSuccess);
+    QVERIFY2(bootAfterMs >= kTransferMs * 9 / 10, qPrintable(QString::number(bootAfterMs)));
+    QVERIFY(firmwareWritten());
+    QVERIFY(!buttonEnabledDuringUpgrade);
+}
 
-    // The chip refuses to erase, then its read-back differs: each error by
-    // its number, never a success.
-    server->setResponse("/fw/" + kFirmwareName.toLatin1(), {200, QByteArray::fromStdString(toIntelHex(image)), {}, {}});
+void TestUpgrade::failedDownloadSendsNoBoot_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<bool>("unreachable");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("missing on the server") << 404 << false << QByteArray() << kMissing;
+    QTest::newRow("server unreachable")
+        << 0 << true << QByteArray() << QStringLiteral("Impossivel Atualizar! Erro: o servidor recusou a conexão");
+    QTest::newRow("a web page, not firmware")
+        << 200 << false << QByteArray("<html>Em manutenção</html>")
+        << QStringLiteral("Impossivel Atualizar! Erro: o arquivo recebido do servidor não é um firmware válido");
+}
+
+// A device sent into its bootloader for nothing has to be re-plugged by hand.
+void TestUpgrade::failedDownloadSendsNoBoot()
+{
+    QFETCH(int, status);
+    QFETCH(bool, unreachable);
+    QFETCH(QByteArray, body);
+    QFETCH(QString, text);
+    Endpoints endpoints = quickEndpoints();
+    if (unreachable)
+        endpoints.firmwareBaseUrl = closedLocalUrl(QStringLiteral("/fw/")).toString();
+    startWindow(endpoints);
+    serveFirmware({status, body, {}, {}});
+    waitUntilUpgradeOffered();
+    bool booted = false;
+    QCOMPARE(pressUpgradeAndWaitForResult([&] { booted = true; }), text);
+    QTest::qWait(2 * kShortDelayMs);
+    QVERIFY(!booted);
+    QVERIFY(!k931->receivedBytes().contains("BOOT"));
+    QVERIFY(!upgradeInProgress);
+    // Still connected as before, and the user may try again.
+    QVERIFY(window->deviceLamp()->isOn());
+    QCOMPARE(ui->label_4->text(), QStringLiteral("Conectado"));
+    QVERIFY(!ui->VersionBox->text().isEmpty());
+    QVERIFY(ui->ProgessText->text().isEmpty());
+    QVERIFY(ui->UpgradeButton->isEnabled());
+    QVERIFY(!buttonEnabledDuringUpgrade);
+}
+
+// The chip refuses to erase, then its read-back differs: each error by its
+// number, never a success.
+void TestUpgrade::writeFailuresByTheirNumber()
+{
     const struct {
         void (*inject)(SimulatedStm32 &);
         int code;
@@ -200,8 +304,10 @@ void TestUpgrade::typicalRoadThenFailures()
         {[](SimulatedStm32 &c) { c.faults.eraseFails = true; }, flashing::kEraseError},
         {[](SimulatedStm32 &c) { c.faults.corruptReadBack = true; }, flashing::kVerifyMismatch},
     };
+    startWindow(quickEndpoints());
     for (const auto &fault : faults) {
-        QVERIFY(k931->plug());
+        if (!k931->isPlugged())
+            QVERIFY(k931->plug());
         waitUntilUpgradeOffered();
         const QString text = pressUpgradeAndWaitForResult([&] {
             enterBootloader();
@@ -209,17 +315,19 @@ void TestUpgrade::typicalRoadThenFailures()
         });
         QCOMPARE(text, QStringLiteral("Impossivel Atualizar! Erro: %1").arg(fault.code));
         QVERIFY(!window->deviceLamp()->isOn());
-        QVERIFY(!QFile::exists(kFirmwareName));
+        QVERIFY(!QFile::exists(firmwareFilePath));
         dfuDevices->unplugAll();
     }
 }
 
-void TestUpgrade::bootloaderNeverAppears()
+// The wait runs out with the K931 still on its port: it is shown connected,
+// as it is, and may be updated again.
+void TestUpgrade::deviceIgnoresBoot()
 {
-    startWindow(1500);
+    startWindow(quickEndpoints(1500));
     waitUntilUpgradeOffered();
-    QElapsedTimer clock;
-    clock.start();
+    k931->leaveOnBoot = false;
+    const QString version = ui->VersionBox->text();
     // The window keeps turning its event loop while it waits.
     int turns = 0;
     QTimer ticker;
@@ -228,11 +336,31 @@ void TestUpgrade::bootloaderNeverAppears()
     const QString text = pressUpgradeAndWaitForResult([] {});
     QVERIFY(text.startsWith(QStringLiteral("Aparelho não encontrado em modo de atualização")));
     QVERIFY(answerer->boxes.last().warning);
-    QVERIFY(turns > 60); // about 5.5 s of 50 ms ticks while it waited
+    QVERIFY(turns > 25);
     QVERIFY(!upgradeInProgress);
-    QVERIFY(!window->deviceLamp()->isOn());
-    QCOMPARE(ui->label_4->text(), QStringLiteral("Desconectado"));
-    QVERIFY(!QFile::exists(kFirmwareName));
+    QVERIFY(window->deviceLamp()->isOn());
+    QCOMPARE(ui->label_4->text(), QStringLiteral("Conectado"));
+    QCOMPARE(ui->VersionBox->text(), version);
+    QVERIFY(ui->UpgradeButton->isEnabled());
+    QVERIFY(!buttonEnabledDuringUpgrade);
+    QVERIFY(!QFile::exists(firmwareFilePath));
+}
+
+// The K931 restarts into its own firmware within the wait: read again and
+// shown connected, not "Desconectado" beside a live port.
+void TestUpgrade::deviceComesBackDuringTheWait()
+{
+    startWindow(quickEndpoints(5000));
+    waitUntilUpgradeOffered();
+    const QString text = pressUpgradeAndWaitForResult([this] {
+        QTimer::singleShot(800, k931.get(), [this] { QVERIFY(k931->plug()); });
+    });
+    QVERIFY(text.startsWith(QStringLiteral("Aparelho não encontrado em modo de atualização")));
+    QTRY_COMPARE_WITH_TIMEOUT(ui->label_4->text(), QStringLiteral("Conectado"), 3000);
+    QVERIFY(window->deviceLamp()->isOn());
+    QVERIFY(k931->receivedBytes().contains("?VERS")); // what it received since it came back
+    QTRY_VERIFY(!ui->VersionBox->text().isEmpty());
+    QVERIFY(!portScanTimer->isActive());
 }
 
 QTEST_MAIN(TestUpgrade)

@@ -8,6 +8,7 @@
 #include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
 namespace {
 
@@ -128,8 +129,28 @@ void LocalHttpServer::serve(QTcpSocket *socket)
         socket->disconnectFromHost();
         return;
     }
+    if (response.trickleMs > 0) {
+        trickle(socket, response.body, response.trickleMs);
+        return;
+    }
     socket->write(response.body);
     socket->disconnectFromHost();
+}
+
+void LocalHttpServer::trickle(QTcpSocket *socket, const QByteArray &body, int overMs)
+{
+    constexpr int kPieces = 10;
+    const qsizetype piece = (body.size() + kPieces - 1) / kPieces;
+    QPointer<QTcpSocket> guarded(socket);
+    for (int i = 0; i < kPieces; ++i) {
+        QTimer::singleShot(overMs * (i + 1) / kPieces, this, [guarded, body, piece, i] {
+            if (!guarded)
+                return;
+            guarded->write(body.mid(i * piece, piece));
+            if (i == kPieces - 1)
+                guarded->disconnectFromHost();
+        });
+    }
 }
 
 QUrl closedLocalUrl(const QString &path)

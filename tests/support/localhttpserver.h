@@ -8,6 +8,7 @@
 #include <QHash>
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QUrl>
 
 #include <memory>
@@ -26,6 +27,7 @@ public:
         QByteArray body;
         QList<QPair<QByteArray, QByteArray>> headers;
         Behaviour behaviour = Behaviour::Answer;
+        int trickleMs = 0; // the body spread over this long, as a slow server sends it
     };
 
     struct Request {
@@ -50,6 +52,7 @@ public:
 private:
     void accept();
     void serve(QTcpSocket *socket);
+    void trickle(QTcpSocket *socket, const QByteArray &body, int overMs);
 
     Scheme scheme;
     std::unique_ptr<QTcpServer> server;

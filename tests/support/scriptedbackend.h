@@ -5,6 +5,7 @@
 
 #include "flashing/backends.h"
 
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,6 +20,8 @@ struct ScriptedBackend : flashing::Backend {
     int connectResult = 0;
     int writeResult = 0;
     std::vector<Call> script;
+    // Run on the calling thread in the middle of a write, after the script.
+    std::function<void()> duringWrite;
 
     // What the backend saw.
     std::vector<std::string> connectedIndexes;
@@ -57,6 +60,8 @@ struct ScriptedBackend : flashing::Backend {
             case Call::Step: if (callbacks.progressStep) callbacks.progressStep(call.value, 100); break;
             }
         }
+        if (duringWrite)
+            duringWrite();
         return writeResult;
     }
 };

@@ -20,6 +20,8 @@ private slots:
     void connectFailureAndTwoDevices();
     void fileChoiceKeepsAbsolutePath();
     void failedWrite();
+    void reasonForARefusedFile();
+    void closeIsRefusedDuringTheWrite();
     void successfulWriteClosesOnRemoval();
 
 private:
@@ -152,11 +154,58 @@ void TestFlashWindow::failedWrite()
     QCOMPARE(answerer.boxes.size(), 1);
     QCOMPARE(answerer.boxes[0].title, QStringLiteral("Importante"));
     QCOMPARE(answerer.boxes[0].text, QStringLiteral("Não desconecte o aparelho"));
-    QVERIFY(window.form()->textEdit->toPlainText().endsWith(QStringLiteral("Impossivel Atualizar")));
+    // The old line, then why: here the device's fault.
+    QVERIFY(window.form()->textEdit->toPlainText().endsWith(
+        QStringLiteral("Impossivel Atualizar\nA memória gravada no aparelho difere do arquivo")));
     QVERIFY(!window.form()->ConnectButton->isEnabled());
     QVERIFY(!window.form()->SelectFileButton->isEnabled());
     QVERIFY(!window.form()->FlashButton->isEnabled());
     QCOMPARE(QString::fromStdString(backend->writtenPaths.at(0)), flashFilePath);
+}
+
+// The technician learns whether the file or the device is at fault, and
+// where in the file.
+void TestFlashWindow::reasonForARefusedFile()
+{
+    FlashWindow window;
+    window.show();
+    connectAndChoose(window);
+    QFile file(flashFilePath);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(":020000040800F2\n:0400000001020304F1\n:00000001FF\n"); // line 2: checksum
+    file.close();
+    backend->writeResult = flashing::kInvalidFile;
+    {
+        ModalAnswerer answerer;
+        window.form()->FlashButton->click();
+    }
+    QVERIFY(window.form()->textEdit->toPlainText().endsWith(
+        QStringLiteral("Impossivel Atualizar\nArquivo inválido, linha 2: checksum incorreto")));
+
+    FlashWindow second;
+    second.show();
+    connectAndChoose(second);
+    backend->writeResult = flashing::kAddressOutsideFlash;
+    ModalAnswerer answerer;
+    second.form()->FlashButton->click();
+    QVERIFY(second.form()->textEdit->toPlainText().endsWith(
+        QStringLiteral("Arquivo com dados fora da memória flash do aparelho")));
+}
+
+// Closed during the write, the window would vanish with the write going on.
+void TestFlashWindow::closeIsRefusedDuringTheWrite()
+{
+    FlashWindow window;
+    window.show();
+    connectAndChoose(window);
+    bool closedDuringWrite = true;
+    backend->duringWrite = [&] { closedDuringWrite = window.close(); };
+    ModalAnswerer answerer;
+    window.form()->FlashButton->click();
+    QVERIFY(!closedDuringWrite);
+    QVERIFY(window.isVisible());
+    QVERIFY(window.form()->textEdit->toPlainText().contains(QStringLiteral("Aguarde o fim da atualização")));
+    QVERIFY(window.close());
 }
 
 void TestFlashWindow::successfulWriteClosesOnRemoval()
