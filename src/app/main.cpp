@@ -1,4 +1,5 @@
 #include "app/progress.h"
+#include "app/qttranslations.h"
 #include "app/termination.h"
 #include "flashing/programmer.h"
 #include "mainwindow/mainwindow.h"
@@ -11,6 +12,7 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/tarvik-connect.png")));
     quitOnTerminationRequest(app);
+    installQtTranslations(app);
 
     flashing::setLoadersPath("./.");
     flashing::setDisplayCallbacks({onProgressStart, onLogMessage, onProgressStep});

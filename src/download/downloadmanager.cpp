@@ -31,9 +31,8 @@ void DownloadManager::startDownload(const QUrl &url)
 {
     QNetworkRequest request(url);
     request.setRawHeader("User-Agent", kUserAgent);
-    // A redirect is reported, never followed: the firmware must come from the
-    // address the program asked for.
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    // Redirects follow Qt's default policy (never from https down to http):
+    // a server may move its files without breaking the update.
     request.setTransferTimeout(stallLimitMs);
     QNetworkReply *reply = networkManager.get(request);
     connect(reply, &QNetworkReply::sslErrors, this, &DownloadManager::sslErrors);
@@ -76,14 +75,20 @@ void DownloadManager::downloadFinished(QNetworkReply *reply)
 {
     const QUrl url = reply->url();
     bool saved = false;
-    if (reply->error()) {
+    // Qt refuses a redirect from https down to http as an error; it is a
+    // redirect the network layer did not follow all the same.
+    const bool unfollowedRedirect = reply->error() == QNetworkReply::InsecureRedirectError
+                                 || (reply->error() == QNetworkReply::NoError && isRedirect(reply));
+    if (unfollowedRedirect) {
+        std::fputs("Request was redirected.\n", stderr);
+    } else if (reply->error()) {
         std::fprintf(stderr, "Download of %s failed: %s\n", url.toEncoded().constData(),
                      reply->errorString().toLocal8Bit().constData());
-    } else if (isRedirect(reply)) {
-        std::fputs("Request was redirected.\n", stderr);
     } else {
-        const QString fileName = directory.isEmpty() ? fileNameForUrl(url)
-                                                     : QDir(directory).filePath(fileNameForUrl(url));
+        // Named as asked for: the caller looks for that name, wherever the
+        // server redirected the request.
+        const QString name = fileNameForUrl(reply->request().url());
+        const QString fileName = directory.isEmpty() ? name : QDir(directory).filePath(name);
         saved = saveToFile(fileName, reply);
         if (saved) {
             std::printf("Download of %s succeeded (saved to %s)\n", url.toEncoded().constData(),

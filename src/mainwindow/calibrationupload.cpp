@@ -2,6 +2,7 @@
 // every 500 ms.
 #include "mainwindow.h"
 
+#include "mainwindowstate.h"
 #include "protocol.h"
 #include "ui_mainwindow.h"
 
@@ -57,8 +58,20 @@ bool MainWindow::validateCalibrationFields()
 
 void MainWindow::on_SetAllCalibrations_clicked()
 {
+    // Every press ends the upload under way, also one that is refused below:
+    // the user asked for something else, and must not hear "Sucesso" after
+    // the refusal.
+    commandTimer->stop();
     if (!serialPort->isOpen()) {
         QMessageBox::warning(this, tr("Aviso"), tr("Aparelho não conectado"));
+        return;
+    }
+    // Fields never filled from the device would overwrite its settings with
+    // whatever the boxes happen to hold.
+    if (!deviceAnswered) {
+        QMessageBox::warning(this, tr("Aviso"),
+                             tr("As configurações do aparelho ainda não foram lidas.\n"
+                                "Aguarde a leitura e tente novamente."));
         return;
     }
     if (!validateCalibrationFields())

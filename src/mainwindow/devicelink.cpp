@@ -48,6 +48,8 @@ void MainWindow::scanForDevice()
     for (const QSerialPortInfo &info : ports) {
         if (!isTheDevice(info))
             continue;
+        if (info.portName() == unopenablePort && !portOpensNow())
+            return;
         portName = info.portName();
         portScanTimer->stop();
         // Precise: a coarse timer may run this long delay a quarter second late.
@@ -60,12 +62,35 @@ void MainWindow::scanForDevice()
         progressTimer.start(kProgressTickMs);
         return;
     }
+    // The port that could not be opened is gone: its reason with it.
+    if (!unopenablePort.isEmpty()) {
+        unopenablePort.clear();
+        ui->ProgessText->clear();
+    }
+}
+
+// A port that could not be opened is tried at once on each scan, without the
+// connection animation, so that the reason stays on screen (with the bar at
+// 0) while it keeps failing; once it opens, the connection starts over as
+// for a device just plugged in.
+bool MainWindow::portOpensNow()
+{
+    serialPort->setPortName(unopenablePort);
+    if (!serialPort->open(QIODevice::ReadWrite)) {
+        ui->ProgessText->setText(openFailureText(*serialPort));
+        ui->progressBar->setValue(0);
+        return false;
+    }
+    serialPort->close();
+    unopenablePort.clear();
+    return true;
 }
 
 void MainWindow::openDevicePort()
 {
     serialPort->setPortName(portName);
     if (!serialPort->open(QIODevice::ReadWrite)) {
+        unopenablePort = portName;
         abandonConnection(openFailureText(*serialPort));
         return;
     }

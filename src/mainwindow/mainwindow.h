@@ -60,6 +60,7 @@ private:
     void sendBoot();
     void resetAfterLinkLoss();
     void abandonConnection(const QString &reason);
+    bool portOpensNow();
     // Reply parser
     void parseReply(QByteArray chunk);
     // Calibration upload
@@ -103,4 +104,6 @@ private:
     bool upgradeRunning = false;
     // Whether the rules of the update check would have the button enabled.
     bool upgradeOffered = false;
+    // The device's port whose last open failed, while it stays listed.
+    QString unopenablePort;
 };

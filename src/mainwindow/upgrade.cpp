@@ -56,6 +56,7 @@ QString downloadFailureText(int httpStatus, int networkError)
         || networkError == QNetworkReply::ContentGoneError)
         return missingOnServerText();
     switch (networkError) {
+    case QNetworkReply::InsecureRedirectError: return MainWindow::tr("o servidor redirecionou o pedido");
     case QNetworkReply::NoError:
         return httpStatus >= 300 && httpStatus < 400 ? MainWindow::tr("o servidor redirecionou o pedido")
                                                      : MainWindow::tr("não foi possível salvar o arquivo");

@@ -5,6 +5,8 @@
 #include "support/stdcapture.h"
 #include "support/testwindow.h"
 
+#include <QSslCertificate>
+#include <QSslConfiguration>
 #include <QtTest>
 
 #include <csignal>
@@ -17,7 +19,8 @@ private slots:
     void cleanup();
     void savesUnderLastSegmentAndOverwrites();
     void trailingSlashSavesAsDownload();
-    void httpErrorsAndRedirectsSaveNothing();
+    void httpErrorsSaveNothing();
+    void redirects();
     void unwritableTarget();
     void selfSignedCertificateIsRefused();
     void failedWriteLeavesNoPartialFile();
@@ -88,22 +91,56 @@ void TestDownloadManager::trailingSlashSavesAsDownload()
     QCOMPARE(fileContents(QStringLiteral("download")), QByteArray("index"));
 }
 
-void TestDownloadManager::httpErrorsAndRedirectsSaveNothing()
+void TestDownloadManager::httpErrorsSaveNothing()
 {
-    server->setResponse("/moved.hex", {302, "", {{"Location", "/elsewhere.hex"}}, {}});
-    server->setResponse("/elsewhere.hex", {200, "not to be fetched", {}, {}});
     StdCapture capture;
     const QUrl missing = server->url(QStringLiteral("/missing.hex"));
     fetch(missing, capture);
     QVERIFY(capture.err().startsWith("Download of " + missing.toEncoded() + " failed: "));
     QVERIFY(!QFile::exists(QStringLiteral("missing.hex")));
-
-    fetch(server->url(QStringLiteral("/moved.hex")), capture);
-    QVERIFY(capture.err().endsWith("Request was redirected.\n"));
-    QVERIFY(!QFile::exists(QStringLiteral("moved.hex")));
-    QVERIFY(!QFile::exists(QStringLiteral("elsewhere.hex")));
-    QCOMPARE(server->requests.size(), 2);
     QVERIFY(capture.out().isEmpty());
+}
+
+// A firmware server that moves its files behind a redirect keeps working;
+// one that sends the request down from https to http does not.
+void TestDownloadManager::redirects()
+{
+    LocalHttpServer tls(LocalHttpServer::Scheme::Https);
+    QVERIFY(tls.listen());
+    const QSslConfiguration previous = QSslConfiguration::defaultConfiguration();
+    QSslConfiguration trusting = previous;
+    trusting.addCaCertificate(QSslCertificate(localServerCertificate()));
+    QSslConfiguration::setDefaultConfiguration(trusting);
+    // The certificate names "localhost".
+    auto secure = [&tls](const QString &path) {
+        QUrl url = tls.url(path);
+        url.setHost(QStringLiteral("localhost"));
+        return url;
+    };
+
+    tls.setResponse("/fw/data.json", {302, "", {{"Location", secure("/moved/new.json").toEncoded()}}, {}});
+    tls.setResponse("/moved/new.json", {200, "{\"Version\":\"1.7\"}", {}, {}});
+    StdCapture capture;
+    fetch(secure(QStringLiteral("/fw/data.json")), capture);
+    QCOMPARE(fileContents(QStringLiteral("data.json")), QByteArray("{\"Version\":\"1.7\"}"));
+    QVERIFY(!QFile::exists(QStringLiteral("new.json")));
+    QVERIFY2(capture.err().isEmpty(), capture.err().constData());
+
+    server->setResponse("/plain.hex", {200, "not to be fetched", {}, {}});
+    tls.setResponse("/fw/down.hex", {302, "", {{"Location", server->url(QStringLiteral("/plain.hex")).toEncoded()}}, {}});
+    fetch(secure(QStringLiteral("/fw/down.hex")), capture);
+    QVERIFY2(capture.err().endsWith("Request was redirected.\n"), capture.err().constData());
+    QVERIFY(!QFile::exists(QStringLiteral("down.hex")));
+    QVERIFY(!QFile::exists(QStringLiteral("plain.hex")));
+    QVERIFY(server->requests.isEmpty());
+
+    tls.setResponse("/fw/loop.hex", {302, "", {{"Location", "/fw/loop.hex"}}, {}});
+    fetch(secure(QStringLiteral("/fw/loop.hex")), capture);
+    QVERIFY2(capture.err().contains("Download of " + secure(QStringLiteral("/fw/loop.hex")).toEncoded() + " failed: "),
+             capture.err().constData());
+    QVERIFY(!QFile::exists(QStringLiteral("loop.hex")));
+    QCOMPARE(capture.out().count('\n'), 1);
+    QSslConfiguration::setDefaultConfiguration(previous);
 }
 
 void TestDownloadManager::unwritableTarget()

@@ -36,6 +36,9 @@ private slots:
     void onlyTheRightProductAndTheFirstPort();
     void busyPortGoesBackToScanning();
     void uploadWithoutDeviceOrInvalidFields();
+    void boostInAnyLetterCase();
+    void resourceErrorWhileStillListed();
+    void bareAndEchoedReplies();
 
 private:
     void waitConnected(SimulatedK931 &device);
@@ -68,6 +71,23 @@ void TestDeviceLink::waitConnected(SimulatedK931 &dev)
 {
     QTRY_VERIFY_WITH_TIMEOUT(dev.receivedBytes().contains("?KBOS"), kConnectTimeoutMs);
     QTRY_COMPARE_WITH_TIMEOUT(ui->label_4->text(), QStringLiteral("Conectado"), 2000);
+    QTRY_VERIFY(deviceAnswered);
+}
+
+QList<QByteArray> TestDeviceLink::sentAfter(SimulatedK931 &dev, int from) const
+{
+    QList<QByteArray> bytes;
+    for (const auto &m : dev.received.mid(from))
+        bytes << m.bytes;
+    return bytes;
+}
+
+// The port is opened soon after it shows up; the animation keeps its 5 s.
+Endpoints quickOpen()
+{
+    Endpoints endpoints = offlineEndpoints();
+    endpoints.portOpenDelayMs = 300;
+    return endpoints;
 }
 
 void TestDeviceLink::readOutThenUploads()
@@ -234,6 +254,18 @@ void TestDeviceLink::silentDeviceStopsTheChain()
     QVERIFY(!deviceAnswered);
     QCOMPARE(ui->label_4->text(), QStringLiteral("Conectado"));
     QVERIFY(ui->SetHallmeterRicoVal->text().isEmpty());
+
+    // Settings never read must not be written over the device's.
+    ui->SetHallmeterRicoVal->setText(QStringLiteral("0.9"));
+    ModalAnswerer answerer;
+    const int from = int(device->received.size());
+    ui->SetAllCalibrations->click();
+    QTRY_COMPARE(answerer.boxes.size(), 1);
+    QCOMPARE(answerer.boxes[0].title, QStringLiteral("Aviso"));
+    QVERIFY(answerer.boxes[0].text.startsWith(QStringLiteral("As configurações do aparelho ainda não foram lidas.")));
+    QTest::qWait(1200);
+    QCOMPARE(device->received.size(), from);
+    QCOMPARE(answerer.boxes.size(), 1);
 }
 
 void TestDeviceLink::misbehavingReplies()
@@ -279,6 +311,11 @@ void TestDeviceLink::onlyTheRightProductAndTheFirstPort()
     otherProduct.productId = 0x5741;
     SimulatedK931 other(*testbed, otherProduct);
     QVERIFY(other.plug());
+    SimulatedK931::Identity otherVendor;
+    otherVendor.index = 3;
+    otherVendor.vendorId = 0x0484;
+    SimulatedK931 foreign(*testbed, otherVendor);
+    QVERIFY(foreign.plug());
     window = std::make_unique<MainWindow>(nullptr, offlineEndpoints());
     ui = window->form();
     QTest::qWait(2500);
@@ -304,6 +341,7 @@ void TestDeviceLink::onlyTheRightProductAndTheFirstPort()
     QCOMPARE(window->port()->portName(), first);
     QVERIFY(ignored.received.isEmpty());
     QVERIFY(other.received.isEmpty());
+    QVERIFY(foreign.received.isEmpty());
     window.reset();
 }
 
@@ -321,9 +359,25 @@ void TestDeviceLink::busyPortGoesBackToScanning()
     QVERIFY(!progressTimer.isActive());
     QVERIFY(portScanTimer->isActive());
 
-    // Released by the other program, the next attempt connects.
+    // While the port stays held the reason stays on screen, the bar at 0
+    // (it used to show for one second in six, "Conectando" the rest).
+    int samples = 0;
+    int shown = 0;
+    QElapsedTimer held;
+    held.start();
+    while (held.elapsed() < 14000) {
+        QTest::qWait(100);
+        ++samples;
+        shown += ui->ProgessText->text() == QLatin1String("Porta ocupada") && ui->progressBar->value() == 0;
+    }
+    QVERIFY2(shown >= samples * 9 / 10, qPrintable(QStringLiteral("%1 of %2").arg(shown).arg(samples)));
+    QVERIFY(device->received.isEmpty());
+
+    // Released by the other program, the next attempt connects as usual.
     device->holdPortExclusively(false);
+    QTRY_COMPARE_WITH_TIMEOUT(ui->ProgessText->text(), QStringLiteral("Conectando"), 2000);
     waitConnected(*device);
+    QCOMPARE(device->receivedBytes(), kQueryChain);
 }
 
 void TestDeviceLink::uploadWithoutDeviceOrInvalidFields()
@@ -360,6 +414,95 @@ void TestDeviceLink::uploadWithoutDeviceOrInvalidFields()
                  qPrintable(text));
     }
     QTest::qWait(1200);
+    QCOMPARE(device->received.size(), from);
+
+    // A valid press, then one refused for a field 700 ms later: the first
+    // upload ends with the refusal, no "Sucesso" follows.
+    ui->RpmShiftLightVal->setText(QStringLiteral("6500"));
+    ui->TurboPressureAlertVal->setText(QStringLiteral("1.5"));
+    const int boxes = int(answerer.boxes.size());
+    ui->SetAllCalibrations->click();
+    QTest::qWait(700);
+    ui->TurboPressureAlertVal->setText(QStringLiteral("x"));
+    ui->SetAllCalibrations->click();
+    QTRY_COMPARE(answerer.boxes.size(), boxes + 1);
+    QCOMPARE(answerer.boxes.last().title, QStringLiteral("Aviso"));
+    QTest::qWait(4500);
+    QCOMPARE(answerer.boxes.size(), boxes + 1);
+    QCOMPARE(sentAfter(*device, from), (QList<QByteArray>{QByteArray::fromHex("3E4B53424D00000001")}));
+}
+
+// The version text names boost support in whatever letter case the firmware
+// writes it.
+void TestDeviceLink::boostInAnyLetterCase()
+{
+    window = std::make_unique<MainWindow>(nullptr, quickOpen());
+    ui = window->form();
+    for (const char *version : {"K931 V1.5 BOOST", "K931 V1.5 boost"}) {
+        device->values["VERS"] = version;
+        QVERIFY(device->plug());
+        QTRY_VERIFY_WITH_TIMEOUT(deviceAnswered, kConnectTimeoutMs);
+        QVERIFY2(ui->RadioSensorType3Bar->isEnabled() && ui->RadioSensorType5Bar->isEnabled(), version);
+        device->unplug();
+        QTRY_VERIFY_WITH_TIMEOUT(!deviceAnswered, 3000);
+    }
+}
+
+// On Windows an unplugged device may first stay listed while the port
+// reports ResourceError: the window resets, and the next scan connects anew,
+// with the whole animation from 0.
+void TestDeviceLink::resourceErrorWhileStillListed()
+{
+    QVERIFY(device->plug());
+    window = std::make_unique<MainWindow>(nullptr, quickOpen());
+    ui = window->form();
+    waitConnected(*device);
+    QVERIFY(QMetaObject::invokeMethod(window.get(), "handleError",
+                                      Q_ARG(QSerialPort::SerialPortError, QSerialPort::ResourceError)));
+    QCOMPARE(ui->label_4->text(), QStringLiteral("Desconectado"));
+    QVERIFY(ui->VersionBox->text().isEmpty());
+    QVERIFY(!window->port()->isOpen());
+    const int from = int(device->received.size());
+
+    QList<int> bar;
+    connect(ui->progressBar, &QProgressBar::valueChanged, this, [&](int v) { bar << v; });
+    QElapsedTimer connecting;
+    QTRY_COMPARE_WITH_TIMEOUT(ui->ProgessText->text(), QStringLiteral("Conectando"), 2000);
+    connecting.start();
+    QTRY_COMPARE_WITH_TIMEOUT(ui->label_4->text(), QStringLiteral("Conectado"), 7000);
+    QVERIFY2(connecting.elapsed() >= 4800, qPrintable(QString::number(connecting.elapsed())));
+    QVERIFY(!bar.isEmpty());
+    QVERIFY2(bar.first() <= 1, qPrintable(QString::number(bar.first())));
+    QCOMPARE(bar.last(), 100);
+    QCOMPARE(sentAfter(*device, from).first(), QByteArray("?VERS"));
+    QTRY_VERIFY(deviceAnswered);
+}
+
+// What a field shows after replies that carry no value, and that an empty
+// field is refused by the next upload instead of being sent as 0.
+void TestDeviceLink::bareAndEchoedReplies()
+{
+    device->values["VERS"] = "";
+    QVERIFY(device->plug());
+    window = std::make_unique<MainWindow>(nullptr, quickOpen());
+    ui = window->form();
+    QTRY_VERIFY_WITH_TIMEOUT(deviceAnswered, kConnectTimeoutMs);
+    QVERIFY(ui->VersionBox->text().isEmpty()); // a bare ">VERS"
+    QCOMPARE(ui->RpmShiftLightVal->text(), QStringLiteral("6500"));
+
+    device->send("?RPML"); // an echo is no reply: the field keeps its value
+    QTest::qWait(200);
+    QCOMPARE(ui->RpmShiftLightVal->text(), QStringLiteral("6500"));
+    device->send(">RPML"); // a bare reply empties it
+    QTRY_VERIFY(ui->RpmShiftLightVal->text().isEmpty());
+    QTest::qWait(300);
+
+    ModalAnswerer answerer;
+    const int from = int(device->received.size());
+    ui->SetAllCalibrations->click();
+    QTRY_COMPARE(answerer.boxes.size(), 1);
+    QVERIFY(answerer.boxes[0].text.startsWith(QStringLiteral("Valor inválido em: Rpm Shift Light\n")));
+    QTest::qWait(700);
     QCOMPARE(device->received.size(), from);
 }
 

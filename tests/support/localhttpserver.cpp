@@ -153,6 +153,11 @@ void LocalHttpServer::trickle(QTcpSocket *socket, const QByteArray &body, int ov
     }
 }
 
+QByteArray localServerCertificate()
+{
+    return readFile(QStringLiteral(TARVIK_TEST_CERT_DIR "/localhost.crt"));
+}
+
 QUrl closedLocalUrl(const QString &path)
 {
     // Bind a port, then free it: nothing listens there afterwards.

@@ -62,5 +62,9 @@ private:
     QList<QTcpSocket *> hanging;
 };
 
+// The certificate the HTTPS servers present (for "localhost"), for a test
+// that makes a client trust it.
+QByteArray localServerCertificate();
+
 // An address on this machine where nothing listens.
 QUrl closedLocalUrl(const QString &path);
