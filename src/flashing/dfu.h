@@ -58,6 +58,12 @@ enum Command : uint8_t {
     kCmdReadUnprotect = 0x92,
 };
 
+// How a DFU interface describes itself (application-specific class, DFU
+// subclass; protocol 2 once the device runs its bootloader).
+constexpr uint8_t kInterfaceClass = 0xFE;
+constexpr uint8_t kInterfaceSubclass = 0x01;
+constexpr uint8_t kDfuModeProtocol = 0x02;
+
 // Data blocks are numbered from 2: block n lands at pointer + (n - 2) * size.
 constexpr uint16_t kFirstDataBlock = 2;
 

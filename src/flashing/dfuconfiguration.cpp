@@ -10,15 +10,12 @@ namespace {
 constexpr uint8_t kConfigurationType = 0x02;
 constexpr uint8_t kInterfaceType = 0x04;
 constexpr size_t kInterfaceLength = 9;
-constexpr uint8_t kDfuClass = 0xFE;
-constexpr uint8_t kDfuSubclass = 0x01;
-constexpr uint8_t kDfuModeProtocol = 0x02;
 
 const char kInternalFlashName[] = "@Internal Flash";
 
 bool isDfuInterface(const uint8_t *descriptor)
 {
-    return descriptor[5] == kDfuClass && descriptor[6] == kDfuSubclass;
+    return descriptor[5] == kInterfaceClass && descriptor[6] == kInterfaceSubclass;
 }
 
 } // namespace

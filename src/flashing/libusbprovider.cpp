@@ -12,8 +12,6 @@
 namespace flashing {
 namespace {
 
-constexpr uint8_t kDfuClass = 0xFE;
-constexpr uint8_t kDfuSubclass = 0x01;
 constexpr uint8_t kClassOut = LIBUSB_ENDPOINT_OUT | LIBUSB_REQUEST_TYPE_CLASS | LIBUSB_RECIPIENT_INTERFACE;
 constexpr uint8_t kClassIn = LIBUSB_ENDPOINT_IN | LIBUSB_REQUEST_TYPE_CLASS | LIBUSB_RECIPIENT_INTERFACE;
 
@@ -82,7 +80,7 @@ std::string stringDescriptor(libusb_device_handle *handle, uint8_t index)
 
 bool isDfuInterface(const libusb_interface_descriptor &alt)
 {
-    return alt.bInterfaceClass == kDfuClass && alt.bInterfaceSubClass == kDfuSubclass;
+    return alt.bInterfaceClass == dfu::kInterfaceClass && alt.bInterfaceSubClass == dfu::kInterfaceSubclass;
 }
 
 bool hasDfuInterface(libusb_device *device)
