@@ -161,15 +161,14 @@ WorkPlan DfuseEngine::plan(const FirmwareImage &image, bool erase, bool verify) 
     WorkPlan plan;
     if (erase) {
         for (const Sector &sector : layout.sectorsTouched(image))
-            plan.eraseMs += timing::sectorEraseMs(sector.size) + 3 * timing::transferMs(5);
+            plan.eraseMs += timing::eraseStepMs(sector.size);
     }
     for (const Segment &segment : image.segments) {
-        const double bytes = double(segment.data.size());
-        const double blocks = bytes / blockSize;
-        plan.writeMs += timing::programMs(uint32_t(bytes)) + blocks * (3 * timing::kControlLatencyMs)
-                      + bytes * timing::kWirePerByteMs;
+        const auto bytes = uint32_t(segment.data.size());
+        const double blocks = double(bytes) / blockSize;
+        plan.writeMs += timing::writeStepMs(bytes, blocks);
         if (verify)
-            plan.verifyMs += blocks * timing::kControlLatencyMs + bytes * timing::kWirePerByteMs;
+            plan.verifyMs += timing::readStepMs(bytes, blocks);
     }
     return plan;
 }
@@ -201,7 +200,7 @@ int DfuseEngine::writeSegment(const Segment &segment, ProgressSink *sink)
         ++block;
         offset += n;
         if (sink)
-            sink->advanced(timing::programMs(n) + 3 * timing::kControlLatencyMs + n * timing::kWirePerByteMs);
+            sink->advanced(timing::writeStepMs(uint32_t(n), 1));
     }
     return kOk;
 }
@@ -225,7 +224,7 @@ int DfuseEngine::readRange(uint32_t address, uint32_t length, uint8_t *out, Prog
                 return kUsbError;
             offset += n;
             if (sink)
-                sink->advanced(timing::kControlLatencyMs + n * timing::kWirePerByteMs);
+                sink->advanced(timing::readStepMs(n, 1));
             if (n < blockSize)
                 break;
         }
@@ -273,7 +272,7 @@ int DfuseEngine::write(const FirmwareImage &image, bool erase, bool verify, Prog
             if ((r = eraseSector(sector.start)) != kOk)
                 return r;
             if (sink)
-                sink->advanced(timing::sectorEraseMs(sector.size) + 3 * timing::transferMs(5));
+                sink->advanced(timing::eraseStepMs(sector.size));
         }
     }
     if (sink)

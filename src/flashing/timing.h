@@ -53,4 +53,26 @@ inline double transferMs(uint32_t bytes)
     return kControlLatencyMs + kWireBaseMs + double(bytes) * kWirePerByteMs;
 }
 
+// What each step of a write is expected to cost. The engine's plan adds them
+// up and its progress advances by them, so that the steps sum to the plan.
+
+// Erasing one sector: the command, its status polls, the erase itself.
+inline double eraseStepMs(uint32_t sectorBytes)
+{
+    return sectorEraseMs(sectorBytes) + 3 * transferMs(5);
+}
+
+// Writing `bytes` in `blocks` data blocks: DNLOAD and two status polls each,
+// the wire time and the programming.
+inline double writeStepMs(uint32_t bytes, double blocks)
+{
+    return programMs(bytes) + blocks * (3 * kControlLatencyMs) + double(bytes) * kWirePerByteMs;
+}
+
+// Reading `bytes` back in `blocks` UPLOAD requests.
+inline double readStepMs(uint32_t bytes, double blocks)
+{
+    return blocks * kControlLatencyMs + double(bytes) * kWirePerByteMs;
+}
+
 } // namespace flashing::timing

@@ -104,10 +104,16 @@ void MainWindow::abandonConnection(const QString &reason)
 {
     progressTimer.stop();
     ui->progressBar->setValue(0);
-    deviceLed->setState(false);
-    ui->label_4->setText(tr("Desconectado"));
+    showLinkState(false);
     ui->ProgessText->setText(reason);
     portScanTimer->start(kPortScanIntervalMs);
+}
+
+// The lamp and the status label always tell the same thing.
+void MainWindow::showLinkState(bool connected)
+{
+    deviceLed->setState(connected);
+    ui->label_4->setText(connected ? tr("Conectado") : tr("Desconectado"));
 }
 
 void MainWindow::advanceConnectionProgress()
@@ -116,8 +122,7 @@ void MainWindow::advanceConnectionProgress()
     progressAccumulator += 1.0f;
     if (progressAccumulator > kAnimationEnd) {
         progressTimer.stop();
-        deviceLed->setState(true);
-        ui->label_4->setText(tr("Conectado"));
+        showLinkState(true);
         ui->ProgessText->clear();
         progressAccumulator = kAnimationEnd;
     }
@@ -165,8 +170,7 @@ void MainWindow::resetAfterLinkLoss()
     if (!upgradeInProgress) {
         // A link lost while the animation still runs must not end in "Conectado".
         progressTimer.stop();
-        deviceLed->setState(false);
-        ui->label_4->setText(tr("Desconectado"));
+        showLinkState(false);
         ui->ProgessText->clear();
     }
     portScanTimer->start(kPortScanIntervalMs);

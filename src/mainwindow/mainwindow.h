@@ -57,6 +57,7 @@ private:
     void scanForDevice();
     void openDevicePort();
     void advanceConnectionProgress();
+    void showLinkState(bool connected);
     void sendBoot();
     void resetAfterLinkLoss();
     void abandonConnection(const QString &reason);

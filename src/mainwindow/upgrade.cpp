@@ -200,8 +200,7 @@ void MainWindow::showLinkAsItIs()
     if (connecting)
         return;
     const bool connected = serialPort->isOpen();
-    deviceLed->setState(connected);
-    ui->label_4->setText(connected ? tr("Conectado") : tr("Desconectado"));
+    showLinkState(connected);
     if (!connected && !portScanTimer->isActive())
         portScanTimer->start(kPortScanIntervalMs);
 }
@@ -234,8 +233,7 @@ void MainWindow::DoUpgrade()
 void MainWindow::finishUpgrade()
 {
     upgradeInProgress = false;
-    deviceLed->setState(false);
-    ui->label_4->setText(tr("Desconectado"));
+    showLinkState(false);
     deleteFirmwareFile();
     progressTimer.stop();
     disconnect(&progressTimer, &QTimer::timeout, this, &MainWindow::UpdateProgressFlash);
