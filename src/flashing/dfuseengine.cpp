@@ -51,17 +51,17 @@ int DfuseEngine::resultForStatus(uint8_t status)
 int DfuseEngine::getStatus(dfu::DeviceStatus &status, unsigned timeoutMs)
 {
     uint8_t reply[dfu::kStatusLength] = {};
-    const int n = usb.controlIn(dfu::kGetStatus, 0, reply, sizeof reply, timeoutMs);
-    if (n < 0)
+    const TransferResult got = usb.controlIn(dfu::kGetStatus, 0, reply, sizeof reply, timeoutMs);
+    if (!got.ok())
         return kUsbError;
-    return dfu::decodeStatus(reply, size_t(n), status) ? kOk : kUsbError;
+    return dfu::decodeStatus(reply, size_t(got.bytes()), status) ? kOk : kUsbError;
 }
 
 // A refused request leaves the reason in the device's status; a vanished
 // device leaves nothing to ask.
-int DfuseEngine::failedTransfer(int transferError)
+int DfuseEngine::failedTransfer(TransferError transferError)
 {
-    if (transferError != kTransferStall)
+    if (transferError != TransferError::Stall)
         return kUsbError;
     dfu::DeviceStatus status;
     if (getStatus(status, timing::kControlTimeoutMs) == kOk && status.state == dfu::kDfuError
@@ -108,18 +108,18 @@ int DfuseEngine::command(uint8_t opcode, uint32_t address, bool withAddress)
     const uint8_t bytes[5] = {opcode, uint8_t(address), uint8_t(address >> 8), uint8_t(address >> 16),
                               uint8_t(address >> 24)};
     const uint16_t length = withAddress ? 5 : 1;
-    const int sent = usb.controlOut(dfu::kDnload, 0, bytes, length, timing::kControlTimeoutMs);
-    if (sent < 0)
-        return failedTransfer(sent);
-    if (sent != length)
+    const TransferResult sent = usb.controlOut(dfu::kDnload, 0, bytes, length, timing::kControlTimeoutMs);
+    if (!sent.ok())
+        return failedTransfer(sent.error());
+    if (sent.bytes() != length)
         return kUsbError;
     return waitUntilIdle();
 }
 
 int DfuseEngine::abortToIdle()
 {
-    const int r = usb.controlOut(dfu::kAbort, 0, nullptr, 0, timing::kControlTimeoutMs);
-    return r < 0 ? failedTransfer(r) : kOk;
+    const TransferResult r = usb.controlOut(dfu::kAbort, 0, nullptr, 0, timing::kControlTimeoutMs);
+    return r.ok() ? kOk : failedTransfer(r.error());
 }
 
 int DfuseEngine::recover()
@@ -137,8 +137,8 @@ int DfuseEngine::recover()
         }
         // dfuERROR needs CLRSTATUS; the other idle states leave with ABORT.
         const uint8_t request = status.state == dfu::kDfuError ? dfu::kClrStatus : dfu::kAbort;
-        const int r = usb.controlOut(request, 0, nullptr, 0, timing::kControlTimeoutMs);
-        if (r < 0 && r != kTransferStall)
+        const TransferResult r = usb.controlOut(request, 0, nullptr, 0, timing::kControlTimeoutMs);
+        if (!r.ok() && r.error() != TransferError::Stall)
             return kUsbError;
     }
     return kUsbError;
@@ -188,11 +188,11 @@ int DfuseEngine::writeSegment(const Segment &segment, ProgressSink *sink)
                 return r;
             block = dfu::kFirstDataBlock;
         }
-        const int sent = usb.controlOut(dfu::kDnload, uint16_t(block), segment.data.data() + offset, n,
-                                        timing::kControlTimeoutMs);
-        if (sent < 0)
-            return failedTransfer(sent);
-        if (sent != n)
+        const TransferResult sent = usb.controlOut(dfu::kDnload, uint16_t(block), segment.data.data() + offset, n,
+                                                   timing::kControlTimeoutMs);
+        if (!sent.ok())
+            return failedTransfer(sent.error());
+        if (sent.bytes() != n)
             return kUsbError;
         const int r = waitUntilIdle();
         if (r != kOk)
@@ -217,10 +217,11 @@ int DfuseEngine::readRange(uint32_t address, uint32_t length, uint8_t *out, Prog
             return r;
         for (uint32_t block = dfu::kFirstDataBlock; block <= kLastBlockNumber && offset < length; ++block) {
             const uint16_t n = uint16_t(std::min<uint32_t>(blockSize, length - offset));
-            const int got = usb.controlIn(dfu::kUpload, uint16_t(block), out + offset, n, timing::kControlTimeoutMs);
-            if (got < 0)
-                return failedTransfer(got);
-            if (got != n)
+            const TransferResult got =
+                usb.controlIn(dfu::kUpload, uint16_t(block), out + offset, n, timing::kControlTimeoutMs);
+            if (!got.ok())
+                return failedTransfer(got.error());
+            if (got.bytes() != n)
                 return kUsbError;
             offset += n;
             if (sink)

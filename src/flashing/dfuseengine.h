@@ -57,7 +57,7 @@ public:
 private:
     int getStatus(dfu::DeviceStatus &status, unsigned timeoutMs);
     int waitUntilIdle();
-    int failedTransfer(int transferError);
+    int failedTransfer(TransferError transferError);
     int command(uint8_t opcode, uint32_t address, bool withAddress);
     int setAddress(uint32_t address) { return command(dfu::kCmdSetAddress, address, true); }
     int eraseSector(uint32_t address) { return command(dfu::kCmdErase, address, true); }

@@ -230,14 +230,4 @@ int EngineBackend::writeFile(const char *path, unsigned int address, bool erase,
     return result;
 }
 
-int EngineBackend::readMemory(uint32_t address, uint32_t length, std::vector<uint8_t> &out)
-{
-    if (writing)
-        return kBusy;
-    if (!device.transport)
-        return kNotConnected;
-    DfuseEngine engine(*device.transport, layout, device.transferSize, options);
-    return engine.read(address, length, out);
-}
-
 } // namespace flashing

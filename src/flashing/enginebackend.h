@@ -46,10 +46,6 @@ public:
     int writeFile(const char *path, unsigned int address, bool erase, bool verify,
                   const DisplayCallbacks &callbacks, int verbosity) override;
 
-    // Reads device memory through the connected device (for tests and tools).
-    int readMemory(uint32_t address, uint32_t length, std::vector<uint8_t> &out);
-    bool isConnected() const { return bool(device.transport); }
-
 private:
     std::unique_ptr<DeviceProvider> provider;
     EngineOptions options;

@@ -15,13 +15,13 @@ namespace {
 constexpr uint8_t kClassOut = LIBUSB_ENDPOINT_OUT | LIBUSB_REQUEST_TYPE_CLASS | LIBUSB_RECIPIENT_INTERFACE;
 constexpr uint8_t kClassIn = LIBUSB_ENDPOINT_IN | LIBUSB_REQUEST_TYPE_CLASS | LIBUSB_RECIPIENT_INTERFACE;
 
-int transferError(int libusbError)
+TransferResult transferResult(int libusbResult)
 {
-    switch (libusbError) {
-    case LIBUSB_ERROR_PIPE: return kTransferStall;
-    case LIBUSB_ERROR_NO_DEVICE: return kTransferNoDevice;
-    case LIBUSB_ERROR_TIMEOUT: return kTransferTimeout;
-    default: return kTransferIo;
+    switch (libusbResult) {
+    case LIBUSB_ERROR_PIPE: return TransferError::Stall;
+    case LIBUSB_ERROR_NO_DEVICE: return TransferError::NoDevice;
+    case LIBUSB_ERROR_TIMEOUT: return TransferError::Timeout;
+    default: return libusbResult < 0 ? TransferResult(TransferError::Io) : TransferResult::moved(libusbResult);
     }
 }
 
@@ -34,19 +34,18 @@ public:
         libusb_close(handle);
     }
 
-    int controlOut(uint8_t request, uint16_t value, const uint8_t *data, uint16_t length,
-                   unsigned timeoutMs) override
+    TransferResult controlOut(uint8_t request, uint16_t value, const uint8_t *data, uint16_t length,
+                              unsigned timeoutMs) override
     {
-        const int r = libusb_control_transfer(handle, kClassOut, request, value, uint16_t(interfaceNumber),
-                                              const_cast<uint8_t *>(data), length, timeoutMs);
-        return r < 0 ? transferError(r) : r;
+        return transferResult(libusb_control_transfer(handle, kClassOut, request, value, uint16_t(interfaceNumber),
+                                                      const_cast<uint8_t *>(data), length, timeoutMs));
     }
 
-    int controlIn(uint8_t request, uint16_t value, uint8_t *data, uint16_t length, unsigned timeoutMs) override
+    TransferResult controlIn(uint8_t request, uint16_t value, uint8_t *data, uint16_t length,
+                             unsigned timeoutMs) override
     {
-        const int r = libusb_control_transfer(handle, kClassIn, request, value, uint16_t(interfaceNumber), data,
-                                              length, timeoutMs);
-        return r < 0 ? transferError(r) : r;
+        return transferResult(libusb_control_transfer(handle, kClassIn, request, value, uint16_t(interfaceNumber),
+                                                      data, length, timeoutMs));
     }
 
     void pause(unsigned ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }

@@ -15,20 +15,22 @@ class ScriptedDevice : public flashing::DfuTransport {
 public:
     ScriptedDevice(const uint8_t *d, size_t n) : data(d), size(n) {}
 
-    int controlOut(uint8_t, uint16_t, const uint8_t *, uint16_t length, unsigned) override
+    flashing::TransferResult controlOut(uint8_t, uint16_t, const uint8_t *, uint16_t length, unsigned) override
     {
         const uint8_t verdict = next();
-        return verdict < 16 ? -(1 + verdict % 4) : length; // mostly accepted
+        if (verdict < 16) // mostly accepted
+            return flashing::TransferError(verdict % 4);
+        return flashing::TransferResult::moved(length);
     }
 
-    int controlIn(uint8_t, uint16_t, uint8_t *buffer, uint16_t length, unsigned) override
+    flashing::TransferResult controlIn(uint8_t, uint16_t, uint8_t *buffer, uint16_t length, unsigned) override
     {
         if (pos >= size)
-            return flashing::kTransferNoDevice;
+            return flashing::TransferError::NoDevice;
         const size_t n = std::min<size_t>(length, size - pos);
         std::memcpy(buffer, data + pos, n);
         pos += n;
-        return int(n);
+        return flashing::TransferResult::moved(int(n));
     }
 
     void pause(unsigned) override {}

@@ -95,34 +95,34 @@ void SimulatedStm32::pause(unsigned ms)
     advance(ms);
 }
 
-int SimulatedStm32::stall(uint8_t status)
+TransferResult SimulatedStm32::stall(uint8_t status)
 {
     dfuState = dfu::kDfuError;
     dfuStatus = status;
-    return kTransferStall;
+    return TransferError::Stall;
 }
 
-int SimulatedStm32::beginTransfer(uint32_t bytes)
+std::optional<TransferResult> SimulatedStm32::beginTransfer(uint32_t bytes)
 {
     if (gone)
-        return kTransferNoDevice;
+        return TransferError::NoDevice;
     ++transfers;
     if (faults.goneAfterTransfers >= 0 && transfers > faults.goneAfterTransfers) {
         gone = true;
-        return kTransferNoDevice;
+        return TransferError::NoDevice;
     }
     advance(t::transferMs(bytes));
     if (transfers == faults.stallTransfer) {
         return stall(dfu::kErrStalledPacket);
     }
-    return 0;
+    return std::nullopt;
 }
 
-int SimulatedStm32::controlOut(uint8_t request, uint16_t value, const uint8_t *data, uint16_t length, unsigned)
+TransferResult SimulatedStm32::controlOut(uint8_t request, uint16_t value, const uint8_t *data, uint16_t length, unsigned)
 {
     std::lock_guard<std::mutex> lock(mutex);
-    if (const int e = beginTransfer(length))
-        return e;
+    if (const auto refused = beginTransfer(length))
+        return *refused;
     switch (request) {
     case dfu::kDnload: {
         if (dfuState != dfu::kDfuIdle && dfuState != dfu::kDnloadIdle)
@@ -152,20 +152,20 @@ int SimulatedStm32::controlOut(uint8_t request, uint16_t value, const uint8_t *d
             return stall(dfu::kErrStalledPacket);
         }
         dfuState = dfu::kDnloadSync;
-        return length;
+        return TransferResult::moved(length);
     }
     case dfu::kClrStatus:
         if (dfuState != dfu::kDfuError)
             return stall(dfu::kErrStalledPacket);
         dfuState = dfu::kDfuIdle;
         dfuStatus = dfu::kStatusOk;
-        return 0;
+        return TransferResult::moved(0);
     case dfu::kAbort:
         if (dfuState == dfu::kDfuError || dfuState == dfu::kDnBusy)
             return stall(dfu::kErrStalledPacket);
         dfuState = dfu::kDfuIdle;
         pending = Op::None;
-        return 0;
+        return TransferResult::moved(0);
     default:
         return stall(dfu::kErrStalledPacket);
     }
@@ -251,11 +251,11 @@ uint8_t SimulatedStm32::startOperation(double &durationMs)
     return status;
 }
 
-int SimulatedStm32::controlIn(uint8_t request, uint16_t value, uint8_t *data, uint16_t length, unsigned)
+TransferResult SimulatedStm32::controlIn(uint8_t request, uint16_t value, uint8_t *data, uint16_t length, unsigned)
 {
     std::lock_guard<std::mutex> lock(mutex);
-    if (const int e = beginTransfer(request == dfu::kUpload ? length : 6))
-        return e;
+    if (const auto refused = beginTransfer(request == dfu::kUpload ? length : 6))
+        return *refused;
     switch (request) {
     case dfu::kGetStatus: {
         if (length < dfu::kStatusLength)
@@ -285,13 +285,13 @@ int SimulatedStm32::controlIn(uint8_t request, uint16_t value, uint8_t *data, ui
         data[3] = uint8_t(poll >> 16);
         data[4] = dfuState;
         data[5] = 0;
-        return dfu::kStatusLength;
+        return TransferResult::moved(int(dfu::kStatusLength));
     }
     case dfu::kGetState:
         if (length < 1)
             return stall(dfu::kErrStalledPacket);
         data[0] = dfuState;
-        return 1;
+        return TransferResult::moved(1);
     case dfu::kUpload: {
         if (dfuState != dfu::kDfuIdle && dfuState != dfu::kUploadIdle)
             return stall(dfu::kErrStalledPacket);
@@ -301,7 +301,7 @@ int SimulatedStm32::controlIn(uint8_t request, uint16_t value, uint8_t *data, ui
             const uint16_t n = std::min<uint16_t>(length, sizeof commands);
             std::memcpy(data, commands, n);
             dfuState = dfu::kUploadIdle;
-            return n;
+            return TransferResult::moved(n);
         }
         if (value < dfu::kFirstDataBlock || length > kTransferSize)
             return stall(dfu::kErrStalledPacket);
@@ -311,13 +311,13 @@ int SimulatedStm32::controlIn(uint8_t request, uint16_t value, uint8_t *data, ui
         if (sectorIndex(address) < 0 || sectorIndex(address + length - 1u) < 0) {
             readPastEndSeen = true; // the real ROM is reported to crash here
             gone = true;
-            return kTransferNoDevice;
+            return TransferError::NoDevice;
         }
         std::memcpy(data, flash.data() + (address - kFlashBase), length);
         if (faults.corruptReadBack && length > 0)
             data[length / 2] ^= 0x10;
         dfuState = dfu::kUploadIdle;
-        return length;
+        return TransferResult::moved(length);
     }
     default:
         return stall(dfu::kErrStalledPacket);
@@ -329,11 +329,11 @@ namespace {
 class SimulatorLink : public DfuTransport {
 public:
     explicit SimulatorLink(std::shared_ptr<SimulatedStm32> d) : device(std::move(d)) {}
-    int controlOut(uint8_t r, uint16_t v, const uint8_t *d, uint16_t l, unsigned t) override
+    TransferResult controlOut(uint8_t r, uint16_t v, const uint8_t *d, uint16_t l, unsigned t) override
     {
         return device->controlOut(r, v, d, l, t);
     }
-    int controlIn(uint8_t r, uint16_t v, uint8_t *d, uint16_t l, unsigned t) override
+    TransferResult controlIn(uint8_t r, uint16_t v, uint8_t *d, uint16_t l, unsigned t) override
     {
         return device->controlIn(r, v, d, l, t);
     }

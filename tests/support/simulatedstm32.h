@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,9 +44,10 @@ public:
     explicit SimulatedStm32(Clock clock = Clock::Virtual);
 
     // DfuTransport
-    int controlOut(uint8_t request, uint16_t value, const uint8_t *data, uint16_t length,
-                   unsigned timeoutMs) override;
-    int controlIn(uint8_t request, uint16_t value, uint8_t *data, uint16_t length, unsigned timeoutMs) override;
+    flashing::TransferResult controlOut(uint8_t request, uint16_t value, const uint8_t *data, uint16_t length,
+                                        unsigned timeoutMs) override;
+    flashing::TransferResult controlIn(uint8_t request, uint16_t value, uint8_t *data, uint16_t length,
+                                       unsigned timeoutMs) override;
     void pause(unsigned ms) override;
 
     // What a host sees when it selects the flash alternate setting: the ROM
@@ -72,8 +74,9 @@ public:
 private:
     enum class Op { None, SetAddress, Erase, MassErase, Write, ReadUnprotect, Leave };
 
-    int stall(uint8_t status); // refuse the request and enter dfuERROR
-    int beginTransfer(uint32_t bytes); // counts; returns an error when gone or stalled
+    flashing::TransferResult stall(uint8_t status); // refuse the request and enter dfuERROR
+    // Counts the transfer; the refusal when the device is gone or stalls it.
+    std::optional<flashing::TransferResult> beginTransfer(uint32_t bytes);
     uint8_t startOperation(double &durationMs);
     void advance(double ms);
     void applyWrite(uint32_t address, const std::vector<uint8_t> &bytes, uint8_t &status);
