@@ -4,7 +4,7 @@
 
 #include "app/progress.h"
 #include "download/downloadmanager.h"
-#include "flashing/intelhex.h"
+#include "flashing/enginebackend.h"
 #include "flashing/k931.h"
 #include "flashing/programmer.h"
 #include "mainwindowstate.h"
@@ -76,14 +76,11 @@ QString downloadFailureText(int httpStatus, int networkError)
 
 // A page of HTML from a misconfigured server is caught here, while the
 // device is still running its firmware, not after it was sent to its
-// bootloader.
+// bootloader. Read by the same code the write will use.
 bool isFirmwareFile(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() > qint64(flashing::kMaxImageFileBytes))
-        return false;
-    const QByteArray bytes = file.readAll();
-    return flashing::parseIntelHex(reinterpret_cast<const uint8_t *>(bytes.constData()), size_t(bytes.size())).ok();
+    flashing::FirmwareImage image;
+    return flashing::loadFirmwareFile(path.toUtf8().toStdString(), k931::kFlashStart, image) == flashing::kOk;
 }
 
 } // namespace

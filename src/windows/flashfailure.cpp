@@ -1,10 +1,10 @@
 #include "flashfailure.h"
 
+#include "flashing/backends.h"
 #include "flashing/intelhex.h"
 #include "flashing/programmer.h"
 
 #include <QCoreApplication>
-#include <QFile>
 
 namespace {
 
@@ -37,12 +37,11 @@ QString hexErrorReason(flashing::HexError error)
 // The writer only says "invalid"; reading the file again finds where.
 QString invalidFileReason(const QString &filePath)
 {
-    QFile file(filePath);
-    if (!file.open(QIODevice::ReadOnly) || file.size() > qint64(flashing::kMaxImageFileBytes))
+    std::vector<uint8_t> bytes;
+    if (flashing::readWholeFile(filePath.toUtf8().toStdString(), bytes, flashing::kMaxImageFileBytes)
+        != flashing::kOk)
         return tr("Arquivo inválido: grande demais ou ilegível");
-    const QByteArray bytes = file.readAll();
-    const flashing::HexParseResult parsed =
-        flashing::parseIntelHex(reinterpret_cast<const uint8_t *>(bytes.constData()), size_t(bytes.size()));
+    const flashing::HexParseResult parsed = flashing::parseIntelHex(bytes.data(), bytes.size());
     if (parsed.ok())
         return tr("Arquivo inválido");
     if (parsed.line == 0)
