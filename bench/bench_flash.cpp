@@ -8,12 +8,12 @@
 //                                       device's bwPollTimeout after each block
 //   max_callback_gap_ms                 longest wall-clock gap between two
 //                                       display callbacks, real-time device
-#include "flashing/dfuseengine.h"
-#include "flashing/enginebackend.h"
-#include "flashing/programmer.h"
-#include "flashing/timing.h"
-#include "support/hexfile.h"
-#include "support/simulatedstm32.h"
+#include "dfuseengine.h"
+#include "enginebackend.h"
+#include "programmer.h"
+#include "timing.h"
+#include "hexfile.h"
+#include "simulatedstm32.h"
 
 #include <chrono>
 #include <cstdio>
@@ -47,12 +47,41 @@ double lowerBoundMs(size_t bytes)
     return ms;
 }
 
+// A simple host, for comparison: it sleeps the device's bwPollTimeout after
+// every busy status before it asks again.
+class PollSleepingHost : public flashing::DfuTransport {
+public:
+    explicit PollSleepingHost(flashing::DfuTransport &device) : usb(device) {}
+    flashing::TransferResult controlOut(uint8_t request, uint16_t value, const uint8_t *data, uint16_t length,
+                                        unsigned timeoutMs) override
+    {
+        return usb.controlOut(request, value, data, length, timeoutMs);
+    }
+    flashing::TransferResult controlIn(uint8_t request, uint16_t value, uint8_t *data, uint16_t length,
+                                       unsigned timeoutMs) override
+    {
+        const flashing::TransferResult got = usb.controlIn(request, value, data, length, timeoutMs);
+        flashing::dfu::DeviceStatus status;
+        if (request == flashing::dfu::kGetStatus && got.ok()
+            && flashing::dfu::decodeStatus(data, size_t(got.bytes()), status)
+            && (status.state == flashing::dfu::kDnBusy || status.state == flashing::dfu::kDnloadSync))
+            usb.pause(status.pollTimeoutMs);
+        return got;
+    }
+    void pause(unsigned ms) override { usb.pause(ms); }
+
+private:
+    flashing::DfuTransport &usb;
+};
+
 double modeledWriteMs(size_t bytes, bool sleepPollTimeout)
 {
     SimulatedStm32 device;
+    PollSleepingHost simpleHost(device);
     flashing::MemoryLayout layout;
     flashing::parseMemoryLayout(SimulatedStm32::kFlashLayout, layout);
-    flashing::DfuseEngine engine(device, layout, SimulatedStm32::kTransferSize, {sleepPollTimeout});
+    flashing::DfuTransport &usb = sleepPollTimeout ? static_cast<flashing::DfuTransport &>(simpleHost) : device;
+    flashing::DfuseEngine engine(usb, layout, SimulatedStm32::kTransferSize);
     const double before = device.modeledMs();
     const int r = engine.write(imageOf(bytes), true, true, nullptr);
     if (r != flashing::kOk)

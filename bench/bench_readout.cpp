@@ -3,12 +3,12 @@
 // beside the bare pseudo-terminal's own nine round trips.
 //
 // Prints, last:  readout_ms=  pty_roundtrips_ms=
-#include "support/serialtestbed.h"
-#include "support/simulatedk931.h"
+#include "serialtestbed.h"
+#include "simulatedk931.h"
 
-#include "mainwindow/mainwindow.h"
-#include "mainwindow/mainwindowstate.h"
-#include "support/testwindow.h"
+#include "mainwindow.h"
+#include "mainwindowstate.h"
+#include "testwindow.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -73,10 +73,10 @@ int main(int argc, char **argv)
     for (int run = 0; run < kRuns; ++run) {
         resetMainWindowState();
         SimulatedK931 device(testbed);
-        MainWindow window(nullptr, offlineEndpoints());
+        MainWindow window(nullptr, offlineConfiguration());
         QElapsedTimer clock;
         bool started = false;
-        QObject::connect(window.port(), &QSerialPort::bytesWritten, &app, [&] {
+        QObject::connect(window.findChild<QSerialPort *>(), &QSerialPort::bytesWritten, &app, [&] {
             if (!started) {
                 started = true;
                 clock.start();
@@ -84,7 +84,7 @@ int main(int argc, char **argv)
         });
         // Connected after the window's own readyRead handler, so it runs once
         // the reply has been handled.
-        QObject::connect(window.port(), &QSerialPort::readyRead, &app, [&] {
+        QObject::connect(window.findChild<QSerialPort *>(), &QSerialPort::readyRead, &app, [&] {
             if (deviceAnswered && started) {
                 readouts.push_back(double(clock.nsecsElapsed()) / 1e6);
                 app.quit();

@@ -4,15 +4,15 @@
 // second to erase).
 //
 // Prints, last:  upgrade_max_event_gap_ms=
-#include "app/progress.h"
-#include "flashing/enginebackend.h"
-#include "flashing/programmer.h"
-#include "mainwindow/mainwindow.h"
-#include "mainwindow/mainwindowstate.h"
-#include "support/hexfile.h"
-#include "support/modalanswerer.h"
-#include "support/simulatedstm32.h"
-#include "support/testwindow.h"
+#include "progress.h"
+#include "enginebackend.h"
+#include "programmer.h"
+#include "mainwindow.h"
+#include "mainwindowstate.h"
+#include "hexfile.h"
+#include "modalanswerer.h"
+#include "simulatedstm32.h"
+#include "testwindow.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -45,7 +45,7 @@ int main(int argc, char **argv)
     file.close();
     firmwareFilePath = file.fileName();
 
-    MainWindow window(nullptr, offlineEndpoints());
+    MainWindow window(nullptr, offlineConfiguration());
     window.show();
     ModalAnswerer answerer;
 

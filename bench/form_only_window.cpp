@@ -2,7 +2,7 @@
 // lamps, without the timers, the serial port, the network manager and the
 // hidden windows, so that the benchmark can show what those add.
 #include "ui_mainwindow.h"
-#include "widgets/ledindicator.h"
+#include "ledindicator.h"
 
 #include <QApplication>
 #include <QMainWindow>

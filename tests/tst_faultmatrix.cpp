@@ -2,24 +2,23 @@
 // the user is shown, what the device's flash holds afterwards, and whether
 // the window is still usable. Nothing may crash, nothing half-written may
 // reach the device, and no failure may be reported as a success.
-#include "support/serialtestbed.h"
-#include "support/simulatedk931.h"
+#include "windowparts.h"
+#include "serialtestbed.h"
+#include "simulatedk931.h"
 
-#include "app/progress.h"
-#include "flashing/enginebackend.h"
-#include "flashing/programmer.h"
-#include "mainwindow/mainwindow.h"
-#include "mainwindow/mainwindowstate.h"
-#include "support/hexfile.h"
-#include "support/localhttpserver.h"
-#include "support/modalanswerer.h"
-#include "support/scriptedbackend.h"
-#include "support/simulatedstm32.h"
-#include "support/testwindow.h"
-#include "ui_flashwindow.h"
-#include "ui_mainwindow.h"
-#include "widgets/ledindicator.h"
-#include "windows/flashwindow.h"
+#include "progress.h"
+#include "enginebackend.h"
+#include "programmer.h"
+#include "mainwindow.h"
+#include "mainwindowstate.h"
+#include "hexfile.h"
+#include "localhttpserver.h"
+#include "modalanswerer.h"
+#include "scriptedbackend.h"
+#include "simulatedstm32.h"
+#include "testwindow.h"
+#include "ledindicator.h"
+#include "flashwindow.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -147,12 +146,12 @@ void TestFaultMatrix::manualFlashFaults()
     FlashWindow window;
     window.show();
     ModalAnswerer answerer;
-    window.form()->ConnectButton->click();
-    QVERIFY(window.form()->SelectFileButton->isEnabled());
+    part<QPushButton>(&window, "ConnectButton")->click();
+    QVERIFY(part<QPushButton>(&window, "SelectFileButton")->isEnabled());
     const QString path = writeFile(QStringLiteral("firmware.hex"), file);
     answerer.chooseFile(path);
-    window.form()->SelectFileButton->click();
-    QVERIFY(window.form()->FlashButton->isEnabled());
+    part<QPushButton>(&window, "SelectFileButton")->click();
+    QVERIFY(part<QPushButton>(&window, "FlashButton")->isEnabled());
     if (directory) {
         QFile::remove(path);
         QVERIFY(QDir().mkdir(path));
@@ -164,10 +163,10 @@ void TestFaultMatrix::manualFlashFaults()
         chip->faults.stallTransfer += chip->transfers;
     const int transfersBefore = chip->transfers;
 
-    window.form()->FlashButton->click();
+    part<QPushButton>(&window, "FlashButton")->click();
 
     // The old line, then the reason on a line of its own.
-    QVERIFY(window.form()->textEdit->toPlainText().contains(QStringLiteral("Impossivel Atualizar\n")));
+    QVERIFY(part<QTextEdit>(&window, "textEdit")->toPlainText().contains(QStringLiteral("Impossivel Atualizar\n")));
     QVERIFY(!answerer.sawBox(QStringLiteral("Sucesso")));
     QVERIFY(!chip->massEraseSeen);
     QVERIFY(!chip->readUnprotectSeen);
@@ -187,8 +186,8 @@ void TestFaultMatrix::unplugAtEachStepOfTheReadOut()
 {
     resetMainWindowState();
     SimulatedK931 device(*testbed);
-    MainWindow window(nullptr, offlineEndpoints());
-    Ui_MainWindow *ui = window.form();
+    MainWindow window(nullptr, offlineConfiguration());
+    QWidget *ui = &window;
     const QList<QByteArray> chain = {"VERS", "RPML", "TURA", "HALP", "HALR", "TURZ", "SONT", "KSBM", "KBOS"};
     for (const QByteArray &step : chain) {
         device.clearBehaviours();
@@ -197,12 +196,12 @@ void TestFaultMatrix::unplugAtEachStepOfTheReadOut()
         QTRY_VERIFY_WITH_TIMEOUT(device.receivedBytes().contains('?' + step), 15000);
         QTest::qWait(80);
         device.unplug();
-        QTRY_VERIFY_WITH_TIMEOUT(!window.port()->isOpen(), 2000);
-        QTRY_COMPARE_WITH_TIMEOUT(ui->label_4->text(), QStringLiteral("Desconectado"), 2000);
-        QVERIFY2(ui->VersionBox->text().isEmpty() && ui->RpmShiftLightVal->text().isEmpty()
-                     && ui->SetHallmeterRicoVal->text().isEmpty(),
+        QTRY_VERIFY_WITH_TIMEOUT(!window.findChild<QSerialPort *>()->isOpen(), 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(part<QLabel>(ui, "label_4")->text(), QStringLiteral("Desconectado"), 2000);
+        QVERIFY2(part<QLineEdit>(ui, "VersionBox")->text().isEmpty() && part<QLineEdit>(ui, "RpmShiftLightVal")->text().isEmpty()
+                     && part<QLineEdit>(ui, "SetHallmeterRicoVal")->text().isEmpty(),
                  step.constData());
-        QVERIFY(!window.deviceLamp()->isOn());
+        QVERIFY(!part<LedIndicator>(&window, "deviceLamp")->isOn());
         QVERIFY(!deviceAnswered);
         QVERIFY(portScanTimer->isActive());
     }
@@ -210,8 +209,8 @@ void TestFaultMatrix::unplugAtEachStepOfTheReadOut()
     device.clearBehaviours();
     QVERIFY(device.plug());
     QTRY_VERIFY_WITH_TIMEOUT(deviceAnswered, 9000);
-    QTRY_COMPARE_WITH_TIMEOUT(ui->label_4->text(), QStringLiteral("Conectado"), 2000);
-    QCOMPARE(ui->RpmShiftLightVal->text(), QStringLiteral("6500"));
+    QTRY_COMPARE_WITH_TIMEOUT(part<QLabel>(ui, "label_4")->text(), QStringLiteral("Conectado"), 2000);
+    QCOMPARE(part<QLineEdit>(ui, "RpmShiftLightVal")->text(), QStringLiteral("6500"));
 }
 
 // ---- Network: the firmware description.
@@ -245,17 +244,18 @@ void TestFaultMatrix::descriptionFaults()
     QVERIFY(server.listen());
     server.setResponse("/", {200, "ok", {}, {}});
     server.setResponse("/fw/data.json", {status, body, {}, {}});
-    Endpoints endpoints = serverEndpoints(server.url(QStringLiteral("/")));
+    MainWindowConfiguration configuration = quickConfiguration(server.url(QStringLiteral("/")));
+    configuration.descriptionParseDelayMs = 1000; // time enough for the 10 MB
     if (!probeAnswers)
-        endpoints.probeUrl = closedLocalUrl(QStringLiteral("/")).toString();
+        configuration.probeUrl = closedLocalUrl(QStringLiteral("/")).toString();
     ModalAnswerer answerer;
-    MainWindow window(nullptr, endpoints);
-    window.form()->VersionBox->setText(QStringLiteral("V1.0"));
-    QTest::qWait(11500); // first probe at 5 s, parse 5 s later
-    QCOMPARE(window.internetLamp()->isOn(), probeAnswers);
+    MainWindow window(nullptr, configuration);
+    part<QLineEdit>(&window, "VersionBox")->setText(QStringLiteral("V1.0"));
+    QTest::qWait(configuration.internetCheckIntervalMs + configuration.descriptionParseDelayMs + 300);
+    QCOMPARE(part<LedIndicator>(&window, "internetLamp")->isOn(), probeAnswers);
     QStringList shown;
-    for (int i = 0; i < window.form()->ModelBox->count(); ++i)
-        shown << window.form()->ModelBox->itemText(i);
+    for (int i = 0; i < part<QComboBox>(&window, "ModelBox")->count(); ++i)
+        shown << part<QComboBox>(&window, "ModelBox")->itemText(i);
     QCOMPARE(shown, models);
     QVERIFY(!QFile::exists(QStringLiteral("data.json")));
     // Only a real newer version is announced.
@@ -272,17 +272,15 @@ void TestFaultMatrix::firmwareDownloadFaults()
     LocalHttpServer tls(LocalHttpServer::Scheme::Https);
     QVERIFY(server.listen());
     QVERIFY(tls.listen());
-    Endpoints endpoints = offlineEndpoints();
-    endpoints.firmwareBaseUrl = server.url(QStringLiteral("/fw/")).toString();
     auto chip = std::make_shared<SimulatedStm32>();
     std::fill(chip->flash.begin(), chip->flash.end(), kOldFirmware);
     auto provider = std::make_unique<SimulatedProvider>();
     provider->plug(chip);
     BackendScope scope(std::make_unique<flashing::EngineBackend>(std::move(provider)));
     ModalAnswerer answerer;
-    MainWindow window(nullptr, endpoints);
-    Ui_MainWindow *ui = window.form();
-    ui->ModelBox->addItem(QStringLiteral("K931"));
+    MainWindow window(nullptr, offlineConfiguration());
+    QWidget *ui = &window;
+    part<QComboBox>(ui, "ModelBox")->addItem(QStringLiteral("K931"));
 
     const struct {
         const char *name;
@@ -323,7 +321,7 @@ void TestFaultMatrix::firmwareDownloadFaults()
         QVERIFY(!QFile::exists(QStringLiteral("K931_OBD.hex")));
         QVERIFY(!upgradeInProgress);
         QVERIFY(!firmwareFilePath.endsWith(QStringLiteral("K931_OBD.hex")) || !QFile::exists(firmwareFilePath));
-        QCOMPARE(ui->label_4->text(), QStringLiteral("Desconectado"));
+        QCOMPARE(part<QLabel>(ui, "label_4")->text(), QStringLiteral("Desconectado"));
         qInfo("%s: \"%s\"", c.name, qPrintable(shown));
         answerer.boxes.clear();
     }

@@ -1,8 +1,8 @@
-#include "app/progress.h"
-#include "app/qttranslations.h"
-#include "app/termination.h"
-#include "flashing/programmer.h"
-#include "mainwindow/mainwindow.h"
+#include "progress.h"
+#include "qttranslations.h"
+#include "termination.h"
+#include "programmer.h"
+#include "mainwindow.h"
 
 #include <QApplication>
 #include <QIcon>

@@ -1,6 +1,6 @@
 #include "termination.h"
 
-#include "flashing/programmer.h"
+#include "programmer.h"
 
 #include <QCoreApplication>
 

@@ -1,4 +1,5 @@
-#include "backends.h"
+#include "defaultbackend.h"
+#include "enginebackend.h"
 #include "libusbprovider.h"
 
 namespace flashing {

@@ -17,6 +17,9 @@
 
 namespace flashing::dfu {
 
+// Where the STM32's internal flash starts in its address space.
+constexpr uint32_t kInternalFlashStart = 0x08000000;
+
 // One DFU-mode alternate setting, in the order the configuration lists them.
 struct Alternate {
     uint8_t interfaceNumber = 0;

@@ -1,6 +1,6 @@
 #include "dfuseengine.h"
 
-#include "programmer.h"
+#include "result.h"
 #include "timing.h"
 
 #include <algorithm>
@@ -23,12 +23,10 @@ int unexpectedState(uint8_t state)
 
 } // namespace
 
-DfuseEngine::DfuseEngine(DfuTransport &transport, const MemoryLayout &memoryLayout,
-                         uint16_t transferSize, EngineOptions engineOptions)
+DfuseEngine::DfuseEngine(DfuTransport &transport, const MemoryLayout &memoryLayout, uint16_t transferSize)
     : usb(transport)
     , layout(memoryLayout)
     , blockSize(transferSize)
-    , options(engineOptions)
 {
 }
 
@@ -82,10 +80,7 @@ int DfuseEngine::waitUntilIdle()
     unsigned waitedMs = 0;
     bool first = true;
     while (isBusy(status.state)) {
-        if (options.sleepPollTimeout) {
-            usb.pause(status.pollTimeoutMs);
-            waitedMs += status.pollTimeoutMs;
-        } else if (!first) {
+        if (!first) {
             const unsigned pause = std::min<unsigned>(status.pollTimeoutMs, timing::kBusyRetryPauseCapMs);
             usb.pause(pause);
             waitedMs += pause + 1;

@@ -5,7 +5,7 @@
 
 #include "dfu.h"
 #include "dfutransport.h"
-#include "intelhex.h"
+#include "firmwareimage.h"
 #include "memorylayout.h"
 
 #include <cstdint>
@@ -23,13 +23,6 @@ public:
     virtual void advanced(double expectedMs) = 0;
 };
 
-struct EngineOptions {
-    // Sleep the device's bwPollTimeout before each further GETSTATUS, as
-    // simple hosts do. Off by default: the ROM holds its answer until the
-    // operation is over, so sleeping only adds time. Kept for comparisons.
-    bool sleepPollTimeout = false;
-};
-
 // The expected duration of a write, split by phase, from the timing model.
 struct WorkPlan {
     double eraseMs = 0;
@@ -40,8 +33,7 @@ struct WorkPlan {
 
 class DfuseEngine {
 public:
-    DfuseEngine(DfuTransport &transport, const MemoryLayout &layout, uint16_t transferSize,
-                EngineOptions options = {});
+    DfuseEngine(DfuTransport &transport, const MemoryLayout &layout, uint16_t transferSize);
 
     // Brings the device to dfuIDLE from wherever an earlier session left it.
     int recover();
@@ -69,7 +61,6 @@ private:
     DfuTransport &usb;
     const MemoryLayout &layout;
     uint16_t blockSize;
-    EngineOptions options;
 };
 
 } // namespace flashing

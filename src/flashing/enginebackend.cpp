@@ -1,6 +1,7 @@
 #include "enginebackend.h"
 
-#include "backends.h"
+#include "dfuseengine.h"
+#include "firmwarefile.h"
 #include "textcodec.h"
 #include "timing.h"
 
@@ -14,15 +15,6 @@
 
 namespace flashing {
 namespace {
-
-bool endsWithBin(const std::string &path)
-{
-    if (path.size() < 4)
-        return false;
-    std::string tail = path.substr(path.size() - 4);
-    std::transform(tail.begin(), tail.end(), tail.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    return tail == ".bin";
-}
 
 // Carries the engine's progress from its worker thread to the calling
 // thread, which owns the display callbacks. Progress steps are whole percent
@@ -138,26 +130,8 @@ private:
 
 } // namespace
 
-int loadFirmwareFile(const std::string &path, uint32_t address, FirmwareImage &image)
-{
-    std::vector<uint8_t> bytes;
-    const int r = readWholeFile(path, bytes, kMaxImageFileBytes);
-    if (r != kOk)
-        return r;
-    if (endsWithBin(path)) {
-        image = imageFromBinary(bytes.data(), bytes.size(), address);
-        return image.empty() ? kInvalidFile : kOk;
-    }
-    HexParseResult parsed = parseIntelHex(bytes.data(), bytes.size());
-    if (!parsed.ok())
-        return kInvalidFile;
-    image = std::move(parsed.image);
-    return kOk;
-}
-
-EngineBackend::EngineBackend(std::unique_ptr<DeviceProvider> deviceProvider, EngineOptions engineOptions)
+EngineBackend::EngineBackend(std::unique_ptr<DeviceProvider> deviceProvider)
     : provider(std::move(deviceProvider))
-    , options(engineOptions)
 {
 }
 
@@ -168,9 +142,8 @@ int EngineBackend::listDevices(int productId, int vendorId, DfuDeviceInfo *out, 
     const std::vector<DeviceRecord> records = provider->list(productId, vendorId);
     const int n = std::min<int>(int(records.size()), capacity);
     for (int i = 0; i < n; ++i) {
-        copyField(out[i].usbIndex, records[size_t(i)].usbIndex);
-        copyField(out[i].serialNumber, records[size_t(i)].serialNumber);
-        copyField(out[i].product, records[size_t(i)].product);
+        const DeviceRecord &record = records[size_t(i)];
+        setDeviceInfo(out[i], record.usbIndex, record.serialNumber, record.product);
     }
     return n;
 }
@@ -188,7 +161,7 @@ int EngineBackend::connect(const char *usbIndex)
     MemoryLayout parsed;
     if (!opened.transport || opened.transferSize == 0 || !parseMemoryLayout(opened.layoutText, parsed))
         return kNoDfuInterface;
-    DfuseEngine engine(*opened.transport, parsed, opened.transferSize, options);
+    DfuseEngine engine(*opened.transport, parsed, opened.transferSize);
     if ((r = engine.recover()) != kOk)
         return r;
     device = std::move(opened);
@@ -208,7 +181,7 @@ int EngineBackend::writeFile(const char *path, unsigned int address, bool erase,
         return r;
     if (!device.transport)
         return kNotConnected;
-    DfuseEngine engine(*device.transport, layout, device.transferSize, options);
+    DfuseEngine engine(*device.transport, layout, device.transferSize);
     if ((r = engine.checkImage(image, erase, verify)) != kOk)
         return r;
 

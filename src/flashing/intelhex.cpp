@@ -97,14 +97,6 @@ HexError assemble(std::vector<Segment> pieces, FirmwareImage &image)
 
 } // namespace
 
-size_t FirmwareImage::byteCount() const
-{
-    size_t total = 0;
-    for (const Segment &s : segments)
-        total += s.data.size();
-    return total;
-}
-
 const char *hexErrorText(HexError error)
 {
     switch (error) {

@@ -1,7 +1,7 @@
 #include "libusbprovider.h"
 
 #include "dfuconfiguration.h"
-#include "k931.h"
+#include "result.h"
 
 #include <libusb.h>
 
@@ -166,7 +166,7 @@ FlashSetting findFlashSetting(libusb_device *device, libusb_device_handle *handl
     std::vector<std::string> names;
     for (const dfu::Alternate &alt : parsed.alternates)
         names.push_back(stringDescriptor(handle, alt.nameIndex));
-    const int chosen = dfu::chooseFlashAlternate(names, k931::kFlashStart);
+    const int chosen = dfu::chooseFlashAlternate(names, dfu::kInternalFlashStart);
     if (chosen < 0)
         return found;
     const dfu::Alternate &alt = parsed.alternates[size_t(chosen)];

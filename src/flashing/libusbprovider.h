@@ -1,7 +1,7 @@
 // DFU devices on the real USB bus, through libusb-1.0.
 #pragma once
 
-#include "enginebackend.h"
+#include "deviceprovider.h"
 
 #include <cstdint>
 #include <vector>

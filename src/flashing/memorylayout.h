@@ -4,7 +4,7 @@
 // The text comes from the device, so the parser trusts nothing in it.
 #pragma once
 
-#include "intelhex.h"
+#include "firmwareimage.h"
 
 #include <cstdint>
 #include <string>

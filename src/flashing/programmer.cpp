@@ -1,8 +1,9 @@
 #include "programmer.h"
 
-#include "backends.h"
+#include "defaultbackend.h"
 #include "textcodec.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -37,30 +38,24 @@ Backend &backend()
 
 } // namespace
 
-const char *resultText(int result)
+namespace {
+
+template <size_t N>
+void copyField(char (&field)[N], const std::string &text)
 {
-    switch (result) {
-    case kOk: return "success";
-    case kNotConnected: return "not connected to a DFU device";
-    case kInvalidFile: return "invalid firmware file";
-    case kAddressOutsideFlash: return "firmware lies outside the device's writable flash";
-    case kFileNotFound: return "firmware file not found or not readable";
-    case kUsbError: return "USB transfer failed";
-    case kEraseError: return "erase failed";
-    case kWriteError: return "write failed";
-    case kVerifyMismatch: return "verification failed: flash differs from the file";
-    case kReadProtected: return "device is read-protected";
-    case kDeviceNotFound: return "DFU device not found";
-    case kNoDfuInterface: return "device has no usable DFU flash interface";
-    case kBadArgument: return "invalid argument";
-    case kBusy: return "a write is already in progress";
-    default:
-        if (result <= kUnexpectedStateBase && result > kUnexpectedStateBase - 100)
-            return "device in an unexpected DFU state";
-        if (result <= kDeviceStatusBase && result > kDeviceStatusBase - 100)
-            return "device reported a DFU error status";
-        return "unknown error";
-    }
+    const size_t n = std::min(text.size(), N - 1);
+    text.copy(field, n);
+    field[n] = '\0';
+}
+
+} // namespace
+
+void setDeviceInfo(DfuDeviceInfo &info, const std::string &usbIndex, const std::string &serialNumber,
+                   const std::string &product)
+{
+    copyField(info.usbIndex, usbIndex);
+    copyField(info.serialNumber, serialNumber);
+    copyField(info.product, product);
 }
 
 int setLoadersPath(const char *path)

@@ -15,7 +15,6 @@
 using protocol::Mnemonic;
 
 namespace {
-constexpr int kCommandIntervalMs = 500;
 
 bool isFloatText(const QString &text)
 {
@@ -89,7 +88,7 @@ void MainWindow::on_SetAllCalibrations_clicked()
         commandQueue << protocol::setCommand(Mnemonic::Kbos, 0);
     else if (ui->RadioSensorType5Bar->isChecked())
         commandQueue << protocol::setCommand(Mnemonic::Kbos, 1);
-    commandTimer->start(kCommandIntervalMs);
+    commandTimer->start(configuration.commandIntervalMs);
 }
 
 void MainWindow::sendNextCommand()

@@ -2,13 +2,13 @@
 // going back to scanning when the device goes away.
 #include "mainwindow.h"
 
-#include "flashing/k931.h"
+#include "usbids.h"
 
-#include "app/progress.h"
+#include "progress.h"
 #include "mainwindowstate.h"
 #include "protocol.h"
 #include "ui_mainwindow.h"
-#include "widgets/ledindicator.h"
+#include "ledindicator.h"
 
 #include <QFileInfo>
 #include <QSerialPortInfo>
@@ -53,13 +53,13 @@ void MainWindow::scanForDevice()
         portName = info.portName();
         portScanTimer->stop();
         // Precise: a coarse timer may run this long delay a quarter second late.
-        QTimer::singleShot(endpoints.portOpenDelayMs, Qt::PreciseTimer, this, &MainWindow::openDevicePort);
+        QTimer::singleShot(configuration.portOpenDelayMs, Qt::PreciseTimer, this, &MainWindow::openDevicePort);
         ui->progressBar->setValue(0);
         ui->ProgessText->setText(tr("Conectando"));
         progressAccumulator = 0.0f;
         connect(&progressTimer, &QTimer::timeout, this, &MainWindow::advanceConnectionProgress,
                 Qt::UniqueConnection);
-        progressTimer.start(kProgressTickMs);
+        progressTimer.start(configuration.progressTickMs);
         return;
     }
     // The port that could not be opened is gone: its reason with it.
@@ -106,7 +106,7 @@ void MainWindow::abandonConnection(const QString &reason)
     ui->progressBar->setValue(0);
     showLinkState(false);
     ui->ProgessText->setText(reason);
-    portScanTimer->start(kPortScanIntervalMs);
+    portScanTimer->start(configuration.portScanIntervalMs);
 }
 
 // The lamp and the status label always tell the same thing.
@@ -173,9 +173,9 @@ void MainWindow::resetAfterLinkLoss()
         showLinkState(false);
         ui->ProgessText->clear();
     }
-    portScanTimer->start(kPortScanIntervalMs);
+    portScanTimer->start(configuration.portScanIntervalMs);
     deviceAnswered = false;
-    versionCheckTimer.start(kVersionCheckIntervalMs);
+    versionCheckTimer.start(configuration.versionCheckIntervalMs);
 }
 
 void MainWindow::sendBoot()

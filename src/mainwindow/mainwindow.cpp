@@ -1,12 +1,12 @@
 #include "mainwindow.h"
 
-#include "download/downloadmanager.h"
-#include "flashing/programmer.h"
+#include "downloadmanager.h"
+#include "programmer.h"
 #include "mainwindowstate.h"
 #include "ui_mainwindow.h"
-#include "widgets/ledindicator.h"
-#include "windows/aboutwindow.h"
-#include "windows/flashwindow.h"
+#include "ledindicator.h"
+#include "aboutwindow.h"
+#include "flashwindow.h"
 
 #include <QCloseEvent>
 #include <QDir>
@@ -17,33 +17,35 @@ namespace {
 constexpr int kLampDiameter = 10;
 } // namespace
 
-MainWindow::MainWindow(QWidget *parent, const Endpoints &endpointsToUse)
+MainWindow::MainWindow(QWidget *parent, const MainWindowConfiguration &configurationToUse)
     : QMainWindow(parent)
     , commandIndex(0)
     , commandQueue()
     , commandTimer(new QTimer(this))
     , ui(new Ui_MainWindow)
-    , flashWindow(new FlashWindow)
+    , flashWindow(new FlashWindow(nullptr, configurationToUse.flashWindow))
     , aboutWindow(new AboutWindow)
     , serialPort(new QSerialPort(this))
     , deviceLed(nullptr)
     , internetLed(nullptr)
     , downloadManager(new DownloadManager)
-    , endpoints(endpointsToUse)
+    , configuration(configurationToUse)
     , workFolder(QDir::tempPath() + QStringLiteral("/tarvik-connect-XXXXXX"))
 {
-    firmwareBaseUrl = endpoints.firmwareBaseUrl;
+    firmwareBaseUrl = configuration.firmwareBaseUrl;
     downloadManager->setDirectory(workFilePath(QString()));
-    downloadManager->setStallLimit(endpoints.downloadStallLimitMs);
+    downloadManager->setStallLimit(configuration.downloadStallLimitMs);
     connect(downloadManager, &DownloadManager::downloadEnded, this, &MainWindow::firmwareDownloadEnded);
     ui->setupUi(this);
 
     deviceLed = new LedIndicator;
+    deviceLed->setObjectName(QStringLiteral("deviceLamp"));
     ui->gridLayout->addWidget(deviceLed, 1, 0);
     deviceLed->setLedSize(kLampDiameter);
     deviceLed->setState(false);
 
     internetLed = new LedIndicator;
+    internetLed->setObjectName(QStringLiteral("internetLamp"));
     ui->gridLayout_3->addWidget(internetLed, 1, 0);
     internetLed->setLedSize(kLampDiameter);
     internetLed->setState(false);
@@ -58,11 +60,11 @@ MainWindow::MainWindow(QWidget *parent, const Endpoints &endpointsToUse)
 
     portScanTimer = new QTimer(this);
     connect(portScanTimer, &QTimer::timeout, this, &MainWindow::scanForDevice);
-    portScanTimer->start(kPortScanIntervalMs);
+    portScanTimer->start(configuration.portScanIntervalMs);
     connect(&internetCheckTimer, &QTimer::timeout, this, &MainWindow::checkInternet);
-    internetCheckTimer.start(kInternetCheckIntervalMs);
+    internetCheckTimer.start(configuration.internetCheckIntervalMs);
     connect(&versionCheckTimer, &QTimer::timeout, this, &MainWindow::compareVersions);
-    versionCheckTimer.start(kVersionCheckIntervalMs);
+    versionCheckTimer.start(configuration.versionCheckIntervalMs);
 
     ui->K931TypeBox->addItem(QStringLiteral("OBD"));
     ui->K931TypeBox->addItem(QStringLiteral("OBD + Boost"));

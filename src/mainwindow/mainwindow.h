@@ -4,7 +4,7 @@
 // calibrationupload.cpp, updatecheck.cpp and upgrade.cpp.
 #pragma once
 
-#include "endpoints.h"
+#include "windowconfiguration.h"
 
 #include <QByteArray>
 #include <QList>
@@ -27,16 +27,9 @@ class QTimer;
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
-    explicit MainWindow(QWidget *parent = nullptr, const Endpoints &endpoints = Endpoints());
+    explicit MainWindow(QWidget *parent = nullptr,
+                        const MainWindowConfiguration &configuration = MainWindowConfiguration());
     ~MainWindow() override;
-
-    // For tests and the screenshot tool.
-    Ui_MainWindow *form() const { return ui; }
-    LedIndicator *deviceLamp() const { return deviceLed; }
-    LedIndicator *internetLamp() const { return internetLed; }
-    AboutWindow *about() const { return aboutWindow; }
-    FlashWindow *manualFlashWindow() const { return flashWindow; }
-    QSerialPort *port() const { return serialPort; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -96,7 +89,7 @@ private:
     LedIndicator *deviceLed;
     LedIndicator *internetLed;
     DownloadManager *downloadManager;
-    Endpoints endpoints;
+    MainWindowConfiguration configuration;
     // The program's own files (the description, the firmware) live here,
     // never among the user's files in the working directory.
     QTemporaryDir workFolder;

@@ -1,6 +1,6 @@
 #include "mainwindowstate.h"
 
-#include "endpoints.h"
+#include "windowconfiguration.h"
 
 QString portName;
 QString firmwareBaseUrl = kFirmwareBaseUrl;

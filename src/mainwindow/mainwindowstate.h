@@ -6,12 +6,6 @@
 #include <QString>
 #include <QTimer>
 
-// The main window's timer periods.
-constexpr int kPortScanIntervalMs = 1000;
-constexpr int kInternetCheckIntervalMs = 5000;
-constexpr int kVersionCheckIntervalMs = 1000;
-constexpr int kProgressTickMs = 50; // connection animation and flash progress
-
 extern QString portName;
 extern QString firmwareBaseUrl;
 extern QString firmwareFileName;

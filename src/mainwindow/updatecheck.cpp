@@ -2,11 +2,11 @@
 // comparison of the server's version with the device's.
 #include "mainwindow.h"
 
-#include "download/downloadmanager.h"
+#include "downloadmanager.h"
 #include "firmwaredescription.h"
 #include "mainwindowstate.h"
 #include "ui_mainwindow.h"
-#include "widgets/ledindicator.h"
+#include "ledindicator.h"
 
 #include <QEventLoop>
 #include <QFile>
@@ -16,16 +16,15 @@
 #include <QTimer>
 
 namespace {
-constexpr int kParseDelayMs = 5000;
 const QString kDescriptionFile = QStringLiteral("data.json");
 } // namespace
 
 void MainWindow::checkInternet()
 {
     QNetworkAccessManager manager;
-    QNetworkRequest request{QUrl(endpoints.probeUrl)};
+    QNetworkRequest request{QUrl(configuration.probeUrl)};
     // A server that accepts and never answers must not hold the lamp forever.
-    request.setTransferTimeout(endpoints.probeTimeoutMs);
+    request.setTransferTimeout(configuration.probeTimeoutMs);
     QNetworkReply *reply = manager.get(request);
     QEventLoop loop;
     connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
@@ -52,8 +51,8 @@ void MainWindow::deleteDescriptionFile()
 void MainWindow::fetchFirmwareDescription()
 {
     deleteDescriptionFile();
-    downloadManager->execute(endpoints.descriptionUrl);
-    QTimer::singleShot(kParseDelayMs, this, &MainWindow::parseFirmwareDescription);
+    downloadManager->execute(configuration.descriptionUrl());
+    QTimer::singleShot(configuration.descriptionParseDelayMs, this, &MainWindow::parseFirmwareDescription);
 }
 
 void MainWindow::parseFirmwareDescription()

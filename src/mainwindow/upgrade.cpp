@@ -2,14 +2,14 @@
 // with progress, report, clean up.
 #include "mainwindow.h"
 
-#include "app/progress.h"
-#include "download/downloadmanager.h"
-#include "flashing/enginebackend.h"
-#include "flashing/k931.h"
-#include "flashing/programmer.h"
+#include "progress.h"
+#include "downloadmanager.h"
+#include "firmwarefile.h"
+#include "usbids.h"
+#include "programmer.h"
 #include "mainwindowstate.h"
 #include "ui_mainwindow.h"
-#include "widgets/ledindicator.h"
+#include "ledindicator.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -22,7 +22,6 @@
 #include <QTimer>
 
 namespace {
-constexpr int kDfuPollIntervalMs = 250;
 
 QString suffixForType(const QString &type)
 {
@@ -137,7 +136,7 @@ void MainWindow::bootIntoBootloader()
 {
     upgradeInProgress = true;
     sendBoot();
-    QTimer::singleShot(endpoints.upgradeStepDelayMs, this, &MainWindow::ConnectDFUandSelectHEX);
+    QTimer::singleShot(configuration.upgradeStepDelayMs, this, &MainWindow::ConnectDFUandSelectHEX);
 }
 
 // Nothing was sent to the device: it stays connected as it was.
@@ -162,7 +161,7 @@ void MainWindow::endUpgrade()
 void MainWindow::ConnectDFUandSelectHEX()
 {
     auto *poll = new QTimer(this);
-    const QDeadlineTimer deadline(endpoints.dfuWaitLimitMs);
+    const QDeadlineTimer deadline(configuration.dfuWaitLimitMs);
     auto attempt = [this, poll, deadline] {
         flashing::DfuDeviceInfo *devices = nullptr;
         if (flashing::getDfuDeviceList(&devices, k931::kDfuProduct, k931::kUsbVendor) > 0) {
@@ -171,7 +170,7 @@ void MainWindow::ConnectDFUandSelectHEX()
             flashing::connectDfuBootloader(devices[0].usbIndex);
             firmwareFilePath = workFilePath(localFirmwareName());
             QMessageBox::warning(this, tr("Importante"), tr("Não desconecte o aparelho"));
-            QTimer::singleShot(endpoints.upgradeStepDelayMs, this, &MainWindow::DoUpgrade);
+            QTimer::singleShot(configuration.upgradeStepDelayMs, this, &MainWindow::DoUpgrade);
         } else if (deadline.hasExpired()) {
             poll->stop();
             poll->deleteLater();
@@ -186,7 +185,7 @@ void MainWindow::ConnectDFUandSelectHEX()
         }
     };
     connect(poll, &QTimer::timeout, this, attempt);
-    poll->start(kDfuPollIntervalMs);
+    poll->start(configuration.dfuPollIntervalMs);
 }
 
 // After a wait that found no bootloader the K931 may have ignored "BOOT" or
@@ -199,7 +198,7 @@ void MainWindow::showLinkAsItIs()
     const bool connected = serialPort->isOpen();
     showLinkState(connected);
     if (!connected && !portScanTimer->isActive())
-        portScanTimer->start(kPortScanIntervalMs);
+        portScanTimer->start(configuration.portScanIntervalMs);
 }
 
 void MainWindow::DoUpgrade()
@@ -210,7 +209,7 @@ void MainWindow::DoUpgrade()
     disconnect(&progressTimer, &QTimer::timeout, this, &MainWindow::advanceConnectionProgress);
     ui->ProgessText->setText(tr("Atualizando"));
     connect(&progressTimer, &QTimer::timeout, this, &MainWindow::UpdateProgressFlash, Qt::UniqueConnection);
-    progressTimer.start(kProgressTickMs);
+    progressTimer.start(configuration.progressTickMs);
 
     const int result = flashing::downloadFile(reinterpret_cast<const char16_t *>(firmwareFilePath.utf16()),
                                               k931::kFlashStart, 0, 1, u"");

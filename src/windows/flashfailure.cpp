@@ -1,8 +1,8 @@
 #include "flashfailure.h"
 
-#include "flashing/backends.h"
-#include "flashing/intelhex.h"
-#include "flashing/programmer.h"
+#include "firmwarefile.h"
+#include "programmer.h"
+#include "usbids.h"
 
 #include <QCoreApplication>
 
@@ -37,16 +37,14 @@ QString hexErrorReason(flashing::HexError error)
 // The writer only says "invalid"; reading the file again finds where.
 QString invalidFileReason(const QString &filePath)
 {
-    std::vector<uint8_t> bytes;
-    if (flashing::readWholeFile(filePath.toUtf8().toStdString(), bytes, flashing::kMaxImageFileBytes)
-        != flashing::kOk)
-        return tr("Arquivo inválido: grande demais ou ilegível");
-    const flashing::HexParseResult parsed = flashing::parseIntelHex(bytes.data(), bytes.size());
-    if (parsed.ok())
+    flashing::FirmwareImage image;
+    flashing::FileProblem problem;
+    const int read = flashing::loadFirmwareFile(filePath.toUtf8().toStdString(), k931::kFlashStart, image, &problem);
+    if (read == flashing::kOk || problem.error == flashing::HexError::None)
         return tr("Arquivo inválido");
-    if (parsed.line == 0)
-        return tr("Arquivo inválido: %1").arg(hexErrorReason(parsed.error));
-    return tr("Arquivo inválido, linha %1: %2").arg(parsed.line).arg(hexErrorReason(parsed.error));
+    if (problem.line == 0)
+        return tr("Arquivo inválido: %1").arg(hexErrorReason(problem.error));
+    return tr("Arquivo inválido, linha %1: %2").arg(problem.line).arg(hexErrorReason(problem.error));
 }
 
 } // namespace

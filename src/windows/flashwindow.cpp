@@ -2,9 +2,9 @@
 
 #include "flashfailure.h"
 
-#include "app/progress.h"
-#include "flashing/k931.h"
-#include "flashing/programmer.h"
+#include "progress.h"
+#include "usbids.h"
+#include "programmer.h"
 #include "ui_flashwindow.h"
 
 #include <QCloseEvent>
@@ -15,19 +15,17 @@
 #include <QUrl>
 
 namespace {
-constexpr int kProgressIntervalMs = 50;
-constexpr int kRemovalPollMs = 1000;
-
 // Outlive the window object's own state: one window per run shares them.
 QTimer flashProgressTimer;
 QTimer deviceRemovalTimer;
+// The path chosen with "Arquivo"; kept for the whole run.
+QString flashFilePath;
 } // namespace
 
-QString flashFilePath;
-
-FlashWindow::FlashWindow(QWidget *parent)
+FlashWindow::FlashWindow(QWidget *parent, const FlashWindowConfiguration &configurationToUse)
     : QMainWindow(parent)
     , ui(new Ui_FlashWindow)
+    , configuration(configurationToUse)
 {
     ui->setupUi(this);
 }
@@ -79,7 +77,7 @@ void FlashWindow::on_FlashButton_clicked()
     progressAccumulator = 0.0f;
     ui->progressBar->setValue(0);
     connect(&flashProgressTimer, &QTimer::timeout, this, &FlashWindow::updateFlashProgress, Qt::UniqueConnection);
-    flashProgressTimer.start(kProgressIntervalMs);
+    flashProgressTimer.start(configuration.progressTickMs);
     QMessageBox::warning(this, tr("Importante"), tr("Não desconecte o aparelho"));
 
     const int result = flashing::downloadFile(reinterpret_cast<const char16_t *>(flashFilePath.utf16()),
@@ -91,7 +89,7 @@ void FlashWindow::on_FlashButton_clicked()
     }
     ui->textEdit->append(tr("Atualizado"));
     connect(&deviceRemovalTimer, &QTimer::timeout, this, &FlashWindow::checkDeviceRemoved, Qt::UniqueConnection);
-    deviceRemovalTimer.start(kRemovalPollMs);
+    deviceRemovalTimer.start(configuration.removalPollMs);
     ui->progressBar->setValue(100);
     disconnect(&flashProgressTimer, &QTimer::timeout, this, &FlashWindow::updateFlashProgress);
     QMessageBox::information(this, tr("Sucesso"), tr("Desconecte o aparelho"));

@@ -3,9 +3,9 @@
 // once the device is unplugged.
 #pragma once
 
-#include <QMainWindow>
+#include "windowconfiguration.h"
 
-#include <functional>
+#include <QMainWindow>
 
 QT_BEGIN_NAMESPACE
 class Ui_FlashWindow;
@@ -17,10 +17,9 @@ class QFileDialog;
 class FlashWindow : public QMainWindow {
     Q_OBJECT
 public:
-    explicit FlashWindow(QWidget *parent = nullptr);
+    explicit FlashWindow(QWidget *parent = nullptr,
+                         const FlashWindowConfiguration &configuration = FlashWindowConfiguration());
     ~FlashWindow() override;
-
-    Ui_FlashWindow *form() const { return ui; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -35,7 +34,5 @@ private:
     void checkDeviceRemoved();
 
     Ui_FlashWindow *ui;
+    FlashWindowConfiguration configuration;
 };
-
-// The path chosen with "Arquivo"; kept for the whole run.
-extern QString flashFilePath;

@@ -1,13 +1,13 @@
 // A write must not be hidden from the user: the main window refuses to close
 // while one runs, and a termination signal ends the program only after it,
 // with an exit status that tells a failed write from a good one.
-#include "app/progress.h"
-#include "app/termination.h"
-#include "flashing/programmer.h"
-#include "mainwindow/mainwindow.h"
-#include "support/modalanswerer.h"
-#include "support/scriptedbackend.h"
-#include "support/testwindow.h"
+#include "progress.h"
+#include "termination.h"
+#include "programmer.h"
+#include "mainwindow.h"
+#include "modalanswerer.h"
+#include "scriptedbackend.h"
+#include "testwindow.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -31,7 +31,7 @@ private slots:
     void closeIsRefusedUntilTheWriteEnds()
     {
         resetMainWindowState();
-        MainWindow window(nullptr, offlineEndpoints());
+        MainWindow window(nullptr, offlineConfiguration());
         window.show();
         ModalAnswerer answerer;
         bool closedDuringWrite = true;
@@ -62,7 +62,7 @@ private slots:
         QFETCH(int, writeResult);
         QFETCH(int, exitCode);
         resetMainWindowState();
-        MainWindow window(nullptr, offlineEndpoints());
+        MainWindow window(nullptr, offlineConfiguration());
         window.show();
         ModalAnswerer answerer;
         backend->writeResult = writeResult;

@@ -1,5 +1,5 @@
 // Qt's own texts in Portuguese, the program's own exactly as written.
-#include "app/qttranslations.h"
+#include "qttranslations.h"
 
 #include <QtTest>
 #include <QtWidgets>

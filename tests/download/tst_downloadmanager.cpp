@@ -1,9 +1,9 @@
 // The download manager against local HTTP and HTTPS servers: what lands on
 // disk and what the console says.
-#include "download/downloadmanager.h"
-#include "support/localhttpserver.h"
-#include "support/stdcapture.h"
-#include "support/testwindow.h"
+#include "downloadmanager.h"
+#include "localhttpserver.h"
+#include "stdcapture.h"
+#include "testwindow.h"
 
 #include <QSslCertificate>
 #include <QSslConfiguration>

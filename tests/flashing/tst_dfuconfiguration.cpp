@@ -1,8 +1,8 @@
 // Finding the internal flash in a DFU bootloader's configuration, over the
 // bytes a device sends: the STM32F4 ROM's layout and the other places a
 // functional descriptor is found in.
-#include "flashing/dfuconfiguration.h"
-#include "flashing/libusbprovider.h"
+#include "dfuconfiguration.h"
+#include "libusbprovider.h"
 
 #include <libusb.h>
 

@@ -1,10 +1,10 @@
 // The flashing engine against the simulated STM32F446 bootloader, through
 // the library's public calls as the windows make them.
-#include "flashing/enginebackend.h"
-#include "flashing/programmer.h"
-#include "support/hexfile.h"
-#include "support/scriptedbackend.h"
-#include "support/simulatedstm32.h"
+#include "enginebackend.h"
+#include "programmer.h"
+#include "hexfile.h"
+#include "scriptedbackend.h"
+#include "simulatedstm32.h"
 
 #include <QTemporaryDir>
 #include <QtTest>

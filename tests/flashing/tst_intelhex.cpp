@@ -1,5 +1,5 @@
 // The Intel HEX reader: what it accepts and each reason it refuses a file.
-#include "flashing/intelhex.h"
+#include "intelhex.h"
 
 #include <QtTest>
 

@@ -1,5 +1,5 @@
 // The memory-layout text that the device announces, including hostile ones.
-#include "flashing/memorylayout.h"
+#include "memorylayout.h"
 
 #include <QtTest>
 

@@ -1,6 +1,6 @@
 // Any data.json through the description reader, and any version text
 // through the version number reader.
-#include "mainwindow/firmwaredescription.h"
+#include "firmwaredescription.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

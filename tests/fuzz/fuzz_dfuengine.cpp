@@ -2,10 +2,10 @@
 // descriptors and transfer results come from the input. The engine must end
 // every write with a result code (no crash, no endless wait) and never call
 // an answer from a broken device a success unless the device said so.
-#include "flashing/dfu.h"
-#include "flashing/dfuconfiguration.h"
-#include "flashing/dfuseengine.h"
-#include "flashing/programmer.h"
+#include "dfu.h"
+#include "dfuconfiguration.h"
+#include "dfuseengine.h"
+#include "programmer.h"
 
 #include <cstring>
 

@@ -1,5 +1,5 @@
 // Any file through the Intel HEX reader; what it accepts must be a sane image.
-#include "flashing/intelhex.h"
+#include "intelhex.h"
 
 #include <cstdlib>
 

@@ -1,6 +1,6 @@
 // Any layout text a hostile device could announce; what is accepted must
 // answer every question about it without running away.
-#include "flashing/memorylayout.h"
+#include "memorylayout.h"
 
 #include <cstdlib>
 #include <string>

@@ -1,6 +1,6 @@
 // Any bytes from the serial port through reply recognition and value
 // extraction, as the window's parser uses them.
-#include "mainwindow/protocol.h"
+#include "protocol.h"
 
 #include <cstddef>
 #include <cstdint>

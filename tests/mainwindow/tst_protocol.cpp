@@ -1,7 +1,7 @@
 // The settings protocol's bytes and the recognition of replies, and the
 // firmware description reader.
-#include "mainwindow/firmwaredescription.h"
-#include "mainwindow/protocol.h"
+#include "firmwaredescription.h"
+#include "protocol.h"
 
 #include <QtTest>
 

@@ -1,18 +1,18 @@
 // The internet lamp and the update check against local servers. The device's
 // version is typed into the version field as the parser would write it.
-#include "mainwindow/mainwindow.h"
-#include "mainwindow/mainwindowstate.h"
-#include "support/localhttpserver.h"
-#include "support/modalanswerer.h"
-#include "support/testwindow.h"
-#include "ui_mainwindow.h"
-#include "widgets/ledindicator.h"
+#include "windowparts.h"
+#include "mainwindow.h"
+#include "mainwindowstate.h"
+#include "localhttpserver.h"
+#include "modalanswerer.h"
+#include "testwindow.h"
+#include "ledindicator.h"
 
 #include <QtTest>
 #include <QtWidgets>
 
 namespace {
-constexpr int kParseTimeoutMs = 13000; // probe at 5 s, parse 5 s later
+constexpr int kParseTimeoutMs = 4000; // a few probes and the parse delay
 }
 
 class TestUpdateCheck : public QObject {
@@ -29,13 +29,12 @@ private slots:
 
 private:
     void start(const QByteArray &description);
-    Endpoints endpoints() const;
 
     std::unique_ptr<WorkingFolder> folder;
     std::unique_ptr<LocalHttpServer> server;
     std::unique_ptr<MainWindow> window;
     std::unique_ptr<ModalAnswerer> answerer;
-    Ui_MainWindow *ui = nullptr;
+    QWidget *ui = nullptr; // the window, whose widgets are found by name
 };
 
 void TestUpdateCheck::init()
@@ -56,66 +55,59 @@ void TestUpdateCheck::cleanup()
     folder.reset();
 }
 
-Endpoints TestUpdateCheck::endpoints() const
-{
-    Endpoints e = serverEndpoints(server->url(QStringLiteral("/")));
-    e.probeTimeoutMs = 1000;
-    return e;
-}
-
 void TestUpdateCheck::start(const QByteArray &description)
 {
     server->setResponse("/fw/data.json", {200, description, {}, {}});
-    window = std::make_unique<MainWindow>(nullptr, endpoints());
-    ui = window->form();
+    window = std::make_unique<MainWindow>(nullptr, quickConfiguration(server->url(QStringLiteral("/"))));
+    ui = window.get();
 }
 
 void TestUpdateCheck::lampFollowsTheProbe()
 {
     start(R"({"Modelo": ["K931"], "Version": "1.0"})");
-    QTRY_VERIFY_WITH_TIMEOUT(window->internetLamp()->isOn(), 7000);
-    // The description was fetched once, and parsed into the list 5 s later.
-    QTRY_COMPARE_WITH_TIMEOUT(ui->ModelBox->count(), 1, 7000);
+    QTRY_VERIFY_WITH_TIMEOUT(part<LedIndicator>(window.get(), "internetLamp")->isOn(), kParseTimeoutMs);
+    // The description was fetched once, and parsed into the list.
+    QTRY_COMPARE_WITH_TIMEOUT(part<QComboBox>(ui, "ModelBox")->count(), 1, kParseTimeoutMs);
     QVERIFY(!QFile::exists(QStringLiteral("data.json")));
 
     // A probe server that hangs past the time limit: no internet.
     server->setResponse("/", {200, "", {}, LocalHttpServer::Behaviour::Hang});
-    QTRY_VERIFY_WITH_TIMEOUT(!window->internetLamp()->isOn(), 8000);
+    QTRY_VERIFY_WITH_TIMEOUT(!part<LedIndicator>(window.get(), "internetLamp")->isOn(), kParseTimeoutMs);
     // One that answers again.
     server->setResponse("/", {200, "ok", {}, {}});
-    QTRY_VERIFY_WITH_TIMEOUT(window->internetLamp()->isOn(), 8000);
+    QTRY_VERIFY_WITH_TIMEOUT(part<LedIndicator>(window.get(), "internetLamp")->isOn(), kParseTimeoutMs);
     // One that answers with no body at all.
     server->setResponse("/", {204, "", {}, {}});
-    QTRY_VERIFY_WITH_TIMEOUT(!window->internetLamp()->isOn(), 8000);
+    QTRY_VERIFY_WITH_TIMEOUT(!part<LedIndicator>(window.get(), "internetLamp")->isOn(), kParseTimeoutMs);
 
     int descriptionRequests = 0;
     for (const auto &r : server->requests)
         descriptionRequests += r.path == "/fw/data.json";
     QCOMPARE(descriptionRequests, 1);
-    QCOMPARE(ui->ModelBox->count(), 1);
+    QCOMPARE(part<QComboBox>(ui, "ModelBox")->count(), 1);
     QVERIFY(answerer->boxes.isEmpty());
 }
 
 void TestUpdateCheck::newerVersionIsAnnounced()
 {
     start(R"({"Modelo": ["K931", "K932"], "Version": "1.6"})");
-    ui->VersionBox->setText(QStringLiteral("K931 V1.5 Boost"));
+    part<QLineEdit>(ui, "VersionBox")->setText(QStringLiteral("K931 V1.5 Boost"));
     QTRY_VERIFY_WITH_TIMEOUT(answerer->sawBox(QStringLiteral("Informacao")), kParseTimeoutMs);
     QCOMPARE(answerer->boxes.first().text, QStringLiteral("Atualizacao v1.6 disponivel"));
-    QVERIFY(ui->UpgradeButton->isEnabled());
+    QVERIFY(part<QPushButton>(ui, "UpgradeButton")->isEnabled());
     QCOMPARE(serverVersionText, QStringLiteral("1.6"));
     QVERIFY(!versionCheckTimer.isActive());
-    QCOMPARE(ui->ModelBox->count(), 2);
+    QCOMPARE(part<QComboBox>(ui, "ModelBox")->count(), 2);
 }
 
 void TestUpdateCheck::sameVersionStopsQuietly()
 {
     start(R"({"Modelo": ["K931"], "Version": "1.6"})");
     // Without a "V" nothing is compared and the timer keeps running.
-    ui->VersionBox->setText(QStringLiteral("1.6"));
-    QTRY_COMPARE_WITH_TIMEOUT(ui->ModelBox->count(), 1, kParseTimeoutMs);
+    part<QLineEdit>(ui, "VersionBox")->setText(QStringLiteral("1.6"));
+    QTRY_COMPARE_WITH_TIMEOUT(part<QComboBox>(ui, "ModelBox")->count(), 1, kParseTimeoutMs);
     QVERIFY(versionCheckTimer.isActive());
-    ui->VersionBox->setText(QStringLiteral("V1.6"));
+    part<QLineEdit>(ui, "VersionBox")->setText(QStringLiteral("V1.6"));
     QTRY_VERIFY(!versionCheckTimer.isActive());
     QTest::qWait(200);
     QVERIFY(answerer->boxes.isEmpty());
@@ -126,14 +118,14 @@ void TestUpdateCheck::descriptionOddities()
     // A number where a string belongs gives no version; non-strings are
     // skipped in the model list.
     start(R"({"Modelo": ["A", 5, "B"], "Version": 1.6})");
-    ui->VersionBox->setText(QStringLiteral("V1.0"));
-    QTRY_COMPARE_WITH_TIMEOUT(ui->ModelBox->count(), 2, kParseTimeoutMs);
-    QCOMPARE(ui->ModelBox->itemText(0), QStringLiteral("A"));
-    QCOMPARE(ui->ModelBox->itemText(1), QStringLiteral("B"));
+    part<QLineEdit>(ui, "VersionBox")->setText(QStringLiteral("V1.0"));
+    QTRY_COMPARE_WITH_TIMEOUT(part<QComboBox>(ui, "ModelBox")->count(), 2, kParseTimeoutMs);
+    QCOMPARE(part<QComboBox>(ui, "ModelBox")->itemText(0), QStringLiteral("A"));
+    QCOMPARE(part<QComboBox>(ui, "ModelBox")->itemText(1), QStringLiteral("B"));
     QTest::qWait(300);
     QVERIFY(answerer->boxes.isEmpty());
     QCOMPARE(serverVersion, 0.0f);
-    QVERIFY(ui->UpgradeButton->isEnabled());
+    QVERIFY(part<QPushButton>(ui, "UpgradeButton")->isEnabled());
     QVERIFY(!QFile::exists(QStringLiteral("data.json")));
 }
 
@@ -142,8 +134,8 @@ void TestUpdateCheck::deviceReadBeforeDescription()
     // Compared against 0 first (nothing shown, timer stopped), then again by
     // the parse.
     start(R"({"Modelo": ["K931"], "Version": "2.0"})");
-    ui->VersionBox->setText(QStringLiteral("V1.5"));
-    QTRY_VERIFY_WITH_TIMEOUT(!versionCheckTimer.isActive(), 3000);
+    part<QLineEdit>(ui, "VersionBox")->setText(QStringLiteral("V1.5"));
+    QTRY_VERIFY_WITH_TIMEOUT(!versionCheckTimer.isActive(), kParseTimeoutMs);
     QVERIFY(answerer->boxes.isEmpty());
     QTRY_VERIFY_WITH_TIMEOUT(answerer->sawBox(QStringLiteral("Informacao")), kParseTimeoutMs);
     QCOMPARE(answerer->boxes.first().text, QStringLiteral("Atualizacao v2.0 disponivel"));
@@ -161,7 +153,7 @@ void TestUpdateCheck::usersFilesAreLeftAlone()
         own.write(mine);
     }
     start(R"({"Modelo": ["K931"], "Version": "1.0"})");
-    QTRY_COMPARE_WITH_TIMEOUT(ui->ModelBox->count(), 1, kParseTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(part<QComboBox>(ui, "ModelBox")->count(), 1, kParseTimeoutMs);
     QFile own(QStringLiteral("data.json"));
     QVERIFY(own.open(QIODevice::ReadOnly));
     QCOMPARE(own.readAll(), mine);
@@ -172,10 +164,10 @@ void TestUpdateCheck::usersFilesAreLeftAlone()
     const QString previous = QDir::currentPath();
     QVERIFY(QDir::setCurrent(QStringLiteral("/proc")));
     start(R"({"Modelo": ["K932"], "Version": "1.0"})");
-    const bool filled = QTest::qWaitFor([&] { return ui->ModelBox->count() == 1; }, kParseTimeoutMs);
+    const bool filled = QTest::qWaitFor([&] { return part<QComboBox>(ui, "ModelBox")->count() == 1; }, kParseTimeoutMs);
     QDir::setCurrent(previous);
     QVERIFY(filled);
-    QCOMPARE(ui->ModelBox->itemText(0), QStringLiteral("K932"));
+    QCOMPARE(part<QComboBox>(ui, "ModelBox")->itemText(0), QStringLiteral("K932"));
 }
 
 QTEST_MAIN(TestUpdateCheck)

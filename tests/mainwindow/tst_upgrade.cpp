@@ -2,22 +2,22 @@
 // K931 on its serial port, local servers for the probe, the description and
 // the firmware, and the simulated STM32F446 bootloader behind the real
 // flashing engine. Message boxes are answered as a user would.
-#include "support/serialtestbed.h"
-#include "support/simulatedk931.h"
+#include "windowparts.h"
+#include "serialtestbed.h"
+#include "simulatedk931.h"
 
-#include "app/progress.h"
-#include "flashing/enginebackend.h"
-#include "flashing/programmer.h"
-#include "mainwindow/mainwindow.h"
-#include "mainwindow/mainwindowstate.h"
-#include "support/hexfile.h"
-#include "support/localhttpserver.h"
-#include "support/modalanswerer.h"
-#include "support/scriptedbackend.h"
-#include "support/simulatedstm32.h"
-#include "support/testwindow.h"
-#include "ui_mainwindow.h"
-#include "widgets/ledindicator.h"
+#include "progress.h"
+#include "enginebackend.h"
+#include "programmer.h"
+#include "mainwindow.h"
+#include "mainwindowstate.h"
+#include "hexfile.h"
+#include "localhttpserver.h"
+#include "modalanswerer.h"
+#include "scriptedbackend.h"
+#include "simulatedstm32.h"
+#include "testwindow.h"
+#include "ledindicator.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -55,8 +55,8 @@ private slots:
     void deviceComesBackDuringTheWait();
 
 private:
-    void startWindow(Endpoints endpoints);
-    Endpoints quickEndpoints(int dfuWaitLimitMs = kDfuWaitLimitMs) const;
+    void startWindow(const MainWindowConfiguration &configuration);
+    MainWindowConfiguration quickSetup(int dfuWaitLimitMs = 3000) const;
     void waitUntilUpgradeOffered();
     QString pressUpgradeAndWaitForResult(const std::function<void()> &onBoot);
     void enterBootloader();
@@ -71,12 +71,13 @@ private:
     std::unique_ptr<BackendScope> backend;
     std::unique_ptr<ModalAnswerer> answerer;
     std::unique_ptr<MainWindow> window;
-    Ui_MainWindow *ui = nullptr;
+    QWidget *ui = nullptr; // the window, whose widgets are found by name
     flashing::FirmwareImage image;
     QByteArray firmwareHex;
     std::shared_ptr<SimulatedStm32> chip;
     // The upgrade button, sampled whenever the event loop turns during an upgrade.
     bool buttonEnabledDuringUpgrade = false;
+    bool realDelays = false;
 };
 
 void TestUpgrade::initTestCase()
@@ -112,16 +113,14 @@ void TestUpgrade::cleanupTestCase()
     folder.reset();
 }
 
-Endpoints TestUpgrade::quickEndpoints(int dfuWaitLimitMs) const
+MainWindowConfiguration TestUpgrade::quickSetup(int dfuWaitLimitMs) const
 {
-    Endpoints endpoints = serverEndpoints(server->url(QStringLiteral("/")));
-    endpoints.portOpenDelayMs = kShortDelayMs;
-    endpoints.upgradeStepDelayMs = kShortDelayMs;
-    endpoints.dfuWaitLimitMs = dfuWaitLimitMs;
-    return endpoints;
+    MainWindowConfiguration configuration = quickConfiguration(server->url(QStringLiteral("/")));
+    configuration.dfuWaitLimitMs = dfuWaitLimitMs;
+    return configuration;
 }
 
-void TestUpgrade::startWindow(Endpoints endpoints)
+void TestUpgrade::startWindow(const MainWindowConfiguration &configuration)
 {
     window.reset();
     k931.reset();
@@ -129,8 +128,8 @@ void TestUpgrade::startWindow(Endpoints endpoints)
     chip.reset();
     serveFirmware({200, firmwareHex, {}, {}});
     resetMainWindowState();
-    window = std::make_unique<MainWindow>(nullptr, endpoints);
-    ui = window->form();
+    window = std::make_unique<MainWindow>(nullptr, configuration);
+    ui = window.get();
     window->show();
     k931 = std::make_unique<SimulatedK931>(*testbed);
     QVERIFY(k931->plug());
@@ -139,14 +138,16 @@ void TestUpgrade::startWindow(Endpoints endpoints)
 // Connected, read out, description parsed, newer version announced.
 void TestUpgrade::waitUntilUpgradeOffered()
 {
-    QTRY_COMPARE_WITH_TIMEOUT(ui->label_4->text(), QStringLiteral("Conectado"), kReadyTimeoutMs);
-    QTRY_VERIFY_WITH_TIMEOUT(ui->UpgradeButton->isEnabled() && !versionCheckTimer.isActive(), kReadyTimeoutMs);
-    QCOMPARE(ui->ModelBox->currentText(), QStringLiteral("K931"));
+    QTRY_COMPARE_WITH_TIMEOUT(part<QLabel>(ui, "label_4")->text(), QStringLiteral("Conectado"), kReadyTimeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(part<QPushButton>(ui, "UpgradeButton")->isEnabled() && !versionCheckTimer.isActive(), kReadyTimeoutMs);
+    QCOMPARE(part<QComboBox>(ui, "ModelBox")->currentText(), QStringLiteral("K931"));
 }
 
 void TestUpgrade::enterBootloader()
 {
-    chip = std::make_shared<SimulatedStm32>(SimulatedStm32::Clock::RealTime);
+    // The chip's own time only where the program's real delays are used.
+    chip = std::make_shared<SimulatedStm32>(realDelays ? SimulatedStm32::Clock::RealTime
+                                                       : SimulatedStm32::Clock::Virtual);
     dfuDevices->plug(chip);
 }
 
@@ -166,15 +167,15 @@ QString TestUpgrade::pressUpgradeAndWaitForResult(const std::function<void()> &o
 {
     QMetaObject::Connection booted = connect(k931.get(), &SimulatedK931::bootReceived, this, onBoot);
     const int before = int(answerer->boxes.size());
-    ui->K931TypeBox->setCurrentText(QStringLiteral("OBD + Boost"));
-    ui->UpgradeButton->click();
+    part<QComboBox>(ui, "K931TypeBox")->setCurrentText(QStringLiteral("OBD + Boost"));
+    part<QPushButton>(ui, "UpgradeButton")->click();
     buttonEnabledDuringUpgrade = false;
     auto finished = [&] {
         for (int i = before; i < answerer->boxes.size(); ++i) {
             if (answerer->boxes[i].title == QLatin1String("Aviso") || answerer->boxes[i].title == QLatin1String("Erro"))
                 return true;
         }
-        buttonEnabledDuringUpgrade |= ui->UpgradeButton->isEnabled();
+        buttonEnabledDuringUpgrade |= part<QPushButton>(ui, "UpgradeButton")->isEnabled();
         return false;
     };
     const bool done = QTest::qWaitFor(finished, kUpgradeTimeoutMs);
@@ -191,13 +192,14 @@ void TestUpgrade::typicalRoadWithTheRealDelays()
         QVERIFY(own.open(QIODevice::WriteOnly));
         own.write(usersHex);
     }
-    startWindow(serverEndpoints(server->url(QStringLiteral("/"))));
+    realDelays = true;
+    startWindow(realConfiguration(server->url(QStringLiteral("/"))));
     waitUntilUpgradeOffered();
     QVERIFY(answerer->sawBox(QStringLiteral("Informacao")));
 
     QList<int> barValues;
-    connect(ui->progressBar, &QProgressBar::valueChanged, this, [&](int v) {
-        if (ui->ProgessText->text() == QLatin1String("Atualizando"))
+    connect(part<QProgressBar>(ui, "progressBar"), &QProgressBar::valueChanged, this, [&](int v) {
+        if (part<QLabel>(ui, "ProgessText")->text() == QLatin1String("Atualizando"))
             barValues << v;
     });
     // "BOOT" makes the K931 leave its serial port and its bootloader appear.
@@ -217,10 +219,10 @@ void TestUpgrade::typicalRoadWithTheRealDelays()
     QVERIFY(k931->receivedBytes().contains("BOOT"));
     // The bar moved during the write and ended at 100.
     QVERIFY2(barValues.size() >= 3, qPrintable(QString::number(barValues.size())));
-    QCOMPARE(ui->progressBar->value(), 100);
-    QVERIFY(!window->deviceLamp()->isOn());
-    QCOMPARE(ui->label_4->text(), QStringLiteral("Desconectado"));
-    QVERIFY(ui->ProgessText->text().isEmpty());
+    QCOMPARE(part<QProgressBar>(ui, "progressBar")->value(), 100);
+    QVERIFY(!part<LedIndicator>(window.get(), "deviceLamp")->isOn());
+    QCOMPARE(part<QLabel>(ui, "label_4")->text(), QStringLiteral("Desconectado"));
+    QVERIFY(part<QLabel>(ui, "ProgessText")->text().isEmpty());
     QVERIFY(!upgradeInProgress);
     QVERIFY(!QFile::exists(firmwareFilePath));
     // The user's files are as they were.
@@ -229,14 +231,15 @@ void TestUpgrade::typicalRoadWithTheRealDelays()
     QVERIFY(!firmwareFilePath.startsWith(QDir::currentPath()));
     QFile::remove(kFirmwareName);
     QFile::remove(QStringLiteral("data.json"));
+    realDelays = false;
 }
 
 // With a slow server, "BOOT" went out at once and the write found no file.
 void TestUpgrade::bootWaitsForTheDownload()
 {
-    startWindow(quickEndpoints());
+    startWindow(quickSetup());
     waitUntilUpgradeOffered();
-    constexpr int kTransferMs = 3000;
+    constexpr int kTransferMs = 1500;
     serveFirmware({200, firmwareHex, {}, LocalHttpServer::Behaviour::Answer, kTransferMs});
     QElapsedTimer sinceClick;
     sinceClick.start();
@@ -272,12 +275,15 @@ void TestUpgrade::failedDownloadSendsNoBoot()
     QFETCH(bool, unreachable);
     QFETCH(QByteArray, body);
     QFETCH(QString, text);
-    Endpoints endpoints = quickEndpoints();
-    if (unreachable)
-        endpoints.firmwareBaseUrl = closedLocalUrl(QStringLiteral("/fw/")).toString();
-    startWindow(endpoints);
+    // A server that goes away once the update was offered.
+    LocalHttpServer doomed;
+    QVERIFY(doomed.listen());
+    doomed.setResponse("/fw/data.json", {200, R"({"Modelo": ["K931"], "Version": "1.6"})", {}, {}});
+    startWindow(unreachable ? quickConfiguration(doomed.url(QStringLiteral("/"))) : quickSetup());
     serveFirmware({status, body, {}, {}});
     waitUntilUpgradeOffered();
+    if (unreachable)
+        doomed.close();
     bool booted = false;
     QCOMPARE(pressUpgradeAndWaitForResult([&] { booted = true; }), text);
     QTest::qWait(2 * kShortDelayMs);
@@ -285,11 +291,11 @@ void TestUpgrade::failedDownloadSendsNoBoot()
     QVERIFY(!k931->receivedBytes().contains("BOOT"));
     QVERIFY(!upgradeInProgress);
     // Still connected as before, and the user may try again.
-    QVERIFY(window->deviceLamp()->isOn());
-    QCOMPARE(ui->label_4->text(), QStringLiteral("Conectado"));
-    QVERIFY(!ui->VersionBox->text().isEmpty());
-    QVERIFY(ui->ProgessText->text().isEmpty());
-    QVERIFY(ui->UpgradeButton->isEnabled());
+    QVERIFY(part<LedIndicator>(window.get(), "deviceLamp")->isOn());
+    QCOMPARE(part<QLabel>(ui, "label_4")->text(), QStringLiteral("Conectado"));
+    QVERIFY(!part<QLineEdit>(ui, "VersionBox")->text().isEmpty());
+    QVERIFY(part<QLabel>(ui, "ProgessText")->text().isEmpty());
+    QVERIFY(part<QPushButton>(ui, "UpgradeButton")->isEnabled());
     QVERIFY(!buttonEnabledDuringUpgrade);
 }
 
@@ -304,7 +310,7 @@ void TestUpgrade::writeFailuresByTheirNumber()
         {[](SimulatedStm32 &c) { c.faults.eraseFails = true; }, flashing::kEraseError},
         {[](SimulatedStm32 &c) { c.faults.corruptReadBack = true; }, flashing::kVerifyMismatch},
     };
-    startWindow(quickEndpoints());
+    startWindow(quickSetup());
     for (const auto &fault : faults) {
         if (!k931->isPlugged())
             QVERIFY(k931->plug());
@@ -314,7 +320,7 @@ void TestUpgrade::writeFailuresByTheirNumber()
             fault.inject(*chip);
         });
         QCOMPARE(text, QStringLiteral("Impossivel Atualizar! Erro: %1").arg(fault.code));
-        QVERIFY(!window->deviceLamp()->isOn());
+        QVERIFY(!part<LedIndicator>(window.get(), "deviceLamp")->isOn());
         QVERIFY(!QFile::exists(firmwareFilePath));
         dfuDevices->unplugAll();
     }
@@ -324,10 +330,10 @@ void TestUpgrade::writeFailuresByTheirNumber()
 // as it is, and may be updated again.
 void TestUpgrade::deviceIgnoresBoot()
 {
-    startWindow(quickEndpoints(1500));
+    startWindow(quickSetup(1500));
     waitUntilUpgradeOffered();
     k931->leaveOnBoot = false;
-    const QString version = ui->VersionBox->text();
+    const QString version = part<QLineEdit>(ui, "VersionBox")->text();
     // The window keeps turning its event loop while it waits.
     int turns = 0;
     QTimer ticker;
@@ -338,10 +344,10 @@ void TestUpgrade::deviceIgnoresBoot()
     QVERIFY(answerer->boxes.last().warning);
     QVERIFY(turns > 25);
     QVERIFY(!upgradeInProgress);
-    QVERIFY(window->deviceLamp()->isOn());
-    QCOMPARE(ui->label_4->text(), QStringLiteral("Conectado"));
-    QCOMPARE(ui->VersionBox->text(), version);
-    QVERIFY(ui->UpgradeButton->isEnabled());
+    QVERIFY(part<LedIndicator>(window.get(), "deviceLamp")->isOn());
+    QCOMPARE(part<QLabel>(ui, "label_4")->text(), QStringLiteral("Conectado"));
+    QCOMPARE(part<QLineEdit>(ui, "VersionBox")->text(), version);
+    QVERIFY(part<QPushButton>(ui, "UpgradeButton")->isEnabled());
     QVERIFY(!buttonEnabledDuringUpgrade);
     QVERIFY(!QFile::exists(firmwareFilePath));
 }
@@ -350,16 +356,16 @@ void TestUpgrade::deviceIgnoresBoot()
 // shown connected, not "Desconectado" beside a live port.
 void TestUpgrade::deviceComesBackDuringTheWait()
 {
-    startWindow(quickEndpoints(5000));
+    startWindow(quickSetup(2000));
     waitUntilUpgradeOffered();
     const QString text = pressUpgradeAndWaitForResult([this] {
         QTimer::singleShot(800, k931.get(), [this] { QVERIFY(k931->plug()); });
     });
     QVERIFY(text.startsWith(QStringLiteral("Aparelho não encontrado em modo de atualização")));
-    QTRY_COMPARE_WITH_TIMEOUT(ui->label_4->text(), QStringLiteral("Conectado"), 3000);
-    QVERIFY(window->deviceLamp()->isOn());
+    QTRY_COMPARE_WITH_TIMEOUT(part<QLabel>(ui, "label_4")->text(), QStringLiteral("Conectado"), 3000);
+    QVERIFY(part<LedIndicator>(window.get(), "deviceLamp")->isOn());
     QVERIFY(k931->receivedBytes().contains("?VERS")); // what it received since it came back
-    QTRY_VERIFY(!ui->VersionBox->text().isEmpty());
+    QTRY_VERIFY(!part<QLineEdit>(ui, "VersionBox")->text().isEmpty());
     QVERIFY(!portScanTimer->isActive());
 }
 

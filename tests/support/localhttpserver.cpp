@@ -61,6 +61,11 @@ bool LocalHttpServer::listen()
     return server->listen(QHostAddress::LocalHost, 0);
 }
 
+void LocalHttpServer::close()
+{
+    server->close();
+}
+
 quint16 LocalHttpServer::port() const
 {
     return server->serverPort();

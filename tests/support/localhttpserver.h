@@ -40,6 +40,8 @@ public:
     ~LocalHttpServer() override;
 
     bool listen();
+    // Stops listening: new connections are refused, as by a server gone down.
+    void close();
     quint16 port() const;
     QUrl url(const QString &path) const;
 

@@ -3,7 +3,7 @@
 // engine does.
 #pragma once
 
-#include "flashing/backends.h"
+#include "programmer.h"
 
 #include <functional>
 #include <string>
@@ -34,9 +34,7 @@ struct ScriptedBackend : flashing::Backend {
         ++listCalls;
         const int n = deviceCount < capacity ? deviceCount : capacity;
         for (int i = 0; i < n; ++i) {
-            flashing::copyField(out[i].usbIndex, "USB" + std::to_string(i));
-            flashing::copyField(out[i].serialNumber, "SN" + std::to_string(i));
-            flashing::copyField(out[i].product, "STM32 BOOTLOADER");
+            flashing::setDeviceInfo(out[i], "USB" + std::to_string(i), "SN" + std::to_string(i), "STM32 BOOTLOADER");
         }
         return n;
     }

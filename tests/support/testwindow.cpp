@@ -1,21 +1,39 @@
 #include "testwindow.h"
 
-#include "app/progress.h"
 #include "localhttpserver.h"
-#include "mainwindow/mainwindowstate.h"
+#include "mainwindowstate.h"
+#include "progress.h"
 
-Endpoints serverEndpoints(const QUrl &root)
+MainWindowConfiguration realConfiguration(const QUrl &root)
 {
-    Endpoints endpoints;
-    endpoints.probeUrl = root.resolved(QUrl(QStringLiteral("/"))).toString();
-    endpoints.firmwareBaseUrl = root.resolved(QUrl(QStringLiteral("/fw/"))).toString();
-    endpoints.descriptionUrl = root.resolved(QUrl(QStringLiteral("/fw/data.json"))).toString();
-    return endpoints;
+    MainWindowConfiguration configuration;
+    configuration.probeUrl = root.resolved(QUrl(QStringLiteral("/"))).toString();
+    configuration.firmwareBaseUrl = root.resolved(QUrl(QStringLiteral("/fw/"))).toString();
+    return configuration;
 }
 
-Endpoints offlineEndpoints()
+MainWindowConfiguration quickConfiguration(const QUrl &root)
 {
-    return serverEndpoints(closedLocalUrl(QStringLiteral("/")));
+    MainWindowConfiguration c = realConfiguration(root);
+    c.portScanIntervalMs = 100;
+    c.portOpenDelayMs = 300;
+    c.progressTickMs = 3;
+    c.internetCheckIntervalMs = 300;
+    c.probeTimeoutMs = 1000;
+    c.descriptionParseDelayMs = 300;
+    c.versionCheckIntervalMs = 100;
+    c.commandIntervalMs = 50;
+    c.upgradeStepDelayMs = 300;
+    c.dfuPollIntervalMs = 50;
+    c.dfuWaitLimitMs = 3000;
+    c.flashWindow.progressTickMs = 5;
+    c.flashWindow.removalPollMs = 100;
+    return c;
+}
+
+MainWindowConfiguration offlineConfiguration()
+{
+    return quickConfiguration(closedLocalUrl(QStringLiteral("/")));
 }
 
 void resetMainWindowState()

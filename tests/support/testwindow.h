@@ -1,22 +1,27 @@
-// Building the main window for tests: local endpoints only, and the
-// process-wide state of the window's code back at its start values (a test
-// executable builds several windows in one process).
+// Building the main window for tests: local servers only, delays short
+// enough for a suite that runs in minutes, and the process-wide state of the
+// window's code back at its start values (a test executable builds several
+// windows in one process).
 #pragma once
 
-#include "mainwindow/endpoints.h"
+#include "windowconfiguration.h"
 
+#include <QDir>
 #include <QString>
 #include <QTemporaryDir>
 #include <QUrl>
 
-// Probe at the server's root, description and firmware under "/fw/".
-Endpoints serverEndpoints(const QUrl &root);
-// The same layout on a local port where nothing listens.
-Endpoints offlineEndpoints();
+// Probe at the server's root, description and firmware under "/fw/"; every
+// delay of the window about a tenth of the program's.
+MainWindowConfiguration quickConfiguration(const QUrl &root);
+// The same on a local port where nothing listens.
+MainWindowConfiguration offlineConfiguration();
+// The program's own delays, for the few tests that check them.
+MainWindowConfiguration realConfiguration(const QUrl &root);
 void resetMainWindowState();
 
-// A fresh temporary folder as the working directory (where the program
-// downloads to) for as long as this object lives.
+// A fresh temporary folder as the working directory for as long as this
+// object lives.
 class WorkingFolder {
 public:
     WorkingFolder() : previous(QDir::currentPath()) { QDir::setCurrent(folder.path()); }

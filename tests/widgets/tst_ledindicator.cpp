@@ -1,5 +1,5 @@
 // The status lamp judged by its pixels.
-#include "widgets/ledindicator.h"
+#include "ledindicator.h"
 
 #include <QImage>
 #include <QtTest>

@@ -1,9 +1,8 @@
 // The About window and its hidden button.
-#include "support/testwindow.h"
-#include "ui_aboutwindow.h"
-#include "ui_mainwindow.h"
-#include "mainwindow/mainwindow.h"
-#include "windows/aboutwindow.h"
+#include "windowparts.h"
+#include "testwindow.h"
+#include "mainwindow.h"
+#include "aboutwindow.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -52,15 +51,15 @@ private slots:
     void closeHidesAndMenuBringsTheSameWindowBack()
     {
         resetMainWindowState();
-        MainWindow main(nullptr, offlineEndpoints());
-        main.form()->actionSobre->trigger();
-        AboutWindow *about = main.about();
+        MainWindow main(nullptr, offlineConfiguration());
+        part<QAction>(&main, "actionSobre")->trigger();
+        AboutWindow *about = topLevel<AboutWindow>();
         QVERIFY(about->isVisible());
         about->findChild<QPushButton *>(QStringLiteral("CloseAbout"))->click();
         QVERIFY(!about->isVisible());
-        main.form()->actionSobre->trigger();
+        part<QAction>(&main, "actionSobre")->trigger();
         QVERIFY(about->isVisible());
-        QCOMPARE(main.about(), about);
+        QCOMPARE(topLevel<AboutWindow>(), about);
         QCOMPARE(about->findChild<QLabel *>(QStringLiteral("label_3"))->text(), QStringLiteral("Versão v0.8"));
     }
 };

@@ -1,11 +1,11 @@
 // The manual flash window driven as a technician would, against the
 // scripted flashing backend.
-#include "app/progress.h"
-#include "flashing/programmer.h"
-#include "support/modalanswerer.h"
-#include "support/scriptedbackend.h"
-#include "ui_flashwindow.h"
-#include "windows/flashwindow.h"
+#include "windowparts.h"
+#include "progress.h"
+#include "programmer.h"
+#include "modalanswerer.h"
+#include "scriptedbackend.h"
+#include "flashwindow.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -38,7 +38,6 @@ void TestFlashWindow::init()
     scope = std::make_unique<BackendScope>(std::move(owned));
     flashing::setDisplayCallbacks({onProgressStart, onLogMessage, onProgressStep});
     progressAccumulator = 0.0f;
-    flashFilePath.clear();
     dir = std::make_unique<QTemporaryDir>();
 }
 
@@ -50,27 +49,27 @@ void TestFlashWindow::cleanup()
 void TestFlashWindow::freshWindow()
 {
     FlashWindow window;
-    Ui_FlashWindow *ui = window.form();
+    QWidget *ui = &window;
     QCOMPARE(window.size(), QSize(271, 183));
     QCOMPARE(window.windowTitle(), QStringLiteral("MainWindow"));
-    QVERIFY(ui->ConnectButton->isEnabled());
-    QVERIFY(!ui->SelectFileButton->isEnabled());
-    QVERIFY(!ui->FlashButton->isEnabled());
-    QVERIFY(ui->textEdit->isReadOnly());
-    QVERIFY(ui->textEdit->toPlainText().isEmpty());
-    QCOMPARE(ui->progressBar->value(), 0);
-    QCOMPARE(ui->ConnectButton->text(), QStringLiteral("Conectar"));
-    QCOMPARE(ui->SelectFileButton->text(), QStringLiteral("Arquivo"));
-    QCOMPARE(ui->FlashButton->text(), QStringLiteral("Gravar"));
+    QVERIFY(part<QPushButton>(ui, "ConnectButton")->isEnabled());
+    QVERIFY(!part<QPushButton>(ui, "SelectFileButton")->isEnabled());
+    QVERIFY(!part<QPushButton>(ui, "FlashButton")->isEnabled());
+    QVERIFY(part<QTextEdit>(ui, "textEdit")->isReadOnly());
+    QVERIFY(part<QTextEdit>(ui, "textEdit")->toPlainText().isEmpty());
+    QCOMPARE(part<QProgressBar>(ui, "progressBar")->value(), 0);
+    QCOMPARE(part<QPushButton>(ui, "ConnectButton")->text(), QStringLiteral("Conectar"));
+    QCOMPARE(part<QPushButton>(ui, "SelectFileButton")->text(), QStringLiteral("Arquivo"));
+    QCOMPARE(part<QPushButton>(ui, "FlashButton")->text(), QStringLiteral("Gravar"));
 }
 
 void TestFlashWindow::connectWithoutDevice()
 {
     FlashWindow window;
-    window.form()->ConnectButton->click();
-    QCOMPARE(window.form()->textEdit->toPlainText(),
+    part<QPushButton>(&window, "ConnectButton")->click();
+    QCOMPARE(part<QTextEdit>(&window, "textEdit")->toPlainText(),
              QStringLiteral("Procurando aparelho\n\nNenhum aparelho encontrado\n"));
-    QVERIFY(!window.form()->SelectFileButton->isEnabled());
+    QVERIFY(!part<QPushButton>(&window, "SelectFileButton")->isEnabled());
     QVERIFY(backend->connectedIndexes.empty());
 }
 
@@ -79,32 +78,32 @@ void TestFlashWindow::connectFailureAndTwoDevices()
     FlashWindow window;
     backend->deviceCount = 2;
     backend->connectResult = flashing::kUsbError;
-    window.form()->ConnectButton->click();
-    QVERIFY(window.form()->textEdit->toPlainText().endsWith(QStringLiteral("Erro ao conectar\n")));
-    QVERIFY(!window.form()->SelectFileButton->isEnabled());
+    part<QPushButton>(&window, "ConnectButton")->click();
+    QVERIFY(part<QTextEdit>(&window, "textEdit")->toPlainText().endsWith(QStringLiteral("Erro ao conectar\n")));
+    QVERIFY(!part<QPushButton>(&window, "SelectFileButton")->isEnabled());
 
     backend->connectResult = 0;
-    window.form()->ConnectButton->click();
-    QVERIFY(window.form()->textEdit->toPlainText().endsWith(QStringLiteral("Conectado\n")));
-    QVERIFY(window.form()->SelectFileButton->isEnabled());
+    part<QPushButton>(&window, "ConnectButton")->click();
+    QVERIFY(part<QTextEdit>(&window, "textEdit")->toPlainText().endsWith(QStringLiteral("Conectado\n")));
+    QVERIFY(part<QPushButton>(&window, "SelectFileButton")->isEnabled());
     QCOMPARE(backend->connectedIndexes, (std::vector<std::string>{"USB0", "USB0"}));
 
     // A later failure does not take back the earlier success.
     backend->connectResult = flashing::kUsbError;
-    window.form()->ConnectButton->click();
-    QVERIFY(window.form()->SelectFileButton->isEnabled());
+    part<QPushButton>(&window, "ConnectButton")->click();
+    QVERIFY(part<QPushButton>(&window, "SelectFileButton")->isEnabled());
 }
 
 void TestFlashWindow::connectAndChoose(FlashWindow &window)
 {
     backend->deviceCount = 1;
-    window.form()->ConnectButton->click();
+    part<QPushButton>(&window, "ConnectButton")->click();
     QFile file(dir->filePath(QStringLiteral("firmware.hex")));
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.close();
     ModalAnswerer answerer;
     answerer.chooseFile(file.fileName());
-    window.form()->SelectFileButton->click();
+    part<QPushButton>(&window, "SelectFileButton")->click();
     QCOMPARE(answerer.fileDialogs, 1);
 }
 
@@ -113,24 +112,24 @@ void TestFlashWindow::fileChoiceKeepsAbsolutePath()
     FlashWindow window;
     window.show();
     backend->deviceCount = 1;
-    window.form()->ConnectButton->click();
+    part<QPushButton>(&window, "ConnectButton")->click();
 
     ModalAnswerer answerer;
     answerer.chooseFile(QString());
-    window.form()->SelectFileButton->click();
+    part<QPushButton>(&window, "SelectFileButton")->click();
     QCOMPARE(answerer.fileDialogs, 1);
-    QVERIFY(flashFilePath.isEmpty());
-    QVERIFY(!window.form()->FlashButton->isEnabled());
+    QVERIFY(!part<QPushButton>(&window, "FlashButton")->isEnabled());
 
     const QString path = dir->filePath(QStringLiteral("k931 atualização.hex"));
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.close();
     answerer.chooseFile(path);
-    window.form()->SelectFileButton->click();
-    QCOMPARE(flashFilePath, path);
-    QVERIFY(flashFilePath.startsWith(QLatin1Char('/')));
-    QVERIFY(window.form()->FlashButton->isEnabled());
+    part<QPushButton>(&window, "SelectFileButton")->click();
+    QVERIFY(part<QPushButton>(&window, "FlashButton")->isEnabled());
+    ModalAnswerer boxes;
+    part<QPushButton>(&window, "FlashButton")->click();
+    QCOMPARE(QString::fromStdString(backend->writtenPaths.at(0)), path);
 }
 
 void TestFlashWindow::failedWrite()
@@ -143,24 +142,24 @@ void TestFlashWindow::failedWrite()
     ModalAnswerer answerer;
     bool buttonsDisabledBeforeBox = false;
     answerer.onBox = [&](const ModalAnswerer::Box &) {
-        buttonsDisabledBeforeBox = !window.form()->ConnectButton->isEnabled()
-                                && !window.form()->SelectFileButton->isEnabled()
-                                && !window.form()->FlashButton->isEnabled();
+        buttonsDisabledBeforeBox = !part<QPushButton>(&window, "ConnectButton")->isEnabled()
+                                && !part<QPushButton>(&window, "SelectFileButton")->isEnabled()
+                                && !part<QPushButton>(&window, "FlashButton")->isEnabled();
         // The write waits for the box.
         QVERIFY(backend->writtenPaths.empty());
     };
-    window.form()->FlashButton->click();
+    part<QPushButton>(&window, "FlashButton")->click();
     QVERIFY(buttonsDisabledBeforeBox);
     QCOMPARE(answerer.boxes.size(), 1);
     QCOMPARE(answerer.boxes[0].title, QStringLiteral("Importante"));
     QCOMPARE(answerer.boxes[0].text, QStringLiteral("Não desconecte o aparelho"));
     // The old line, then why: here the device's fault.
-    QVERIFY(window.form()->textEdit->toPlainText().endsWith(
+    QVERIFY(part<QTextEdit>(&window, "textEdit")->toPlainText().endsWith(
         QStringLiteral("Impossivel Atualizar\nA memória gravada no aparelho difere do arquivo")));
-    QVERIFY(!window.form()->ConnectButton->isEnabled());
-    QVERIFY(!window.form()->SelectFileButton->isEnabled());
-    QVERIFY(!window.form()->FlashButton->isEnabled());
-    QCOMPARE(QString::fromStdString(backend->writtenPaths.at(0)), flashFilePath);
+    QVERIFY(!part<QPushButton>(&window, "ConnectButton")->isEnabled());
+    QVERIFY(!part<QPushButton>(&window, "SelectFileButton")->isEnabled());
+    QVERIFY(!part<QPushButton>(&window, "FlashButton")->isEnabled());
+    QCOMPARE(QString::fromStdString(backend->writtenPaths.at(0)), dir->filePath(QStringLiteral("firmware.hex")));
 }
 
 // The technician learns whether the file or the device is at fault, and
@@ -170,16 +169,16 @@ void TestFlashWindow::reasonForARefusedFile()
     FlashWindow window;
     window.show();
     connectAndChoose(window);
-    QFile file(flashFilePath);
+    QFile file(dir->filePath(QStringLiteral("firmware.hex")));
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(":020000040800F2\n:0400000001020304F1\n:00000001FF\n"); // line 2: checksum
     file.close();
     backend->writeResult = flashing::kInvalidFile;
     {
         ModalAnswerer answerer;
-        window.form()->FlashButton->click();
+        part<QPushButton>(&window, "FlashButton")->click();
     }
-    QVERIFY(window.form()->textEdit->toPlainText().endsWith(
+    QVERIFY(part<QTextEdit>(&window, "textEdit")->toPlainText().endsWith(
         QStringLiteral("Impossivel Atualizar\nArquivo inválido, linha 2: checksum incorreto")));
 
     FlashWindow second;
@@ -187,8 +186,8 @@ void TestFlashWindow::reasonForARefusedFile()
     connectAndChoose(second);
     backend->writeResult = flashing::kAddressOutsideFlash;
     ModalAnswerer answerer;
-    second.form()->FlashButton->click();
-    QVERIFY(second.form()->textEdit->toPlainText().endsWith(
+    part<QPushButton>(&second, "FlashButton")->click();
+    QVERIFY(part<QTextEdit>(&second, "textEdit")->toPlainText().endsWith(
         QStringLiteral("Arquivo com dados fora da memória flash do aparelho")));
 }
 
@@ -201,10 +200,10 @@ void TestFlashWindow::closeIsRefusedDuringTheWrite()
     bool closedDuringWrite = true;
     backend->duringWrite = [&] { closedDuringWrite = window.close(); };
     ModalAnswerer answerer;
-    window.form()->FlashButton->click();
+    part<QPushButton>(&window, "FlashButton")->click();
     QVERIFY(!closedDuringWrite);
     QVERIFY(window.isVisible());
-    QVERIFY(window.form()->textEdit->toPlainText().contains(QStringLiteral("Aguarde o fim da atualização")));
+    QVERIFY(part<QTextEdit>(&window, "textEdit")->toPlainText().contains(QStringLiteral("Aguarde o fim da atualização")));
     QVERIFY(window.close());
 }
 
@@ -224,16 +223,16 @@ void TestFlashWindow::successfulWriteClosesOnRemoval()
     answerer.onBox = [&](const ModalAnswerer::Box &box) {
         if (box.title == QLatin1String("Importante")) {
             QTest::qWait(150); // the 50 ms progress timer already runs
-            barWhileWarned = window.form()->progressBar->value();
+            barWhileWarned = part<QProgressBar>(&window, "progressBar")->value();
         }
     };
-    window.form()->FlashButton->click();
+    part<QPushButton>(&window, "FlashButton")->click();
     QCOMPARE(barWhileWarned, 0);
     QCOMPARE(answerer.boxes.size(), 2);
     QCOMPARE(answerer.boxes[1].title, QStringLiteral("Sucesso"));
     QCOMPARE(answerer.boxes[1].text, QStringLiteral("Desconecte o aparelho"));
-    QVERIFY(window.form()->textEdit->toPlainText().endsWith(QStringLiteral("Atualizado")));
-    QCOMPARE(window.form()->progressBar->value(), 100);
+    QVERIFY(part<QTextEdit>(&window, "textEdit")->toPlainText().endsWith(QStringLiteral("Atualizado")));
+    QCOMPARE(part<QProgressBar>(&window, "progressBar")->value(), 100);
 
     // Still listed: the window stays; unplugged: it closes within a second.
     QTest::qWait(1200);
@@ -243,8 +242,8 @@ void TestFlashWindow::successfulWriteClosesOnRemoval()
 
     // Shown again with no device, it closes again, buttons still disabled.
     window.show();
-    QVERIFY(!window.form()->ConnectButton->isEnabled());
-    QVERIFY(!window.form()->FlashButton->isEnabled());
+    QVERIFY(!part<QPushButton>(&window, "ConnectButton")->isEnabled());
+    QVERIFY(!part<QPushButton>(&window, "FlashButton")->isEnabled());
     QTRY_VERIFY_WITH_TIMEOUT(!window.isVisible(), 1500);
 }
 

@@ -3,8 +3,8 @@
 // and the real program, started as a child, finds it like a real one.
 //
 //   tarvik-k931-sim PATH/TO/tarvik-connect [program arguments...]
-#include "support/serialtestbed.h"
-#include "support/simulatedk931.h"
+#include "serialtestbed.h"
+#include "simulatedk931.h"
 
 #include <QCoreApplication>
 #include <QProcess>

@@ -1,22 +1,24 @@
-// Renders the program's windows into PNG files for the documentation: the
-// main window without a device and connected to a simulated K931, the About
-// window and the manual flash window.
+// A developer's tool, not shipped: renders the program's windows into PNG
+// files for the documentation: the main window without a device and
+// connected to a simulated K931, the About window and the manual flash
+// window.
 // Usage: tarvik-screenshots OUTPUT_DIR   (scripts/screenshots runs it under Xvfb)
-#include "support/serialtestbed.h"
-#include "support/simulatedk931.h"
-
-#include "mainwindow/mainwindow.h"
-#include "support/testwindow.h"
-#include "ui_flashwindow.h"
-#include "ui_mainwindow.h"
-#include "windows/aboutwindow.h"
-#include "windows/flashwindow.h"
+#include "aboutwindow.h"
+#include "flashwindow.h"
+#include "localhttpserver.h"
+#include "mainwindow.h"
+#include "serialtestbed.h"
+#include "simulatedk931.h"
+#include "testwindow.h"
+#include "windowparts.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QIcon>
 #include <QLabel>
+#include <QPushButton>
+#include <QTextEdit>
 #include <QWidget>
 
 #include <cstdio>
@@ -72,20 +74,20 @@ int main(int argc, char **argv)
     // the window's port to close when it goes.
     SerialTestbed testbed;
     SimulatedK931 device(testbed);
-    // Endpoints nobody answers: the screenshots must not touch the network.
-    MainWindow window(nullptr, offlineEndpoints());
+    // Servers nobody answers: the screenshots must not touch the network.
+    MainWindow window(nullptr, realConfiguration(closedLocalUrl(QStringLiteral("/"))));
     bool ok = save(window, dir, "main-window.png");
-    ok = save(*window.about(), dir, "about-window.png") && ok;
-    window.about()->hide();
-    FlashWindow *flash = window.manualFlashWindow();
-    flash->form()->textEdit->append(QStringLiteral("Procurando aparelho\n"));
-    flash->form()->textEdit->append(QStringLiteral("Conectado\n"));
-    flash->form()->SelectFileButton->setEnabled(true);
+    ok = save(*topLevel<AboutWindow>(), dir, "about-window.png") && ok;
+    topLevel<AboutWindow>()->hide();
+    FlashWindow *flash = topLevel<FlashWindow>();
+    part<QTextEdit>(flash, "textEdit")->append(QStringLiteral("Procurando aparelho\n"));
+    part<QTextEdit>(flash, "textEdit")->append(QStringLiteral("Conectado\n"));
+    part<QPushButton>(flash, "SelectFileButton")->setEnabled(true);
     ok = save(*flash, dir, "flash-window.png") && ok;
     flash->hide();
 
-    if (!device.plug() || !waitFor([&] { return window.form()->label_4->text() == QLatin1String("Conectado"); },
-                                   kConnectTimeoutMs)) {
+    const auto connected = [&] { return part<QLabel>(&window, "label_4")->text() == QLatin1String("Conectado"); };
+    if (!device.plug() || !waitFor(connected, kConnectTimeoutMs)) {
         std::fprintf(stderr, "the simulated K931 did not connect\n");
         return 1;
     }

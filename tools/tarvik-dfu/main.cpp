@@ -3,9 +3,10 @@
 //
 //   tarvik-dfu list
 //   tarvik-dfu write FILE [--no-verify]
-#include "flashing/k931.h"
-#include "flashing/programmer.h"
-#include "flashing/textcodec.h"
+#include "firmwarefile.h"
+#include "programmer.h"
+#include "usbids.h"
+#include "textcodec.h"
 
 #include <cstdio>
 #include <cstring>
@@ -75,6 +76,19 @@ int list()
     return kExitOk;
 }
 
+// "invalid firmware file" alone leaves a technician guessing.
+void explainInvalidFile(const std::string &path)
+{
+    flashing::FirmwareImage image;
+    flashing::FileProblem problem;
+    if (flashing::loadFirmwareFile(path, k931::kFlashStart, image, &problem) != flashing::kInvalidFile)
+        return;
+    if (problem.line > 0)
+        std::fprintf(stderr, "%s: line %zu: %s\n", path.c_str(), problem.line, flashing::hexErrorText(problem.error));
+    else
+        std::fprintf(stderr, "%s: %s\n", path.c_str(), flashing::hexErrorText(problem.error));
+}
+
 int write(const std::string &path, bool verify)
 {
     flashing::DfuDeviceInfo *devices = nullptr;
@@ -93,6 +107,8 @@ int write(const std::string &path, bool verify)
     std::fprintf(stderr, "\n");
     if (r != flashing::kOk) {
         std::fprintf(stderr, "Write failed: %s (%d)\n", flashing::resultText(r), r);
+        if (r == flashing::kInvalidFile)
+            explainInvalidFile(path);
         return kExitFailed;
     }
     std::printf(verify ? "Firmware written and verified.\n" : "Firmware written (not verified).\n");

@@ -7,9 +7,9 @@
 // that responsiveness can be measured.
 #pragma once
 
-#include "flashing/dfu.h"
-#include "flashing/dfutransport.h"
-#include "flashing/enginebackend.h"
+#include "dfu.h"
+#include "dfutransport.h"
+#include "deviceprovider.h"
 
 #include <array>
 #include <chrono>

@@ -1,8 +1,8 @@
 // The progress accumulator as the display callbacks advance it and as the
 // bars read it.
-#include "app/progress.h"
-#include "flashing/programmer.h"
-#include "support/scriptedbackend.h"
+#include "progress.h"
+#include "programmer.h"
+#include "scriptedbackend.h"
 
 #include <QProgressBar>
 #include <QTimer>

@@ -1,7 +1,7 @@
 #include "simulatedstm32.h"
 
-#include "flashing/programmer.h"
-#include "flashing/timing.h"
+#include "result.h"
+#include "timing.h"
 
 #include <algorithm>
 #include <cstring>

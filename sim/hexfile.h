@@ -2,7 +2,7 @@
 // files.
 #pragma once
 
-#include "flashing/intelhex.h"
+#include "intelhex.h"
 
 #include <cstdint>
 #include <string>
