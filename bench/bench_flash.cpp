@@ -105,9 +105,8 @@ void noteCallback()
 
 double realTimeMaxGapMs(const std::string &hexPath)
 {
-    auto provider = std::make_unique<SimulatedProvider>();
-    provider->plug(std::make_shared<SimulatedStm32>(SimulatedStm32::Clock::RealTime));
-    flashing::installBackend(std::make_unique<flashing::EngineBackend>(std::move(provider)));
+    SimulatedBus bus;
+    bus.plugChip(SimulatedStm32::Clock::RealTime);
     flashing::setDisplayCallbacks({noteCallback, [](int, const char16_t *) { noteCallback(); },
                                    [](int, int) { noteCallback(); }});
     flashing::DfuDeviceInfo *list = nullptr;

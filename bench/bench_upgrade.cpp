@@ -28,9 +28,8 @@ int main(int argc, char **argv)
     resetMainWindowState();
     flashing::setDisplayCallbacks({onProgressStart, onLogMessage, onProgressStep});
 
-    auto provider = std::make_unique<SimulatedProvider>();
-    provider->plug(std::make_shared<SimulatedStm32>(SimulatedStm32::Clock::RealTime));
-    flashing::installBackend(std::make_unique<flashing::EngineBackend>(std::move(provider)));
+    SimulatedBus bus;
+    bus.plugChip(SimulatedStm32::Clock::RealTime);
     flashing::DfuDeviceInfo *list = nullptr;
     flashing::getDfuDeviceList(&list, 0xDF11, 0x0483);
     flashing::connectDfuBootloader(list[0].usbIndex);

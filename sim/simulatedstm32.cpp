@@ -1,5 +1,6 @@
 #include "simulatedstm32.h"
 
+#include "enginebackend.h"
 #include "result.h"
 #include "timing.h"
 
@@ -381,4 +382,24 @@ int SimulatedProvider::open(const std::string &usbIndex, OpenedDevice &out)
         }
     }
     return kDeviceNotFound;
+}
+
+SimulatedBus::SimulatedBus()
+{
+    auto owned = std::make_unique<SimulatedProvider>();
+    provider = owned.get();
+    previous = installBackend(std::make_unique<EngineBackend>(std::move(owned)));
+}
+
+SimulatedBus::~SimulatedBus()
+{
+    installBackend(std::move(previous));
+}
+
+std::shared_ptr<SimulatedStm32> SimulatedBus::plugChip(SimulatedStm32::Clock clock, uint8_t fill)
+{
+    auto chip = std::make_shared<SimulatedStm32>(clock);
+    std::fill(chip->flash.begin(), chip->flash.end(), fill);
+    provider->plug(chip);
+    return chip;
 }

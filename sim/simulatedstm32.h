@@ -10,6 +10,7 @@
 #include "dfu.h"
 #include "dfutransport.h"
 #include "deviceprovider.h"
+#include "programmer.h"
 
 #include <array>
 #include <chrono>
@@ -114,4 +115,23 @@ private:
     std::mutex mutex;
     std::vector<Entry> entries;
     int nextIndex = 1;
+};
+
+// The library's engine pointed at simulated bootloaders for as long as this
+// object lives; the backend it replaced comes back afterwards.
+class SimulatedBus {
+public:
+    SimulatedBus();
+    ~SimulatedBus();
+    SimulatedBus(const SimulatedBus &) = delete;
+    SimulatedBus &operator=(const SimulatedBus &) = delete;
+
+    // A chip plugged in, its whole flash holding `fill`.
+    std::shared_ptr<SimulatedStm32> plugChip(SimulatedStm32::Clock clock = SimulatedStm32::Clock::Virtual,
+                                             uint8_t fill = 0xFF);
+    SimulatedProvider &devices() { return *provider; }
+
+private:
+    SimulatedProvider *provider;
+    std::unique_ptr<flashing::Backend> previous;
 };

@@ -63,15 +63,29 @@ private slots:
         MainWindow window(nullptr, offlineConfiguration());
         for (int i = 0; i < 3; ++i)
             part<QAction>(&window, "actionSobre")->trigger();
-        QVERIFY(topLevel<AboutWindow>()->isVisible());
+        AboutWindow *about = topLevel<AboutWindow>();
+        QVERIFY(about->isVisible());
         QVERIFY(!topLevel<FlashWindow>()->isVisible());
+        // Closed and asked for again: the same window.
+        part<QPushButton>(about, "CloseAbout")->click();
+        QVERIFY(!about->isVisible());
+        part<QAction>(&window, "actionSobre")->trigger();
+        QCOMPARE(topLevel<AboutWindow>(), about);
 
+        // The hidden button sits in the bottom-right corner, flat and blank.
+        QVERIFY(QTest::qWaitForWindowExposed(about));
+        QSignalSpy clicked(about, &AboutWindow::hiddenUpgradeButtonClicked);
+        const QPoint corner(160, 110);
+        QWidget *target = about->childAt(corner);
+        QCOMPARE(target, part<QPushButton>(about, "HiddenUpgradeButton"));
+        QVERIFY(part<QPushButton>(about, "HiddenUpgradeButton")->text().isEmpty());
         // No device: the write of "BOOT" fails on the closed port, once, and
-        // the window opens all the same.
+        // the flash window opens all the same.
         warnings.clear();
         auto previous = qInstallMessageHandler(collectWarnings);
-        emit topLevel<AboutWindow>()->hiddenUpgradeButtonClicked();
+        QTest::mouseClick(target, Qt::LeftButton, {}, target->mapFrom(about, corner));
         qInstallMessageHandler(previous);
+        QCOMPARE(clicked.count(), 1);
         QCOMPARE(warnings.filter(QStringLiteral("device not open")).size(), 1);
         QVERIFY(topLevel<FlashWindow>()->isVisible());
     }

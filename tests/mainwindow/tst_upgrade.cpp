@@ -67,8 +67,7 @@ private:
     std::unique_ptr<SerialTestbed> testbed;
     std::unique_ptr<SimulatedK931> k931;
     std::unique_ptr<LocalHttpServer> server;
-    SimulatedProvider *dfuDevices = nullptr;
-    std::unique_ptr<BackendScope> backend;
+    std::unique_ptr<SimulatedBus> bus;
     std::unique_ptr<ModalAnswerer> answerer;
     std::unique_ptr<MainWindow> window;
     QWidget *ui = nullptr; // the window, whose widgets are found by name
@@ -94,9 +93,7 @@ void TestUpgrade::initTestCase()
     server->setResponse("/", {200, "ok", {}, {}});
     server->setResponse("/fw/data.json", {200, R"({"Modelo": ["K931"], "Version": "1.6"})", {}, {}});
 
-    auto provider = std::make_unique<SimulatedProvider>();
-    dfuDevices = provider.get();
-    backend = std::make_unique<BackendScope>(std::make_unique<flashing::EngineBackend>(std::move(provider)));
+    bus = std::make_unique<SimulatedBus>();
     // As main() sets them up.
     flashing::setDisplayCallbacks({onProgressStart, onLogMessage, onProgressStep});
     flashing::setVerbosityLevel(1);
@@ -107,7 +104,7 @@ void TestUpgrade::cleanupTestCase()
 {
     window.reset();
     k931.reset();
-    backend.reset();
+    bus.reset();
     answerer.reset();
     server.reset();
     folder.reset();
@@ -124,7 +121,7 @@ void TestUpgrade::startWindow(const MainWindowConfiguration &configuration)
 {
     window.reset();
     k931.reset();
-    dfuDevices->unplugAll();
+    bus->devices().unplugAll();
     chip.reset();
     serveFirmware({200, firmwareHex, {}, {}});
     resetMainWindowState();
@@ -146,9 +143,7 @@ void TestUpgrade::waitUntilUpgradeOffered()
 void TestUpgrade::enterBootloader()
 {
     // The chip's own time only where the program's real delays are used.
-    chip = std::make_shared<SimulatedStm32>(realDelays ? SimulatedStm32::Clock::RealTime
-                                                       : SimulatedStm32::Clock::Virtual);
-    dfuDevices->plug(chip);
+    chip = bus->plugChip(realDelays ? SimulatedStm32::Clock::RealTime : SimulatedStm32::Clock::Virtual);
 }
 
 bool TestUpgrade::firmwareWritten() const
@@ -322,7 +317,7 @@ void TestUpgrade::writeFailuresByTheirNumber()
         QCOMPARE(text, QStringLiteral("Impossivel Atualizar! Erro: %1").arg(fault.code));
         QVERIFY(!part<LedIndicator>(window.get(), "deviceLamp")->isOn());
         QVERIFY(!QFile::exists(firmwareFilePath));
-        dfuDevices->unplugAll();
+        bus->devices().unplugAll();
     }
 }
 

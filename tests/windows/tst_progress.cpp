@@ -1,7 +1,7 @@
 // The progress accumulator as the display callbacks advance it and as the
 // bars read it.
-#include "progress.h"
 #include "programmer.h"
+#include "progress.h"
 #include "scriptedbackend.h"
 
 #include <QProgressBar>
@@ -13,14 +13,6 @@ class TestProgress : public QObject {
 private slots:
     void init() { progressAccumulator = 0.0f; }
 
-    void logMessagesAddATenthEach()
-    {
-        for (int i = 0; i < 30; ++i)
-            onLogMessage(flashing::kMessageInfo, u"x");
-        QVERIFY(qAbs(progressAccumulator - 3.0f) < 1e-4f);
-        QCOMPARE(roundedProgress(progressAccumulator), 3);
-    }
-
     void logSumIsFormedInDouble()
     {
         // float + 0.1f and float(double + 0.1) differ after a few steps; the
@@ -31,63 +23,31 @@ private slots:
             expected = float(double(expected) + 0.1);
         }
         QCOMPARE(progressAccumulator, expected);
-    }
-
-    void stepsAreSummedNotAbsolute()
-    {
-        onProgressStep(10, 100);
-        onProgressStep(10, 100);
-        onProgressStep(10, 100);
-        QCOMPARE(progressAccumulator, 30.0f);
-        onProgressStart();
-        QCOMPARE(progressAccumulator, 30.0f);
-    }
-
-    void barRounding_data()
-    {
-        QTest::addColumn<float>("value");
-        QTest::addColumn<int>("flashBar");
-        QTest::addColumn<int>("connectionBar");
-        QTest::newRow("99.5") << 99.5f << 100 << 99;
-        QTest::newRow("0.49") << 0.49f << 0 << 0;
-        QTest::newRow("3.0") << 3.0f << 3 << 3;
-        QTest::newRow("50.5") << 50.5f << 51 << 50;
-    }
-
-    void barRounding()
-    {
-        QFETCH(float, value);
-        QFETCH(int, flashBar);
-        QFETCH(int, connectionBar);
-        QCOMPARE(roundedProgress(value), flashBar);
-        QCOMPARE(truncatedProgress(value), connectionBar);
+        // The flash bars round, the connection animation truncates.
+        QCOMPARE(roundedProgress(99.5f), 100);
+        QCOMPARE(truncatedProgress(99.5f), 99);
     }
 
     void callbacksLetTimersFireDuringAWrite()
     {
-        // The window's bar is refreshed by its 50 ms timer from inside the
+        // The window's bar is refreshed by its timer from inside the
         // library's callbacks; a write through the library must let it run.
         auto backend = std::make_unique<ScriptedBackend>();
         for (int i = 0; i < 10; ++i)
             backend->script.push_back({ScriptedBackend::Call::Step, 10});
-        ScriptedBackend *raw = backend.get();
         BackendScope scope(std::move(backend));
         flashing::setDisplayCallbacks({onProgressStart, onLogMessage, onProgressStep});
-
         QProgressBar bar;
         int ticks = 0;
         QTimer timer;
-        timer.setInterval(0);
         connect(&timer, &QTimer::timeout, [&] { bar.setValue(roundedProgress(progressAccumulator)); ++ticks; });
-        timer.start();
+        timer.start(0);
         QTemporaryFile file;
         QVERIFY(file.open());
         QCOMPARE(flashing::downloadFile(reinterpret_cast<const char16_t *>(file.fileName().utf16()),
                                         0x08000000, 0, 1, u""), 0);
         QVERIFY(ticks > 0);
         QCOMPARE(bar.value(), 100);
-        QCOMPARE(raw->writtenPaths.size(), size_t(1));
-        QCOMPARE(QString::fromStdString(raw->writtenPaths[0]), file.fileName());
     }
 };
 
