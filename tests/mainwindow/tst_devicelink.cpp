@@ -44,6 +44,7 @@ private slots:
     void bareAndEchoedReplies();
 
 private:
+    void openWindow(const MainWindowConfiguration &configuration = offlineConfiguration());
     void waitConnected(SimulatedK931 &device);
     QList<QByteArray> sentAfter(SimulatedK931 &device, int from) const;
     std::unique_ptr<SerialTestbed> testbed;
@@ -68,6 +69,13 @@ void TestDeviceLink::cleanup()
 {
     window.reset();
     device.reset();
+}
+
+void TestDeviceLink::openWindow(const MainWindowConfiguration &configuration)
+{
+    window = std::make_unique<MainWindow>(nullptr, configuration);
+    ui = window.get();
+    window->show();
 }
 
 void TestDeviceLink::waitConnected(SimulatedK931 &dev)
@@ -96,9 +104,7 @@ MainWindowConfiguration slowPacing()
 
 void TestDeviceLink::readOutThenUploads()
 {
-    window = std::make_unique<MainWindow>(nullptr, realConfiguration(closedLocalUrl(QStringLiteral("/"))));
-    ui = window.get();
-    window->show();
+    openWindow(realConfiguration(closedLocalUrl(QStringLiteral("/"))));
     QVERIFY(device->plug());
     QTRY_COMPARE_WITH_TIMEOUT(part<QLabel>(ui, "ProgessText")->text(), QStringLiteral("Conectando"), 2000);
     waitConnected(*device);
@@ -193,9 +199,7 @@ void TestDeviceLink::readOutThenUploads()
 void TestDeviceLink::unplugResetsAndReplugReadsAgain()
 {
     QVERIFY(device->plug());
-    window = std::make_unique<MainWindow>(nullptr, offlineConfiguration());
-    ui = window.get();
-    window->show();
+    openWindow();
     waitConnected(*device);
     device->values["SONT"] = "1";
 
@@ -231,8 +235,7 @@ void TestDeviceLink::unplugResetsAndReplugReadsAgain()
 void TestDeviceLink::unplugDuringUpgradeKeepsLampAndTexts()
 {
     QVERIFY(device->plug());
-    window = std::make_unique<MainWindow>(nullptr, offlineConfiguration());
-    ui = window.get();
+    openWindow();
     waitConnected(*device);
     upgradeInProgress = true;
     part<QLabel>(ui, "ProgessText")->setText(QStringLiteral("Baixando"));
@@ -250,8 +253,7 @@ void TestDeviceLink::silentDeviceStopsTheChain()
 {
     device->setBehaviour("HALR", SimulatedK931::Behaviour::Silent);
     QVERIFY(device->plug());
-    window = std::make_unique<MainWindow>(nullptr, offlineConfiguration());
-    ui = window.get();
+    openWindow();
     QTRY_VERIFY_WITH_TIMEOUT(device->receivedBytes().contains("?HALR"), kConnectTimeoutMs);
     QTest::qWait(400);
     QTRY_COMPARE(part<QLabel>(ui, "label_4")->text(), QStringLiteral("Conectado"));
@@ -282,8 +284,7 @@ void TestDeviceLink::misbehavingReplies()
     device->setBehaviour("SONT", SimulatedK931::Behaviour::Echo);
     device->values["VERS"] = "K931 V1.4";
     QVERIFY(device->plug());
-    window = std::make_unique<MainWindow>(nullptr, offlineConfiguration());
-    ui = window.get();
+    openWindow();
     QTRY_VERIFY_WITH_TIMEOUT(deviceAnswered, kConnectTimeoutMs);
     QVERIFY(part<QLineEdit>(ui, "RpmShiftLightVal")->text().isEmpty());   // "6500" came as a chunk of its own
     QCOMPARE(part<QLineEdit>(ui, "TurboPressureAlertVal")->text(), QStringLiteral("1.5>HALP450")); // only the first is read
@@ -320,8 +321,7 @@ void TestDeviceLink::onlyTheRightProductAndTheFirstPort()
     otherVendor.vendorId = 0x0484;
     SimulatedK931 foreign(*testbed, otherVendor);
     QVERIFY(foreign.plug());
-    window = std::make_unique<MainWindow>(nullptr, offlineConfiguration());
-    ui = window.get();
+    openWindow();
     QTest::qWait(500);
     QVERIFY(part<QLabel>(ui, "ProgessText")->text().isEmpty());
     QVERIFY(portScanTimer->isActive());
@@ -353,8 +353,7 @@ void TestDeviceLink::busyPortGoesBackToScanning()
 {
     QVERIFY(device->plug());
     device->holdPortExclusively(true);
-    window = std::make_unique<MainWindow>(nullptr, offlineConfiguration());
-    ui = window.get();
+    openWindow();
     QTRY_COMPARE_WITH_TIMEOUT(part<QLabel>(ui, "ProgessText")->text(), QStringLiteral("Porta ocupada"), kConnectTimeoutMs);
     QTest::qWait(200);
     QCOMPARE(part<QLabel>(ui, "label_4")->text(), QStringLiteral("Desconectado"));
@@ -386,8 +385,7 @@ void TestDeviceLink::busyPortGoesBackToScanning()
 
 void TestDeviceLink::uploadWithoutDeviceOrInvalidFields()
 {
-    window = std::make_unique<MainWindow>(nullptr, slowPacing());
-    ui = window.get();
+    openWindow(slowPacing());
     ModalAnswerer answerer;
     part<QPushButton>(ui, "SetAllCalibrations")->click();
     QTRY_COMPARE(answerer.boxes.size(), 1);
@@ -440,8 +438,7 @@ void TestDeviceLink::uploadWithoutDeviceOrInvalidFields()
 // writes it.
 void TestDeviceLink::boostInAnyLetterCase()
 {
-    window = std::make_unique<MainWindow>(nullptr, offlineConfiguration());
-    ui = window.get();
+    openWindow();
     for (const char *version : {"K931 V1.5 BOOST", "K931 V1.5 boost"}) {
         device->values["VERS"] = version;
         QVERIFY(device->plug());
@@ -458,8 +455,7 @@ void TestDeviceLink::boostInAnyLetterCase()
 void TestDeviceLink::resourceErrorWhileStillListed()
 {
     QVERIFY(device->plug());
-    window = std::make_unique<MainWindow>(nullptr, offlineConfiguration());
-    ui = window.get();
+    openWindow();
     waitConnected(*device);
     QVERIFY(QMetaObject::invokeMethod(window.get(), "handleError",
                                       Q_ARG(QSerialPort::SerialPortError, QSerialPort::ResourceError)));
@@ -490,8 +486,7 @@ void TestDeviceLink::bareAndEchoedReplies()
 {
     device->values["VERS"] = "";
     QVERIFY(device->plug());
-    window = std::make_unique<MainWindow>(nullptr, offlineConfiguration());
-    ui = window.get();
+    openWindow();
     QTRY_VERIFY_WITH_TIMEOUT(deviceAnswered, kConnectTimeoutMs);
     QVERIFY(part<QLineEdit>(ui, "VersionBox")->text().isEmpty()); // a bare ">VERS"
     QCOMPARE(part<QLineEdit>(ui, "RpmShiftLightVal")->text(), QStringLiteral("6500"));
