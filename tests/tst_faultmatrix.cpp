@@ -23,8 +23,6 @@
 #include <QtTest>
 #include <QtWidgets>
 
-#include <csignal>
-#include <sys/resource.h>
 
 using Faults = SimulatedStm32::Faults;
 Q_DECLARE_METATYPE(SimulatedStm32::Faults)
@@ -32,9 +30,6 @@ Q_DECLARE_METATYPE(SimulatedStm32::Faults)
 namespace {
 
 constexpr uint8_t kOldFirmware = 0xA5;
-const QString kMissingOnServer =
-    QStringLiteral("Impossivel Atualizar! Erro: Falta de atualização no servidor, entre em contato com a Brevanto via "
-                   "WhatsApp.");
 
 flashing::FirmwareImage firmwareImage(uint32_t address = 0x08000000, size_t size = 40 * 1024)
 {
@@ -60,7 +55,6 @@ private slots:
     void unplugAtEachStepOfTheReadOut();
     void descriptionFaults_data();
     void descriptionFaults();
-    void firmwareDownloadFaults();
 
 private:
     QString writeFile(const QString &name, const QByteArray &bytes);
@@ -241,68 +235,6 @@ void TestFaultMatrix::descriptionFaults()
     QVERIFY(!QFile::exists(QStringLiteral("data.json")));
     // Only a real newer version is announced.
     QCOMPARE(answerer.sawBox(QStringLiteral("Informacao")), models == QStringList{"K931"});
-}
-
-// ---- Network: the firmware file, on the upgrade road.
-
-void TestFaultMatrix::firmwareDownloadFaults()
-{
-    resetMainWindowState();
-    const QByteArray good = QByteArray::fromStdString(toIntelHex(firmwareImage()));
-    LocalHttpServer server;
-    LocalHttpServer tls(LocalHttpServer::Scheme::Https);
-    QVERIFY(server.listen());
-    QVERIFY(tls.listen());
-    SimulatedBus bus;
-    auto chip = bus.plugChip(SimulatedStm32::Clock::Virtual, kOldFirmware);
-    ModalAnswerer answerer;
-    MainWindow window(nullptr, offlineConfiguration());
-    QWidget *ui = &window;
-    part<QComboBox>(ui, "ModelBox")->addItem(QStringLiteral("K931"));
-
-    const struct {
-        const char *name;
-        LocalHttpServer::Response response;
-        bool overTls;
-        bool diskFull;
-    } cases[] = {
-        {"404", {404, "", {}, {}}, false, false},
-        {"302", {302, "", {{"Location", "/fw/elsewhere.hex"}}, {}}, false, false},
-        {"TLS failure", {200, good, {}, {}}, true, false},
-        {"connection cut mid-body", {200, good, {}, LocalHttpServer::Behaviour::CutBody}, false, false},
-        {"disk full", {200, good, {}, {}}, false, true},
-    };
-    for (const auto &c : cases) {
-        server.setResponse("/fw/K931_OBD.hex", c.response);
-        tls.setResponse("/fw/K931_OBD.hex", c.response);
-        firmwareBaseUrl = (c.overTls ? tls : server).url(QStringLiteral("/fw/")).toString();
-        rlimit previous{};
-        getrlimit(RLIMIT_FSIZE, &previous);
-        auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        if (c.diskFull) {
-            rlimit limit = previous;
-            limit.rlim_cur = 2048;
-            setrlimit(RLIMIT_FSIZE, &limit);
-        }
-        const int before = int(answerer.boxes.size());
-        QMetaObject::invokeMethod(&window, "on_UpgradeButton_clicked");
-        QTRY_VERIFY_WITH_TIMEOUT(answerer.boxes.size() > before, 9000);
-        setrlimit(RLIMIT_FSIZE, &previous);
-        std::signal(SIGXFSZ, oldHandler);
-        QCOMPARE(answerer.boxes.last().title, QStringLiteral("Erro"));
-        const QString shown = answerer.boxes.last().text;
-        // Never a success, never a half file in the device, and without a
-        // file the device is not sent into its bootloader at all.
-        QVERIFY2(shown == kMissingOnServer || shown.startsWith(QStringLiteral("Impossivel Atualizar! Erro: ")), c.name);
-        QVERIFY2(!answerer.sawBox(QStringLiteral("Importante")), c.name);
-        QVERIFY2(flashHoldsOnly(*chip, kOldFirmware), c.name);
-        QVERIFY(!QFile::exists(QStringLiteral("K931_OBD.hex")));
-        QVERIFY(!upgradeInProgress);
-        QVERIFY(!firmwareFilePath.endsWith(QStringLiteral("K931_OBD.hex")) || !QFile::exists(firmwareFilePath));
-        QCOMPARE(part<QLabel>(ui, "label_4")->text(), QStringLiteral("Desconectado"));
-        qInfo("%s: \"%s\"", c.name, qPrintable(shown));
-        answerer.boxes.clear();
-    }
 }
 
 QTEST_MAIN(TestFaultMatrix)

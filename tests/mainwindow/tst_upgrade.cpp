@@ -253,13 +253,16 @@ void TestUpgrade::failedDownloadSendsNoBoot_data()
 {
     QTest::addColumn<int>("status");
     QTest::addColumn<bool>("unreachable");
+    QTest::addColumn<bool>("cut");
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<QString>("text");
-    QTest::newRow("missing on the server") << 404 << false << QByteArray() << kMissing;
-    QTest::newRow("server unreachable")
-        << 0 << true << QByteArray() << QStringLiteral("Impossivel Atualizar! Erro: o servidor recusou a conexão");
+    QTest::newRow("missing on the server") << 404 << false << false << QByteArray() << kMissing;
+    QTest::newRow("server unreachable") << 0 << true << false << QByteArray()
+                                        << QStringLiteral("Impossivel Atualizar! Erro: o servidor recusou a conexão");
+    QTest::newRow("connection cut mid-body") << 200 << false << true << QByteArray(4096, ':')
+                                             << QStringLiteral("Impossivel Atualizar! Erro: o servidor encerrou a conexão");
     QTest::newRow("a web page, not firmware")
-        << 200 << false << QByteArray("<html>Em manutenção</html>")
+        << 200 << false << false << QByteArray("<html>Em manutenção</html>")
         << QStringLiteral("Impossivel Atualizar! Erro: o arquivo recebido do servidor não é um firmware válido");
 }
 
@@ -268,6 +271,7 @@ void TestUpgrade::failedDownloadSendsNoBoot()
 {
     QFETCH(int, status);
     QFETCH(bool, unreachable);
+    QFETCH(bool, cut);
     QFETCH(QByteArray, body);
     QFETCH(QString, text);
     // A server that goes away once the update was offered.
@@ -275,7 +279,7 @@ void TestUpgrade::failedDownloadSendsNoBoot()
     QVERIFY(doomed.listen());
     doomed.setResponse("/fw/data.json", {200, R"({"Modelo": ["K931"], "Version": "1.6"})", {}, {}});
     startWindow(unreachable ? quickConfiguration(doomed.url(QStringLiteral("/"))) : quickSetup());
-    serveFirmware({status, body, {}, {}});
+    serveFirmware({status, body, {}, cut ? LocalHttpServer::Behaviour::CutBody : LocalHttpServer::Behaviour::Answer});
     waitUntilUpgradeOffered();
     if (unreachable)
         doomed.close();
