@@ -92,6 +92,11 @@ QString SerialTestbed::rootDir() const
     return result;
 }
 
+_UMockdevTestbed *SerialTestbed::handle() const
+{
+    return d->testbed;
+}
+
 bool SerialTestbed::addDevices(const QByteArray &description)
 {
     GError *error = nullptr;

@@ -7,6 +7,8 @@
 #include <QSet>
 #include <QString>
 
+struct _UMockdevTestbed;
+
 class SerialTestbed {
 public:
     SerialTestbed();
@@ -22,6 +24,8 @@ public:
     static bool ensurePreloaded(char **argv);
 
     QString rootDir() const;
+    // For the simulated USB devices of the same mocked world.
+    _UMockdevTestbed *handle() const;
     bool addDevices(const QByteArray &description);
     void removeDevice(const QByteArray &sysPath);
     // Executes ordinary tty ioctls on the real pty behind the node and fakes

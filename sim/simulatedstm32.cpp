@@ -65,6 +65,22 @@ double SimulatedStm32::modeledMs() const
     return clockMs;
 }
 
+bool SimulatedStm32::hasLeft() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return gone;
+}
+
+void SimulatedStm32::powerCycle()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    gone = false;
+    faults.goneAfterTransfers = -1;
+    dfuState = dfu::kDfuIdle;
+    dfuStatus = dfu::kStatusOk;
+    pending = Op::None;
+}
+
 uint8_t SimulatedStm32::state() const
 {
     std::lock_guard<std::mutex> lock(mutex);

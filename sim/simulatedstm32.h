@@ -66,6 +66,12 @@ public:
     bool readPastEndSeen = false;
     double modeledMs() const;
     uint8_t state() const;
+    // Gone from the bus: it manifested new firmware, reset itself, or a
+    // fault pulled it away.
+    bool hasLeft() const;
+    // Plugged in again: the bootloader starts afresh, the flash keeps what
+    // was written.
+    void powerCycle();
     static int sectorIndex(uint32_t address); // -1 outside flash
     static uint32_t sectorStart(int index);
     static uint32_t sectorSize(int index);

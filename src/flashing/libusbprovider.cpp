@@ -55,6 +55,19 @@ private:
     int interfaceNumber;
 };
 
+// The two refusals a user can act on are told apart: permission (the udev
+// rules) and another program holding the device.
+int openResult(int libusbResult)
+{
+    switch (libusbResult) {
+    case LIBUSB_SUCCESS: return kOk;
+    case LIBUSB_ERROR_ACCESS: return kAccessDenied;
+    case LIBUSB_ERROR_BUSY: return kInterfaceBusy;
+    case LIBUSB_ERROR_NO_DEVICE: return kDeviceNotFound;
+    default: return kUsbError;
+    }
+}
+
 // "bus-port.port…": stable while the device stays on its port.
 std::string usbIndexOf(libusb_device *device)
 {
@@ -235,9 +248,8 @@ int LibusbProvider::open(const std::string &usbIndex, OpenedDevice &out)
     }
     int result = kDeviceNotFound;
     libusb_device_handle *handle = nullptr;
-    if (match) {
-        result = libusb_open(match, &handle) == 0 ? kOk : kUsbError;
-    }
+    if (match)
+        result = openResult(libusb_open(match, &handle));
     FlashSetting setting;
     if (result == kOk) {
         setting = findFlashSetting(match, handle);
@@ -246,8 +258,8 @@ int LibusbProvider::open(const std::string &usbIndex, OpenedDevice &out)
     }
     if (result == kOk) {
         libusb_set_auto_detach_kernel_driver(handle, 1);
-        if (libusb_claim_interface(handle, setting.interfaceNumber) != 0)
-            result = kUsbError;
+        if (const int claimed = libusb_claim_interface(handle, setting.interfaceNumber); claimed != 0)
+            result = openResult(claimed);
         else if (libusb_set_interface_alt_setting(handle, setting.interfaceNumber, setting.alternate) != 0) {
             libusb_release_interface(handle, setting.interfaceNumber);
             result = kUsbError;

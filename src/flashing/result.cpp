@@ -19,6 +19,8 @@ const char *resultText(int result)
     case kNoDfuInterface: return "device has no usable DFU flash interface";
     case kBadArgument: return "invalid argument";
     case kBusy: return "a write is already in progress";
+    case kAccessDenied: return "no permission to open the USB device (see the udev rules)";
+    case kInterfaceBusy: return "the USB device is in use by another program";
     default:
         if (result <= kUnexpectedStateBase && result > kUnexpectedStateBase - 100)
             return "device in an unexpected DFU state";

@@ -19,6 +19,8 @@ enum Result : int {
     kNoDfuInterface = -11,   // connect: device has no usable DFU flash interface
     kBadArgument = -12,      // null or malformed argument
     kBusy = -13,             // called again from a callback while a write runs
+    kAccessDenied = -14,     // connect: no permission to open the device
+    kInterfaceBusy = -15,    // connect: another program holds the DFU interface
     // The device reported DFU status N (bStatus) not covered above: -100 - N.
     kDeviceStatusBase = -100,
     // The device was found in DFU state N where the engine did not expect

@@ -2,6 +2,7 @@
 // going back to scanning when the device goes away.
 #include "mainwindow.h"
 
+#include "programmer.h"
 #include "usbids.h"
 
 #include "progress.h"
@@ -51,6 +52,7 @@ void MainWindow::scanForDevice()
         if (info.portName() == unopenablePort && !portOpensNow())
             return;
         portName = info.portName();
+        bootloaderWaiting = false;
         portScanTimer->stop();
         // Precise: a coarse timer may run this long delay a quarter second late.
         QTimer::singleShot(configuration.portOpenDelayMs, Qt::PreciseTimer, this, &MainWindow::openDevicePort);
@@ -67,6 +69,29 @@ void MainWindow::scanForDevice()
         unopenablePort.clear();
         ui->ProgessText->clear();
     }
+    lookForWaitingBootloader();
+}
+
+// An update cut short (cable pulled, program closed during the wait) leaves
+// the K931 in its bootloader, without a serial port: the owner is told, and
+// "Atualizar" writes the firmware as usual. One listing per scan, none while
+// a write may hold the device.
+void MainWindow::lookForWaitingBootloader()
+{
+    if (upgradeRunning || flashing::writeInProgress())
+        return;
+    flashing::DfuDeviceInfo *devices = nullptr;
+    const bool waiting = flashing::getDfuDeviceList(&devices, k931::kDfuProduct, k931::kUsbVendor) > 0;
+    if (waiting == bootloaderWaiting)
+        return;
+    bootloaderWaiting = waiting;
+    const QString notice = tr("Aparelho em modo de atualização");
+    if (waiting)
+        ui->ProgessText->setText(notice);
+    else if (ui->ProgessText->text() == notice)
+        ui->ProgessText->clear();
+    if (waiting && ui->ModelBox->count() > 0)
+        offerUpgrade(true);
 }
 
 // A port that could not be opened is tried at once on each scan, without the

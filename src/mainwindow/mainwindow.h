@@ -55,6 +55,7 @@ private:
     void resetAfterLinkLoss();
     void abandonConnection(const QString &reason);
     bool portOpensNow();
+    void lookForWaitingBootloader();
     // Reply parser
     void parseReply(QByteArray chunk);
     // Calibration upload
@@ -74,6 +75,7 @@ private:
     void abandonUpgrade(const QString &reason);
     void endUpgrade();
     void showLinkAsItIs();
+    void stopWaitingForBootloader();
     void offerUpgrade(bool offered);
     QString workFilePath(const QString &name) const;
     // Hidden technician path
@@ -100,4 +102,6 @@ private:
     bool upgradeOffered = false;
     // The device's port whose last open failed, while it stays listed.
     QString unopenablePort;
+    // A bootloader is listed while no K931 port is: an update was cut short.
+    bool bootloaderWaiting = false;
 };

@@ -67,7 +67,7 @@ void MainWindow::parseFirmwareDescription()
     const FirmwareDescription description = parseFirmwareDescriptionJson(bytes);
     if (description.hasModels) {
         ui->ModelBox->addItems(description.models);
-        if (deviceLed->isEnabled())
+        if (deviceLed->isEnabled() || bootloaderWaiting)
             offerUpgrade(true);
     }
     if (description.hasVersion) {

@@ -4,6 +4,7 @@
 
 #include "progress.h"
 #include "downloadmanager.h"
+#include "flashfailure.h"
 #include "firmwarefile.h"
 #include "usbids.h"
 #include "programmer.h"
@@ -135,7 +136,10 @@ void MainWindow::firmwareDownloadEnded(const QUrl &requested, bool saved, int ht
 void MainWindow::bootIntoBootloader()
 {
     upgradeInProgress = true;
-    sendBoot();
+    // A device already waiting in its bootloader has no port to send to.
+    if (serialPort->isOpen())
+        sendBoot();
+    bootloaderWaiting = false;
     QTimer::singleShot(configuration.upgradeStepDelayMs, this, &MainWindow::ConnectDFUandSelectHEX);
 }
 
@@ -167,7 +171,15 @@ void MainWindow::ConnectDFUandSelectHEX()
         if (flashing::getDfuDeviceList(&devices, k931::kDfuProduct, k931::kUsbVendor) > 0) {
             poll->stop();
             poll->deleteLater();
-            flashing::connectDfuBootloader(devices[0].usbIndex);
+            const int connected = flashing::connectDfuBootloader(devices[0].usbIndex);
+            // Refusals the user can act on are said; the write would only
+            // fail as "not connected".
+            if (connected == flashing::kAccessDenied || connected == flashing::kInterfaceBusy) {
+                QMessageBox::information(this, tr("Erro"), tr("Impossivel Atualizar! Erro: ")
+                                                               + flashFailureReason(connected, QString()));
+                stopWaitingForBootloader();
+                return;
+            }
             firmwareFilePath = workFilePath(localFirmwareName());
             QMessageBox::warning(this, tr("Importante"), tr("Não desconecte o aparelho"));
             QTimer::singleShot(configuration.upgradeStepDelayMs, this, &MainWindow::DoUpgrade);
@@ -177,15 +189,20 @@ void MainWindow::ConnectDFUandSelectHEX()
             QMessageBox::warning(this, tr("Aviso"),
                                  tr("Aparelho não encontrado em modo de atualização.\n"
                                     "Desconecte e reconecte o aparelho e tente novamente."));
-            upgradeInProgress = false;
-            deleteFirmwareFile();
-            ui->ProgessText->clear();
-            showLinkAsItIs();
-            endUpgrade();
+            stopWaitingForBootloader();
         }
     };
     connect(poll, &QTimer::timeout, this, attempt);
     poll->start(configuration.dfuPollIntervalMs);
+}
+
+void MainWindow::stopWaitingForBootloader()
+{
+    upgradeInProgress = false;
+    deleteFirmwareFile();
+    ui->ProgessText->clear();
+    showLinkAsItIs();
+    endUpgrade();
 }
 
 // After a wait that found no bootloader the K931 may have ignored "BOOT" or

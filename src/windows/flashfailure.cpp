@@ -62,6 +62,9 @@ QString flashFailureReason(int result, const QString &filePath)
     case flashing::kVerifyMismatch: return tr("A memória gravada no aparelho difere do arquivo");
     case flashing::kReadProtected: return tr("O aparelho está com a proteção de leitura ativa");
     case flashing::kBusy: return tr("Uma gravação já está em andamento");
+    case flashing::kAccessDenied:
+        return tr("Sem permissão para abrir o aparelho USB: instale as regras udev (veja o README)");
+    case flashing::kInterfaceBusy: return tr("O aparelho USB está em uso por outro programa");
     default: return tr("Falha no aparelho (código %1)").arg(result);
     }
 }

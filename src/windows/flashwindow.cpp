@@ -43,8 +43,12 @@ void FlashWindow::on_ConnectButton_clicked()
         ui->textEdit->append(tr("Nenhum aparelho encontrado\n"));
         return;
     }
-    if (flashing::connectDfuBootloader(devices[0].usbIndex) != 0) {
+    const int connected = flashing::connectDfuBootloader(devices[0].usbIndex);
+    if (connected != 0) {
         ui->textEdit->append(tr("Erro ao conectar\n"));
+        // Permission and a program holding the device are the user's to fix.
+        if (connected == flashing::kAccessDenied || connected == flashing::kInterfaceBusy)
+            ui->textEdit->append(flashFailureReason(connected, QString()));
         return;
     }
     ui->textEdit->append(tr("Conectado\n"));

@@ -1,0 +1,68 @@
+// A whole simulated K931 as its owner meets it: the application on its USB
+// serial port and, after "BOOT", the STM32's DFU bootloader on USB. Written
+// firmware is kept in the chip's flash; the K931 that comes back reports the
+// version text found in it ("K931 V1.6 ...", see writeSampleFirmware).
+#pragma once
+
+#include "simulatedk931.h"
+#include "simulatedstm32.h"
+#include "usbbootloader.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <memory>
+
+class SerialTestbed;
+
+class SimulatedDevice : public QObject {
+    Q_OBJECT
+public:
+    struct Timing {
+        int bootloaderAppearsMs = 1000; // after "BOOT": the chip resets into its ROM
+        int applicationAppearsMs = 500; // after the bootloader left
+        // The owner re-plugs the device this long after a write went quiet
+        // ("Favor reconectar o aparelho"); 0: never.
+        int replugAfterWriteMs = 2000;
+    };
+
+    SimulatedDevice(SerialTestbed &testbed, Timing timing, QObject *parent = nullptr);
+    explicit SimulatedDevice(SerialTestbed &testbed, QObject *parent = nullptr);
+    ~SimulatedDevice() override;
+
+    // Plugged in running its application, or sitting in its bootloader (as an
+    // update cut short leaves it).
+    bool plugInApplication();
+    bool plugInBootloader();
+    void unplug();
+    // The owner pulls the cable and puts it back: the application starts.
+    void replug();
+
+    SimulatedK931 &application() { return *k931; }
+    UsbBootloader &bootloader() { return *usb; }
+    SimulatedStm32 &chip() { return *flash; }
+
+    // The version text the firmware in flash carries, empty when none.
+    QByteArray firmwareVersion() const;
+
+    // An Intel HEX file of a firmware image that carries `version`.
+    static bool writeSampleFirmware(const QString &path, const QByteArray &version);
+
+signals:
+    void bootloaderAppeared();
+    void applicationAppeared();
+
+private:
+    void watchBootloader();
+
+    Timing timing;
+    std::shared_ptr<SimulatedStm32> flash;
+    std::unique_ptr<SimulatedK931> k931;
+    std::unique_ptr<UsbBootloader> usb;
+    QTimer watch;
+    int lastTransfers = 0;
+    int quietMs = 0;
+    bool wroteSincePlug = false;
+};
