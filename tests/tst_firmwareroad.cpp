@@ -1,0 +1,183 @@
+// The firmware road end to end with nothing in between faked: the simulated
+// K931 on its serial port, its bootloader on emulated USB reached through
+// libusb, and the firmware on a local HTTPS server. The K931 that comes back
+// after the update reports the version of the firmware it was given.
+#include "enginebackend.h"
+#include "flashwindow.h"
+#include "libusbprovider.h"
+#include "localhttpserver.h"
+#include "mainwindow.h"
+#include "mainwindowstate.h"
+#include "modalanswerer.h"
+#include "programmer.h"
+#include "progress.h"
+#include "scriptedbackend.h"
+#include "serialtestbed.h"
+#include "simulateddevice.h"
+#include "testwindow.h"
+#include "windowparts.h"
+
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QtTest>
+#include <QtWidgets>
+
+namespace {
+
+constexpr int kRoadTimeoutMs = 20000;
+const QByteArray kNewVersion = "K931 V1.6 Boost";
+
+} // namespace
+
+class TestFirmwareRoad : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void cleanup();
+    void updateFromTheServer();
+    void deviceLeftInItsBootloader();
+    void manualFlashWindow();
+
+private:
+    void openWindow();
+    void pressUpgradeAndWaitForTheNewVersion();
+
+    std::unique_ptr<SerialTestbed> testbed;
+    std::unique_ptr<BackendScope> scope;
+    std::unique_ptr<LocalHttpServer> server;
+    std::unique_ptr<WorkingFolder> folder;
+    std::unique_ptr<SimulatedDevice> device;
+    std::unique_ptr<ModalAnswerer> answerer;
+    std::unique_ptr<MainWindow> window;
+    QString sampleFirmware;
+};
+
+void TestFirmwareRoad::initTestCase()
+{
+    testbed = std::make_unique<SerialTestbed>();
+    QVERIFY2(SerialTestbed::available(), "run with LD_PRELOAD=libumockdev-preload.so.0");
+    scope = std::make_unique<BackendScope>(
+        std::make_unique<flashing::EngineBackend>(std::make_unique<flashing::LibusbProvider>()));
+    flashing::setDisplayCallbacks({onProgressStart, onLogMessage, onProgressStep});
+
+    QSslConfiguration trusting = QSslConfiguration::defaultConfiguration();
+    trusting.addCaCertificate(QSslCertificate(localServerCertificate()));
+    QSslConfiguration::setDefaultConfiguration(trusting);
+    server = std::make_unique<LocalHttpServer>(LocalHttpServer::Scheme::Https);
+    QVERIFY(server->listen());
+    folder = std::make_unique<WorkingFolder>();
+    sampleFirmware = folder->filePath(QStringLiteral("sample.hex"));
+    QVERIFY(SimulatedDevice::writeSampleFirmware(sampleFirmware, kNewVersion));
+    QFile hex(sampleFirmware);
+    QVERIFY(hex.open(QIODevice::ReadOnly));
+    server->setResponse("/", {200, "ok", {}, {}});
+    server->setResponse("/fw/data.json", {200, R"({"Modelo": ["K931"], "Version": "1.6"})", {}, {}});
+    server->setResponse("/fw/K931_OBD_Boost.hex", {200, hex.readAll(), {}, {}});
+}
+
+void TestFirmwareRoad::cleanupTestCase()
+{
+    server.reset();
+    scope.reset();
+    folder.reset();
+}
+
+void TestFirmwareRoad::init()
+{
+    resetMainWindowState();
+    SimulatedDevice::Timing quick;
+    quick.bootloaderAppearsMs = 300;
+    quick.applicationAppearsMs = 200;
+    quick.replugAfterWriteMs = 500;
+    device = std::make_unique<SimulatedDevice>(*testbed, quick);
+    answerer = std::make_unique<ModalAnswerer>();
+}
+
+void TestFirmwareRoad::cleanup()
+{
+    window.reset();
+    device.reset();
+    answerer.reset();
+}
+
+void TestFirmwareRoad::openWindow()
+{
+    QUrl root = server->url(QStringLiteral("/"));
+    root.setHost(QStringLiteral("localhost")); // the name in the server's certificate
+    window = std::make_unique<MainWindow>(nullptr, quickConfiguration(root));
+    window->show();
+}
+
+void TestFirmwareRoad::pressUpgradeAndWaitForTheNewVersion()
+{
+    QTRY_VERIFY_WITH_TIMEOUT(part<QPushButton>(window.get(), "UpgradeButton")->isEnabled(), kRoadTimeoutMs);
+    part<QComboBox>(window.get(), "K931TypeBox")->setCurrentText(QStringLiteral("OBD + Boost"));
+    const int before = int(answerer->boxes.size());
+    part<QPushButton>(window.get(), "UpgradeButton")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(answerer->boxes.size() > before && answerer->boxes.last().title == QLatin1String("Aviso"),
+                             kRoadTimeoutMs);
+    QCOMPARE(answerer->boxes.last().text, QStringLiteral("Aparelho atualizado com sucesso!\nFavor reconectar o aparelho"));
+    QVERIFY(answerer->texts().contains(QStringLiteral("Não desconecte o aparelho")));
+    QVERIFY(!QFile::exists(firmwareFilePath));
+    QCOMPARE(device->firmwareVersion(), kNewVersion);
+
+    // Re-plugged, the K931 runs the new firmware and says so.
+    QTRY_COMPARE_WITH_TIMEOUT(part<QLineEdit>(window.get(), "VersionBox")->text(), QString::fromLatin1(kNewVersion),
+                              kRoadTimeoutMs);
+    QTRY_VERIFY(!versionCheckTimer.isActive());
+    QTRY_COMPARE(part<QLabel>(window.get(), "label_4")->text(), QStringLiteral("Conectado"));
+}
+
+void TestFirmwareRoad::updateFromTheServer()
+{
+    QVERIFY(device->plugInApplication());
+    openWindow();
+    QTRY_VERIFY_WITH_TIMEOUT(answerer->sawBox(QStringLiteral("Informacao")), kRoadTimeoutMs);
+    QCOMPARE(answerer->boxes.first().text, QStringLiteral("Atualizacao v1.6 disponivel"));
+    pressUpgradeAndWaitForTheNewVersion();
+    QVERIFY(device->application().receivedBytes().contains("?VERS"));
+    // Up to date now: no further notice.
+    QTest::qWait(500);
+    QCOMPARE(answerer->texts().count(QStringLiteral("Atualizacao v1.6 disponivel")), 1);
+}
+
+// An update cut short left the K931 in its bootloader, without a serial
+// port: the window says so and "Atualizar" brings it back.
+void TestFirmwareRoad::deviceLeftInItsBootloader()
+{
+    QVERIFY(device->plugInBootloader());
+    openWindow();
+    QTRY_COMPARE_WITH_TIMEOUT(part<QLabel>(window.get(), "ProgessText")->text(),
+                              QStringLiteral("Aparelho em modo de atualização"), kRoadTimeoutMs);
+    QCOMPARE(part<QLabel>(window.get(), "label_4")->text(), QStringLiteral("Desconectado"));
+    pressUpgradeAndWaitForTheNewVersion();
+    QVERIFY(!device->application().receivedBytes().contains("BOOT"));
+    QTRY_VERIFY(part<QLabel>(window.get(), "ProgessText")->text().isEmpty());
+}
+
+void TestFirmwareRoad::manualFlashWindow()
+{
+    QVERIFY(device->plugInBootloader());
+    FlashWindowConfiguration quick;
+    quick.removalPollMs = 100;
+    FlashWindow flash(nullptr, quick);
+    flash.show();
+    // libusb learns of the new device from its hot-plug event.
+    QTRY_VERIFY(flashing::getDfuDeviceList(nullptr, 0xDF11, 0x0483) > 0);
+    part<QPushButton>(&flash, "ConnectButton")->click();
+    QVERIFY2(part<QTextEdit>(&flash, "textEdit")->toPlainText().endsWith(QStringLiteral("Conectado\n")),
+             qPrintable(part<QTextEdit>(&flash, "textEdit")->toPlainText()));
+    answerer->chooseFile(sampleFirmware);
+    part<QPushButton>(&flash, "SelectFileButton")->click();
+    part<QPushButton>(&flash, "FlashButton")->click();
+    QVERIFY(answerer->sawBox(QStringLiteral("Sucesso")));
+    QCOMPARE(device->firmwareVersion(), kNewVersion);
+    // The owner re-plugs: the bootloader leaves and the window closes.
+    QTRY_VERIFY_WITH_TIMEOUT(!flash.isVisible(), kRoadTimeoutMs);
+    QTRY_VERIFY(device->application().isPlugged());
+}
+
+QTEST_MAIN(TestFirmwareRoad)
+#include "tst_firmwareroad.moc"
