@@ -53,6 +53,7 @@ void MainWindow::scanForDevice()
             return;
         portName = info.portName();
         bootloaderWaiting = false;
+        ui->progressBar->setTextVisible(true);
         portScanTimer->stop();
         // Precise: a coarse timer may run this long delay a quarter second late.
         QTimer::singleShot(configuration.portOpenDelayMs, Qt::PreciseTimer, this, &MainWindow::openDevicePort);
@@ -90,6 +91,8 @@ void MainWindow::lookForWaitingBootloader()
         ui->ProgessText->setText(notice);
     else if (ui->ProgessText->text() == notice)
         ui->ProgessText->clear();
+    // The bar's "0%" would sit in the middle of the notice.
+    ui->progressBar->setTextVisible(!waiting);
     if (waiting && ui->ModelBox->count() > 0)
         offerUpgrade(true);
 }

@@ -140,6 +140,7 @@ void MainWindow::bootIntoBootloader()
     if (serialPort->isOpen())
         sendBoot();
     bootloaderWaiting = false;
+    ui->progressBar->setTextVisible(true);
     QTimer::singleShot(configuration.upgradeStepDelayMs, this, &MainWindow::ConnectDFUandSelectHEX);
 }
 

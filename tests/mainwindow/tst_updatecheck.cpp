@@ -88,11 +88,22 @@ void TestUpdateCheck::lampFollowsTheProbe()
     QVERIFY(answerer->boxes.isEmpty());
 }
 
+// With the program's own delay: the description is read five seconds after
+// its download started.
 void TestUpdateCheck::newerVersionIsAnnounced()
 {
-    start(R"({"Modelo": ["K931", "K932"], "Version": "1.6"})");
+    server->setResponse("/fw/data.json", {200, R"({"Modelo": ["K931", "K932"], "Version": "1.6"})", {}, {}});
+    MainWindowConfiguration configuration = quickConfiguration(server->url(QStringLiteral("/")));
+    configuration.descriptionParseDelayMs = delays::kDescriptionParseDelayMs;
+    window = std::make_unique<MainWindow>(nullptr, configuration);
+    ui = window.get();
     part<QLineEdit>(ui, "VersionBox")->setText(QStringLiteral("K931 V1.5 Boost"));
-    QTRY_VERIFY_WITH_TIMEOUT(answerer->sawBox(QStringLiteral("Informacao")), kParseTimeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!server->requests.isEmpty() && server->requests.last().path == "/fw/data.json",
+                             kParseTimeoutMs);
+    QElapsedTimer sinceRequest;
+    sinceRequest.start();
+    QTRY_VERIFY_WITH_TIMEOUT(answerer->sawBox(QStringLiteral("Informacao")), 2 * delays::kDescriptionParseDelayMs);
+    QVERIFY2(sinceRequest.elapsed() >= 4500, qPrintable(QString::number(sinceRequest.elapsed())));
     QCOMPARE(answerer->boxes.first().text, QStringLiteral("Atualizacao v1.6 disponivel"));
     QVERIFY(part<QPushButton>(ui, "UpgradeButton")->isEnabled());
     QCOMPARE(serverVersionText, QStringLiteral("1.6"));

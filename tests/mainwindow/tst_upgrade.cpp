@@ -187,10 +187,24 @@ void TestUpgrade::typicalRoadWithTheRealDelays()
         QVERIFY(own.open(QIODevice::WriteOnly));
         own.write(usersHex);
     }
+    // The upgrade's own delays as the program has them; the connection's
+    // are checked by the device-link tests.
     realDelays = true;
-    startWindow(realConfiguration(server->url(QStringLiteral("/"))));
+    MainWindowConfiguration configuration = realConfiguration(server->url(QStringLiteral("/")));
+    const MainWindowConfiguration quick = quickSetup();
+    configuration.portOpenDelayMs = quick.portOpenDelayMs;
+    configuration.progressTickMs = quick.progressTickMs;
+    configuration.internetCheckIntervalMs = quick.internetCheckIntervalMs;
+    configuration.descriptionParseDelayMs = quick.descriptionParseDelayMs;
+    startWindow(configuration);
     waitUntilUpgradeOffered();
     QVERIFY(answerer->sawBox(QStringLiteral("Informacao")));
+    QElapsedTimer sinceBoot;
+    qint64 warnedAfterMs = -1;
+    answerer->onBox = [&](const ModalAnswerer::Box &box) {
+        if (box.title == QLatin1String("Importante"))
+            warnedAfterMs = sinceBoot.elapsed();
+    };
 
     QList<int> barValues;
     connect(part<QProgressBar>(ui, "progressBar"), &QProgressBar::valueChanged, this, [&](int v) {
@@ -198,8 +212,14 @@ void TestUpgrade::typicalRoadWithTheRealDelays()
             barValues << v;
     });
     // "BOOT" makes the K931 leave its serial port and its bootloader appear.
-    const QString result = pressUpgradeAndWaitForResult([this] { enterBootloader(); });
+    const QString result = pressUpgradeAndWaitForResult([&] {
+        sinceBoot.start();
+        enterBootloader();
+    });
+    answerer->onBox = nullptr;
     QCOMPARE(result, kSuccess);
+    // 4 s for the device to leave its application, then the first 250 ms poll.
+    QVERIFY2(warnedAfterMs >= 4000 && warnedAfterMs < 4600, qPrintable(QString::number(warnedAfterMs)));
     QVERIFY(firmwareWritten());
     QVERIFY(answerer->sawBox(QStringLiteral("Importante")));
     QVERIFY(!buttonEnabledDuringUpgrade);

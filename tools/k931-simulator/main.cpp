@@ -1,10 +1,14 @@
-// Runs Tarvik Connect against a simulated K931, for people without the
-// hardware: the device is announced through umockdev on a pseudo-terminal
-// and the real program, started as a child, finds it like a real one.
+// Runs a program against a simulated K931, for people without the hardware:
+// the device's serial port appears through umockdev on a pseudo-terminal;
+// after "BOOT" the port goes and, a second later, the STM32's DFU bootloader
+// appears on emulated USB, where the program's libusb code finds it like a
+// real one. After a write the simulated owner re-plugs the device, and the
+// K931 comes back reporting the version of the firmware it was given.
 //
-//   tarvik-k931-sim PATH/TO/tarvik-connect [program arguments...]
+//   tarvik-k931-sim [--in-bootloader] PROGRAM [ARGUMENTS...]
+//   tarvik-k931-sim --sample-firmware FILE [VERSION]
 #include "serialtestbed.h"
-#include "simulatedk931.h"
+#include "simulateddevice.h"
 
 #include <QCoreApplication>
 #include <QProcess>
@@ -12,41 +16,90 @@
 
 #include <cstdio>
 
+namespace {
+
+constexpr int kExitUsage = 2;
+const char kDefaultSampleVersion[] = "K931 V1.6 Boost";
+
+int usage()
+{
+    std::fprintf(stderr,
+                 "usage: tarvik-k931-sim [--in-bootloader] PROGRAM [ARGUMENTS...]\n"
+                 "       tarvik-k931-sim --sample-firmware FILE [VERSION]\n"
+                 "Runs PROGRAM against a simulated K931 (USB 0483:5740, and 0483:df11 once in its\n"
+                 "bootloader). --in-bootloader starts it in its bootloader, as an update cut short\n"
+                 "leaves it. --sample-firmware writes an Intel HEX file whose firmware reports VERSION\n"
+                 "(default \"%s\").\n",
+                 kDefaultSampleVersion);
+    return kExitUsage;
+}
+
+int writeSample(const QStringList &args)
+{
+    if (args.isEmpty() || args.size() > 2)
+        return usage();
+    const QByteArray version = args.size() == 2 ? args[1].toLatin1() : QByteArray(kDefaultSampleVersion);
+    if (!SimulatedDevice::writeSampleFirmware(args[0], version)) {
+        std::fprintf(stderr, "could not write %s\n", qPrintable(args[0]));
+        return 1;
+    }
+    std::printf("%s: firmware \"%s\"\n", qPrintable(args[0]), version.constData());
+    return 0;
+}
+
+} // namespace
+
 int main(int argc, char **argv)
 {
+    if (argc > 1 && qstrcmp(argv[1], "--sample-firmware") == 0) {
+        QCoreApplication app(argc, argv);
+        return writeSample(QCoreApplication::arguments().mid(2));
+    }
+    // Plug and unplug events reach the child only from a process that runs
+    // under umockdev's preload library itself.
+    if (!SerialTestbed::ensurePreloaded(argv))
+        return 1;
     QCoreApplication app(argc, argv);
     QStringList args = QCoreApplication::arguments().mid(1);
-    if (args.isEmpty()) {
-        std::fprintf(stderr, "usage: tarvik-k931-sim PATH/TO/tarvik-connect [arguments...]\n");
-        return 2;
-    }
+    const bool inBootloader = !args.isEmpty() && args.first() == QLatin1String("--in-bootloader");
+    if (inBootloader)
+        args.removeFirst();
+    if (args.isEmpty() || args.first().startsWith(QLatin1String("--")))
+        return usage();
     const QString program = args.takeFirst();
 
     SerialTestbed testbed;
-    SimulatedK931 device(testbed);
-    if (!device.plug()) {
+    SimulatedDevice device(testbed);
+    if (!(inBootloader ? device.plugInBootloader() : device.plugInApplication())) {
         std::fprintf(stderr, "could not create the simulated K931\n");
         return 1;
     }
-    QObject::connect(&device, &SimulatedK931::messageReceived, [](const QByteArray &bytes) {
+    QObject::connect(&device.application(), &SimulatedK931::messageReceived, [](const QByteArray &bytes) {
         std::printf("K931 received: %s\n", bytes.toHex(' ').constData());
+        std::fflush(stdout);
+    });
+    QObject::connect(&device, &SimulatedDevice::bootloaderAppeared, [] {
+        std::printf("K931 bootloader on USB 1-3 (0483:df11)\n");
+        std::fflush(stdout);
+    });
+    QObject::connect(&device, &SimulatedDevice::applicationAppeared, [&device] {
+        std::printf("K931 running \"%s\" on %s\n", device.application().values.value("VERS").constData(),
+                    qPrintable(device.application().portName()));
         std::fflush(stdout);
     });
 
     QProcess child;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("UMOCKDEV_DIR"), testbed.rootDir());
-    const QString preload = env.value(QStringLiteral("LD_PRELOAD"));
-    env.insert(QStringLiteral("LD_PRELOAD"),
-               QStringLiteral("libumockdev-preload.so.0") + (preload.isEmpty() ? QString() : QLatin1Char(':') + preload));
-    child.setProcessEnvironment(env);
+    child.setProcessEnvironment(env); // LD_PRELOAD is inherited: this process runs under it
     child.setProcessChannelMode(QProcess::ForwardedChannels);
     QObject::connect(&child, &QProcess::finished, &app, [&app](int code) { app.exit(code); });
     QObject::connect(&child, &QProcess::errorOccurred, &app, [&app, &program](QProcess::ProcessError) {
         std::fprintf(stderr, "could not start %s\n", qPrintable(program));
         app.exit(1);
     });
-    std::printf("Simulated K931 on %s; starting %s\n", qPrintable(device.portName()), qPrintable(program));
+    std::printf("Simulated K931 %s; starting %s\n", inBootloader ? "in its bootloader" : "plugged in",
+                qPrintable(program));
     std::fflush(stdout);
     child.start(program, args);
     return app.exec();

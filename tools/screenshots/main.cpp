@@ -1,13 +1,17 @@
 // A developer's tool, not shipped: renders the program's windows into PNG
 // files for the documentation: the main window without a device and
 // connected to a simulated K931, the About window and the manual flash
-// window.
+// window, empty and after a write into the simulated bootloader.
 // Usage: tarvik-screenshots OUTPUT_DIR   (scripts/screenshots runs it under Xvfb)
 #include "aboutwindow.h"
 #include "flashwindow.h"
 #include "localhttpserver.h"
 #include "mainwindow.h"
+#include "modalanswerer.h"
+#include "programmer.h"
+#include "progress.h"
 #include "serialtestbed.h"
+#include "simulateddevice.h"
 #include "simulatedk931.h"
 #include "testwindow.h"
 #include "windowparts.h"
@@ -18,6 +22,7 @@
 #include <QIcon>
 #include <QLabel>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTextEdit>
 #include <QWidget>
 
@@ -50,6 +55,37 @@ bool waitFor(const std::function<bool()> &condition, int timeoutMs)
     while (!condition() && clock.elapsed() < timeoutMs)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     return condition();
+}
+
+// The manual flash window after a real write (libusb, emulated USB) into the
+// simulated bootloader, the K931 having gone into it.
+bool saveWrittenFlashWindow(SerialTestbed &testbed, SimulatedK931 &application, FlashWindow &flash, const QDir &dir)
+{
+    QTemporaryDir files;
+    const QString hex = files.filePath(QStringLiteral("K931_OBD_Boost.hex"));
+    SimulatedDevice::Timing stays; // no re-plug: the window stays for its picture
+    stays.replugAfterWriteMs = 0;
+    SimulatedDevice road(testbed, stays);
+    application.unplug();
+    if (!SimulatedDevice::writeSampleFirmware(hex, "K931 V1.6 Boost") || !road.plugInBootloader()
+        || !waitFor([] { return flashing::getDfuDeviceList(nullptr, 0xDF11, 0x0483) > 0; }, kConnectTimeoutMs)) {
+        std::fprintf(stderr, "the simulated bootloader did not appear\n");
+        return false;
+    }
+    flashing::setDisplayCallbacks({onProgressStart, onLogMessage, onProgressStep});
+    part<QTextEdit>(&flash, "textEdit")->clear();
+    part<QPushButton>(&flash, "SelectFileButton")->setEnabled(false);
+    flash.show();
+    ModalAnswerer answerer;
+    answerer.chooseFile(hex);
+    part<QPushButton>(&flash, "ConnectButton")->click();
+    part<QPushButton>(&flash, "SelectFileButton")->click();
+    part<QPushButton>(&flash, "FlashButton")->click();
+    if (!answerer.sawBox(QStringLiteral("Sucesso"))) {
+        std::fprintf(stderr, "the write into the simulated bootloader failed\n");
+        return false;
+    }
+    return save(flash, dir, "flash-window-written.png");
 }
 
 } // namespace
@@ -92,5 +128,5 @@ int main(int argc, char **argv)
         return 1;
     }
     ok = save(window, dir, "main-window-connected.png") && ok;
-    return ok ? 0 : 1;
+    return saveWrittenFlashWindow(testbed, device, *flash, dir) && ok ? 0 : 1;
 }
