@@ -88,7 +88,7 @@ void TestFirmwareRoad::init()
 {
     resetMainWindowState();
     SimulatedDevice::Timing quick;
-    quick.bootloaderAppearsMs = 300;
+    quick.bootloaderAppearsMs = 700; // while the window already polls for it
     quick.applicationAppearsMs = 200;
     quick.replugAfterWriteMs = 500;
     device = std::make_unique<SimulatedDevice>(*testbed, quick);

@@ -2,9 +2,6 @@
 // bytes a device sends: the STM32F4 ROM's layout and the other places a
 // functional descriptor is found in.
 #include "dfuconfiguration.h"
-#include "libusbprovider.h"
-
-#include <libusb.h>
 
 #include <QtTest>
 
@@ -79,38 +76,6 @@ private slots:
         }
         // The internal flash, not the setting that carries the descriptor.
         QCOMPARE(flashing::dfu::chooseFlashAlternate(kRomNames, 0x08000000), 0);
-    }
-
-    // What libusb makes of the ROM's bytes: the functional descriptor in the
-    // last setting's "extra" only. Put back in sequence, the flash is found.
-    void libusbsParsedRomConfiguration()
-    {
-        libusb_interface_descriptor alts[4] = {};
-        for (uint8_t a = 0; a < 4; ++a) {
-            alts[a].bLength = 9;
-            alts[a].bDescriptorType = LIBUSB_DT_INTERFACE;
-            alts[a].bAlternateSetting = a;
-            alts[a].bInterfaceClass = 0xFE;
-            alts[a].bInterfaceSubClass = 0x01;
-            alts[a].bInterfaceProtocol = 0x02;
-            alts[a].iInterface = uint8_t(4 + a);
-        }
-        alts[3].extra = kFunctional.data();
-        alts[3].extra_length = int(kFunctional.size());
-        libusb_interface iface{alts, 4};
-        libusb_config_descriptor config{};
-        config.bLength = 9;
-        config.bDescriptorType = LIBUSB_DT_CONFIG;
-        config.bNumInterfaces = 1;
-        config.bConfigurationValue = 1;
-        config.interface = &iface;
-
-        const std::vector<uint8_t> raw = flashing::rawConfiguration(config);
-        QCOMPARE(raw.size(), size_t(54));
-        Configuration parsed;
-        QVERIFY(flashing::dfu::parseConfiguration(raw.data(), raw.size(), parsed));
-        QCOMPARE(parsed.alternates.size(), size_t(4));
-        QCOMPARE(parsed.functional.transferSize, uint16_t(2048));
     }
 
     void refusedConfigurations()

@@ -60,7 +60,6 @@ private slots:
     void imageOutsideFlashIsRefusedBeforeErasing();
     void skipEraseAndNoVerify();
     void binaryImageAtStartAddress();
-    void listsEveryDeviceAndConnectsToTheNamedOne();
     void reentrantCallsDuringAWriteAreRefused();
 
 private:
@@ -257,25 +256,6 @@ void TestDfuseEngine::binaryImageAtStartAddress()
     file.close();
     QCOMPARE(writeFile(file.fileName()), 0);
     QVERIFY(std::equal(bytes.begin(), bytes.end(), device->flash.begin()));
-}
-
-void TestDfuseEngine::listsEveryDeviceAndConnectsToTheNamedOne()
-{
-    auto second = std::make_shared<SimulatedStm32>();
-    bus->devices().plug(second, "SIM1");
-    flashing::DfuDeviceInfo *list = nullptr;
-    QCOMPARE(flashing::getDfuDeviceList(&list, 0xDF11, 0x0483), 2);
-    QCOMPARE(QByteArray(list[1].serialNumber), QByteArray("SIM1"));
-    QCOMPARE(flashing::getDfuDeviceList(&list, 0x5740, 0x0483), 0);
-    QCOMPARE(flashing::connectDfuBootloader("9-9"), int(flashing::kDeviceNotFound));
-    // A failed connect leaves no connection behind.
-    QCOMPARE(write(imageAt(0x08000000, 16)), int(flashing::kNotConnected));
-    QCOMPARE(flashing::getDfuDeviceList(&list, 0xDF11, 0x0483), 2);
-    QCOMPARE(flashing::connectDfuBootloader(list[1].usbIndex), 0);
-    const FirmwareImage image = imageAt(0x08000000, 16);
-    QCOMPARE(write(image), 0);
-    QVERIFY(std::equal(image.segments[0].data.begin(), image.segments[0].data.end(), second->flash.begin()));
-    QCOMPARE(device->eraseCounts, (std::array<int, 8>{}));
 }
 
 void TestDfuseEngine::reentrantCallsDuringAWriteAreRefused()

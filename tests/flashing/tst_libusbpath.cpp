@@ -1,6 +1,7 @@
 // The flashing library's real device path: LibusbProvider and the engine
 // through libusb, down to usbfs ioctls that umockdev hands to the simulated
 // bootloader. What only a real device exercised before.
+#include "dfu.h"
 #include "enginebackend.h"
 #include "hexfile.h"
 #include "libusbprovider.h"
@@ -64,6 +65,7 @@ private slots:
     void stallIsRecovered();
     void hungRequestTimesOut();
     void unplugMidWriteThenReplug();
+    void leavesAfterManifesting();
 
 private:
     int write(const flashing::FirmwareImage &image);
@@ -147,6 +149,8 @@ void TestLibusbPath::listsOnlyBootloaders()
     // The record's index is what connect takes.
     QCOMPARE(flashing::connectDfuBootloader("1-4"), 0);
     QCOMPARE(flashing::connectDfuBootloader("1-9"), int(flashing::kDeviceNotFound));
+    // A failed connect leaves no connection behind.
+    QCOMPARE(write(imageOf(16, 8)), int(flashing::kNotConnected));
     another.unplug();
     QTRY_COMPARE(listed(), QStringList{"1-3/SIM0"});
 }
@@ -235,6 +239,28 @@ void TestLibusbPath::unplugMidWriteThenReplug()
     QCOMPARE(connectFirst(), 0);
     QCOMPARE(write(imageOf(128 * 1024, 7)), 0);
     QVERIFY(holds(*chip, imageOf(128 * 1024, 7)));
+}
+
+// The DfuSe way out of the bootloader: set the address, an empty DNLOAD,
+// and the status request that starts the manifestation: the device goes.
+void TestLibusbPath::leavesAfterManifesting()
+{
+    QVERIFY(bootloader->plug());
+    QTRY_COMPARE(listed().size(), 1);
+    flashing::LibusbProvider provider;
+    flashing::OpenedDevice device;
+    QCOMPARE(provider.open("1-3", device), 0);
+    uint8_t status[6] = {};
+    device.transport->controlOut(flashing::dfu::kClrStatus, 0, nullptr, 0, 1000); // the ROM starts in dfuERROR
+    const uint8_t setAddress[] = {flashing::dfu::kCmdSetAddress, 0x00, 0x00, 0x00, 0x08};
+    QVERIFY(device.transport->controlOut(flashing::dfu::kDnload, 0, setAddress, 5, 1000).ok());
+    QVERIFY(device.transport->controlIn(flashing::dfu::kGetStatus, 0, status, 6, 1000).ok());
+    QVERIFY(device.transport->controlIn(flashing::dfu::kGetStatus, 0, status, 6, 1000).ok());
+    QVERIFY(device.transport->controlOut(flashing::dfu::kDnload, 0, nullptr, 0, 1000).ok());
+    device.transport->controlIn(flashing::dfu::kGetStatus, 0, status, 6, 1000);
+    device.transport->controlIn(flashing::dfu::kGetStatus, 0, status, 6, 1000);
+    QTRY_VERIFY(listed().isEmpty());
+    QVERIFY(!bootloader->isPlugged());
 }
 
 QTEST_GUILESS_MAIN(TestLibusbPath)
