@@ -18,7 +18,7 @@ export DEBIAN_FRONTEND=noninteractive
 apt-get install -y -q "./$deb" >/dev/null
 trap 'apt-get remove -y -q tarvik-connect >/dev/null || true' EXIT
 
-for f in /usr/bin/tarvik-connect /usr/bin/tarvik-dfu /usr/lib/udev/rules.d/60-tarvik-connect.rules \
+for f in /usr/bin/tarvik-connect /usr/bin/tarvik-dfu /usr/bin/tarvik-config /usr/lib/udev/rules.d/60-tarvik-connect.rules \
          /usr/share/applications/br.com.brevanto.TarvikConnect.desktop \
          /usr/share/metainfo/br.com.brevanto.TarvikConnect.metainfo.xml \
          /usr/share/icons/hicolor/scalable/apps/tarvik-connect.svg \
@@ -27,6 +27,7 @@ for f in /usr/bin/tarvik-connect /usr/bin/tarvik-dfu /usr/lib/udev/rules.d/60-ta
 done
 
 /usr/bin/tarvik-dfu list | grep -q "No DFU device found"
+/usr/bin/tarvik-config --help | grep -q "tarvik-config read"
 
 # Started offscreen from an empty folder, asked to quit as a desktop session
 # would, it must close cleanly.

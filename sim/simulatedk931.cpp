@@ -220,6 +220,8 @@ void SimulatedK931::answerQuery(const QByteArray &mnemonic)
 void SimulatedK931::applySetCommand(const QByteArray &message)
 {
     const QByteArray mnemonic = message.mid(1, 4);
+    if (ignoredSettings.contains(mnemonic))
+        return;
     const quint32 raw = quint32(quint8(message[5])) << 24 | quint32(quint8(message[6])) << 16
                       | quint32(quint8(message[7])) << 8 | quint32(quint8(message[8]));
     if (isFloatSetting(mnemonic)) {

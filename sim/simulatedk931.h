@@ -9,6 +9,7 @@
 #include <QLockFile>
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QObject>
 #include <QSocketNotifier>
 
@@ -57,6 +58,9 @@ public:
     void clearBehaviours() { behaviours.clear(); }
     // Drops off the port when it receives "BOOT", as the real device does.
     bool leaveOnBoot = true;
+    // Set commands for these mnemonics are taken and dropped, as by a
+    // firmware that does not store that setting.
+    QSet<QByteArray> ignoredSettings;
 
     // Another program holding the port: the program's open then fails.
     void holdPortExclusively(bool exclusive);

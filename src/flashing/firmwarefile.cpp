@@ -4,6 +4,11 @@
 
 #include <sys/stat.h>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -33,7 +38,12 @@ int readWholeFile(const std::string &utf8Path, std::vector<uint8_t> &out, size_t
     const std::u16string wide = utf8ToUtf16(utf8Path);
     FILE *file = _wfopen(reinterpret_cast<const wchar_t *>(wide.c_str()), L"rb");
 #else
-    FILE *file = std::fopen(utf8Path.c_str(), "rb");
+    // A plain open of a named pipe blocks until someone writes to it: opened
+    // without blocking, anything but a regular file is turned away below.
+    const int fd = open(utf8Path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    FILE *file = fd >= 0 ? fdopen(fd, "rb") : nullptr;
+    if (fd >= 0 && !file)
+        close(fd);
 #endif
     if (!file)
         return kFileNotFound;

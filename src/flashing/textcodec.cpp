@@ -24,6 +24,10 @@ void appendUtf8(std::string &out, char32_t cp)
 
 bool isHigh(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 bool isLow(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+// A byte that is no UTF-8 travels as a lone surrogate and comes back as
+// itself, so that a file name in another encoding still names its file.
+constexpr char16_t kEscapedByteBase = 0xDC00;
+bool isEscapedByte(char16_t c) { return c >= kEscapedByteBase + 0x80 && c <= kEscapedByteBase + 0xFF; }
 
 } // namespace
 
@@ -37,6 +41,9 @@ std::string utf16ToUtf8(const char16_t *text)
         if (isHigh(*p) && isLow(p[1])) {
             cp = 0x10000 + ((char32_t(*p) - 0xD800) << 10) + (char32_t(p[1]) - 0xDC00);
             ++p;
+        } else if (isEscapedByte(*p)) {
+            out += char(*p - kEscapedByteBase);
+            continue;
         } else if (isHigh(*p) || isLow(*p)) {
             cp = 0xFFFD;
         }
@@ -62,7 +69,7 @@ std::u16string utf8ToUtf16(const std::string &text)
                 cp = (cp << 6) | (cc & 0x3F);
         }
         if (!valid || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-            out += char16_t(0xFFFD);
+            out += char16_t(kEscapedByteBase + c);
             ++i;
             continue;
         }

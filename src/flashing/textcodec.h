@@ -5,7 +5,8 @@
 
 namespace flashing {
 
-// Unpaired surrogates become U+FFFD.
+// Bytes that are no UTF-8 round-trip as the lone surrogates U+DC80..U+DCFF;
+// other unpaired surrogates become U+FFFD.
 std::string utf16ToUtf8(const char16_t *text);
 std::u16string utf8ToUtf16(const std::string &text);
 

@@ -12,6 +12,10 @@
 
 namespace protocol {
 
+// Between two set commands: the device stores each value in its flash and
+// loses a command that arrives meanwhile.
+constexpr int kSetCommandSpacingMs = 500;
+
 // In recognition order.
 enum class Mnemonic { Vers, Rpml, Tura, Halp, Halr, Turz, Sont, Ksbm, Kbos, None };
 

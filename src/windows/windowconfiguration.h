@@ -5,6 +5,8 @@
 // below.
 #pragma once
 
+#include "protocol.h"
+
 #include <QString>
 
 namespace delays {
@@ -27,9 +29,8 @@ constexpr int kProbeTimeoutMs = 4000;
 constexpr int kDescriptionParseDelayMs = 5000;
 // How often the server's version is compared with the device's.
 constexpr int kVersionCheckIntervalMs = 1000;
-// Between two set commands: the device stores each value in its flash and
-// loses a command that arrives meanwhile.
-constexpr int kCommandIntervalMs = 500;
+// Between two set commands, as the device needs them.
+constexpr int kCommandIntervalMs = protocol::kSetCommandSpacingMs;
 // After "BOOT" and after the warning box: the device needs this long to
 // leave its application and come up as a bootloader.
 constexpr int kUpgradeStepDelayMs = 4000;

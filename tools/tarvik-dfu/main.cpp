@@ -8,6 +8,8 @@
 #include "usbids.h"
 #include "textcodec.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -52,14 +54,21 @@ void onStep(int increment, int)
     drawBar();
 }
 
-int usage()
+void printUsage(FILE *to)
 {
-    std::fprintf(stderr,
+    std::fprintf(to,
                  "usage: tarvik-dfu list\n"
                  "       tarvik-dfu write FILE [--no-verify]\n"
                  "Writes an Intel HEX file (or a .bin image at 0x%08X) into a device\n"
-                 "waiting in its USB DFU bootloader (%04x:%04x).\n",
+                 "waiting in its USB DFU bootloader (%04x:%04x).\n"
+                 "Exit status: 0 when the firmware was written and read back identical (with\n"
+                 "--no-verify: written, not read back); 1 when it was not; 2 on a usage error.\n",
                  k931::kFlashStart, k931::kUsbVendor, k931::kDfuProduct);
+}
+
+int usage()
+{
+    printUsage(stderr);
     return kExitUsage;
 }
 
@@ -76,21 +85,45 @@ int list()
     return kExitOk;
 }
 
-// "invalid firmware file" alone leaves a technician guessing.
-void explainInvalidFile(const std::string &path)
+// Why a file could not be read, in the words a person would check it by.
+const char *unreadableReason(const std::string &path)
+{
+    struct stat status {};
+    if (stat(path.c_str(), &status) != 0)
+        return "not found";
+    if (!S_ISREG(status.st_mode))
+        return "not a regular file";
+    return "not readable";
+}
+
+bool isEmptyFile(const std::string &path)
+{
+    struct stat status {};
+    return stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) && status.st_size == 0;
+}
+
+// The file is judged before any device is looked for, and "invalid" comes
+// with the line and the reason: a technician can fix the file.
+bool fileIsFirmware(const std::string &path)
 {
     flashing::FirmwareImage image;
     flashing::FileProblem problem;
-    if (flashing::loadFirmwareFile(path, k931::kFlashStart, image, &problem) != flashing::kInvalidFile)
-        return;
-    if (problem.line > 0)
+    const int r = flashing::loadFirmwareFile(path, k931::kFlashStart, image, &problem);
+    if (r == flashing::kFileNotFound)
+        std::fprintf(stderr, "%s: %s\n", path.c_str(), unreadableReason(path));
+    else if (r != flashing::kOk && isEmptyFile(path))
+        std::fprintf(stderr, "%s: empty file, no data\n", path.c_str());
+    else if (r != flashing::kOk && problem.line > 0)
         std::fprintf(stderr, "%s: line %zu: %s\n", path.c_str(), problem.line, flashing::hexErrorText(problem.error));
-    else
+    else if (r != flashing::kOk)
         std::fprintf(stderr, "%s: %s\n", path.c_str(), flashing::hexErrorText(problem.error));
+    return r == flashing::kOk;
 }
 
 int write(const std::string &path, bool verify)
 {
+    if (!fileIsFirmware(path))
+        return kExitFailed;
     flashing::DfuDeviceInfo *devices = nullptr;
     if (flashing::getDfuDeviceList(&devices, k931::kDfuProduct, k931::kUsbVendor) == 0) {
         std::fprintf(stderr, "No DFU device found.\n");
@@ -107,8 +140,6 @@ int write(const std::string &path, bool verify)
     std::fprintf(stderr, "\n");
     if (r != flashing::kOk) {
         std::fprintf(stderr, "Write failed: %s (%d)\n", flashing::resultText(r), r);
-        if (r == flashing::kInvalidFile)
-            explainInvalidFile(path);
         return kExitFailed;
     }
     std::printf(verify ? "Firmware written and verified.\n" : "Firmware written (not verified).\n");
@@ -120,6 +151,14 @@ int write(const std::string &path, bool verify)
 int main(int argc, char **argv)
 {
     flashing::setVerbosityLevel(1);
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        printUsage(stdout);
+        return kExitOk;
+    }
+    if (argc >= 2 && std::strcmp(argv[1], "list") != 0 && std::strcmp(argv[1], "write") != 0) {
+        std::fprintf(stderr, "tarvik-dfu: unknown command \"%s\"\n", argv[1]);
+        return usage();
+    }
     if (argc == 2 && std::strcmp(argv[1], "list") == 0)
         return list();
     if ((argc == 3 || argc == 4) && std::strcmp(argv[1], "write") == 0) {

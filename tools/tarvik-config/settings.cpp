@@ -1,0 +1,149 @@
+#include "settings.h"
+
+#include <QJsonDocument>
+
+#include <cmath>
+#include <cstring>
+
+namespace settings {
+
+using protocol::Mnemonic;
+
+const QList<Key> &keys()
+{
+    static const QList<Key> all = {
+        {"blink", Mnemonic::Ksbm, Kind::Flag},     {"turbo", Mnemonic::Tura, Kind::Float},
+        {"rpm", Mnemonic::Rpml, Kind::UInt},       {"rich", Mnemonic::Halr, Kind::Float},
+        {"lean", Mnemonic::Halp, Kind::Float},     {"turbo-reset", Mnemonic::Turz, Kind::Flag},
+        {"sensor", Mnemonic::Kbos, Kind::Sensor},
+    };
+    return all;
+}
+
+const Key *findKey(const QString &name)
+{
+    for (const Key &key : keys()) {
+        if (name == QLatin1String(key.name))
+            return &key;
+    }
+    return nullptr;
+}
+
+namespace {
+
+quint32 floatWord(float value)
+{
+    quint32 word = 0;
+    std::memcpy(&word, &value, sizeof word);
+    return word;
+}
+
+float wordFloat(quint32 word)
+{
+    float value = 0;
+    std::memcpy(&value, &word, sizeof value);
+    return value;
+}
+
+} // namespace
+
+Parsed parseValue(const Key &key, const QString &text)
+{
+    bool ok = false;
+    switch (key.kind) {
+    case Kind::UInt: {
+        const quint32 value = text.toUInt(&ok, 10);
+        return ok ? Parsed{value, {}} : Parsed{0, QStringLiteral("número inteiro sem sinal (por exemplo 6500)")};
+    }
+    case Kind::Float: {
+        const float value = text.toFloat(&ok);
+        return ok && std::isfinite(value) ? Parsed{floatWord(value), {}}
+                                          : Parsed{0, QStringLiteral("número com ponto decimal (por exemplo 1.5)")};
+    }
+    case Kind::Flag:
+        if (text == QLatin1String("0") || text == QLatin1String("1"))
+            return {text == QLatin1String("1") ? 1u : 0u, {}};
+        return {0, QStringLiteral("0 ou 1")};
+    case Kind::Sensor:
+        if (text == QLatin1String("3bar") || text == QLatin1String("5bar"))
+            return {text == QLatin1String("5bar") ? 1u : 0u, {}};
+        return {0, QStringLiteral("3bar ou 5bar")};
+    }
+    return {0, QStringLiteral("desconhecido")};
+}
+
+QByteArray setCommand(const Key &key, quint32 word)
+{
+    return key.kind == Kind::Float ? protocol::setFloatCommand(key.mnemonic, wordFloat(word))
+                                   : protocol::setCommand(key.mnemonic, word);
+}
+
+std::optional<quint32> wordOfReply(const Key &key, const QString &text)
+{
+    if (key.kind == Kind::Sensor)
+        return text == QLatin1String("0") || text == QLatin1String("1") ? std::optional<quint32>(text.toUInt())
+                                                                         : std::nullopt;
+    const Parsed parsed = parseValue(key, text);
+    return parsed.error.isEmpty() ? std::optional<quint32>(parsed.word) : std::nullopt;
+}
+
+QString displayValue(const Key &key, quint32 word)
+{
+    switch (key.kind) {
+    case Kind::Float: return QString::number(double(wordFloat(word)), 'g', 7);
+    case Kind::Sensor: return word ? QStringLiteral("5bar") : QStringLiteral("3bar");
+    case Kind::UInt:
+    case Kind::Flag: break;
+    }
+    return QString::number(word);
+}
+
+bool versionHasBoost(const QString &version)
+{
+    return version.contains(QLatin1String("Boost"), Qt::CaseInsensitive);
+}
+
+QJsonObject toFile(const QString &version, const QList<QPair<const Key *, quint32>> &values)
+{
+    QJsonObject settingsObject;
+    for (const auto &[key, word] : values)
+        settingsObject.insert(QLatin1String(key->name), displayValue(*key, word));
+    return {{QStringLiteral("format"), kFileFormat},
+            {QStringLiteral("device"), version},
+            {QStringLiteral("settings"), settingsObject}};
+}
+
+FileContents fromFile(const QByteArray &json)
+{
+    FileContents contents;
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
+    if (!document.isObject()) {
+        contents.error = QStringLiteral("não é um arquivo de configurações (JSON inválido: %1)")
+                             .arg(parseError.errorString());
+        return contents;
+    }
+    const QJsonObject root = document.object();
+    if (root.value(QStringLiteral("format")).toInt() != kFileFormat) {
+        contents.error = QStringLiteral("formato de arquivo desconhecido (esperado \"format\": %1)").arg(kFileFormat);
+        return contents;
+    }
+    contents.version = root.value(QStringLiteral("device")).toString();
+    const QJsonObject stored = root.value(QStringLiteral("settings")).toObject();
+    for (auto it = stored.begin(); it != stored.end(); ++it) {
+        const Key *key = findKey(it.key());
+        if (!key) {
+            contents.error = QStringLiteral("configuração desconhecida: %1").arg(it.key());
+            return contents;
+        }
+        const Parsed parsed = parseValue(*key, it.value().toVariant().toString());
+        if (!parsed.error.isEmpty()) {
+            contents.error = QStringLiteral("%1: %2").arg(it.key(), parsed.error);
+            return contents;
+        }
+        contents.values.append({key, parsed.word});
+    }
+    return contents;
+}
+
+} // namespace settings
