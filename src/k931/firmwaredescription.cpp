@@ -61,3 +61,17 @@ float versionNumberAfterV(const QString &versionText)
     const double value = text.mid(start, i - start).toDouble(&ok);
     return ok ? float(value) : 0.0f;
 }
+
+QStringList firmwareTypes()
+{
+    return {QStringLiteral("OBD"), QStringLiteral("OBD + Boost"), QStringLiteral("OBD + Flex"),
+            QStringLiteral("OBD + Boost + Flex")};
+}
+
+QString firmwareFileFor(const QString &model, const QString &type)
+{
+    QString suffix;
+    if (firmwareTypes().contains(type))
+        suffix = QLatin1Char('_') + QString(type).remove(QLatin1Char(' ')).replace(QLatin1Char('+'), QLatin1Char('_'));
+    return model + suffix + QStringLiteral(".hex");
+}

@@ -1,5 +1,7 @@
 #include "mainwindow.h"
 
+#include "firmwaredescription.h"
+
 #include "downloadmanager.h"
 #include "programmer.h"
 #include "mainwindowstate.h"
@@ -66,10 +68,7 @@ MainWindow::MainWindow(QWidget *parent, const MainWindowConfiguration &configura
     connect(&versionCheckTimer, &QTimer::timeout, this, &MainWindow::compareVersions);
     versionCheckTimer.start(configuration.versionCheckIntervalMs);
 
-    ui->K931TypeBox->addItem(QStringLiteral("OBD"));
-    ui->K931TypeBox->addItem(QStringLiteral("OBD + Boost"));
-    ui->K931TypeBox->addItem(QStringLiteral("OBD + Flex"));
-    ui->K931TypeBox->addItem(QStringLiteral("OBD + Boost + Flex"));
+    ui->K931TypeBox->addItems(firmwareTypes());
 
     ui->RadioSensorType3Bar->setEnabled(false);
     ui->RadioSensorType5Bar->setEnabled(false);

@@ -6,6 +6,7 @@
 #include "downloadmanager.h"
 #include "flashfailure.h"
 #include "firmwarefile.h"
+#include "firmwaredescription.h"
 #include "usbids.h"
 #include "programmer.h"
 #include "mainwindowstate.h"
@@ -23,19 +24,6 @@
 #include <QTimer>
 
 namespace {
-
-QString suffixForType(const QString &type)
-{
-    if (type == QLatin1String("OBD"))
-        return QStringLiteral("_OBD");
-    if (type == QLatin1String("OBD + Boost"))
-        return QStringLiteral("_OBD_Boost");
-    if (type == QLatin1String("OBD + Flex"))
-        return QStringLiteral("_OBD_Flex");
-    if (type == QLatin1String("OBD + Boost + Flex"))
-        return QStringLiteral("_OBD_Boost_Flex");
-    return QString();
-}
 
 // The model name comes from the server: only its last path part may name a
 // local file, so that a name like "../x" cannot reach outside the folder.
@@ -102,8 +90,7 @@ void MainWindow::on_UpgradeButton_clicked()
 {
     if (upgradeRunning)
         return;
-    firmwareFileName = ui->ModelBox->currentText() + suffixForType(ui->K931TypeBox->currentText())
-                     + QStringLiteral(".hex");
+    firmwareFileName = firmwareFileFor(ui->ModelBox->currentText(), ui->K931TypeBox->currentText());
     qDebug() << firmwareFileName;
     deleteFirmwareFile();
     ui->ProgessText->setText(tr("Baixando"));

@@ -5,6 +5,7 @@
 // below.
 #pragma once
 
+#include "firmwaredescription.h"
 #include "protocol.h"
 
 #include <QString>
@@ -46,7 +47,6 @@ constexpr int kRemovalPollMs = 1000;
 
 } // namespace delays
 
-inline const QString kFirmwareBaseUrl = QStringLiteral("https://firmware.brevanto.com.br/binarinhos/K931/F446RE/");
 inline const QString kInternetProbeUrl = QStringLiteral("http://www.example.com/");
 
 struct FlashWindowConfiguration {
@@ -72,5 +72,5 @@ struct MainWindowConfiguration {
     FlashWindowConfiguration flashWindow;
 
     // The description lies beside the firmware files.
-    QString descriptionUrl() const { return firmwareBaseUrl + QStringLiteral("data.json"); }
+    QString descriptionUrl() const { return firmwareBaseUrl + kFirmwareDescriptionName; }
 };

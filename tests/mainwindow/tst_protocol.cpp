@@ -88,6 +88,12 @@ private slots:
         QVERIFY(!d.hasModels && !d.hasVersion);
         d = parseFirmwareDescriptionJson(R"(["Modelo"])");
         QVERIFY(!d.hasModels);
+
+        // The server's file per model and type, shared by the window and
+        // the command line.
+        QCOMPARE(firmwareFileFor("K931", "OBD + Boost + Flex"), QStringLiteral("K931_OBD_Boost_Flex.hex"));
+        QCOMPARE(firmwareFileFor("K931", "OBD"), QStringLiteral("K931_OBD.hex"));
+        QCOMPARE(firmwareFileFor("K931", ""), QStringLiteral("K931.hex"));
     }
 
     void deviceVersion_data()
