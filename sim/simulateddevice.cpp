@@ -7,6 +7,7 @@
 #include <QSaveFile>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -53,6 +54,10 @@ bool SimulatedDevice::plugInApplication()
     const QByteArray version = firmwareVersion();
     if (!version.isEmpty())
         k931->values["VERS"] = version;
+    // The settings live in flash the write erased: a new firmware starts
+    // from its defaults.
+    if (std::exchange(firmwareWritten, false))
+        k931->restoreDefaultSettings();
     if (!k931->plug())
         return false;
     emit applicationAppeared();
@@ -98,6 +103,7 @@ void SimulatedDevice::watchBootloader()
     if (transfers != lastTransfers) {
         wroteSincePlug |= std::any_of(flash->eraseCounts.begin(), flash->eraseCounts.end(),
                                       [](int n) { return n > 0; });
+        firmwareWritten |= wroteSincePlug;
         lastTransfers = transfers;
         quietMs = 0;
         return;

@@ -65,4 +65,5 @@ private:
     int lastTransfers = 0;
     int quietMs = 0;
     bool wroteSincePlug = false;
+    bool firmwareWritten = false;
 };

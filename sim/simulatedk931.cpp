@@ -47,6 +47,14 @@ SimulatedK931::SimulatedK931(SerialTestbed &bed, Identity id, QObject *parent)
         values.insert(m, defaultValue(m));
 }
 
+void SimulatedK931::restoreDefaultSettings()
+{
+    for (auto it = values.begin(); it != values.end(); ++it) {
+        if (it.key() != "VERS")
+            it.value() = defaultValue(it.key());
+    }
+}
+
 SimulatedK931::~SimulatedK931()
 {
     unplug();

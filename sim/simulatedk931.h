@@ -58,6 +58,8 @@ public:
     void clearBehaviours() { behaviours.clear(); }
     // Drops off the port when it receives "BOOT", as the real device does.
     bool leaveOnBoot = true;
+    // Every setting back to what a freshly written firmware starts with.
+    void restoreDefaultSettings();
     // Set commands for these mnemonics are taken and dropped, as by a
     // firmware that does not store that setting.
     QSet<QByteArray> ignoredSettings;

@@ -1,7 +1,9 @@
 // tarvik-config as an installer runs it, against simulated K931s on their
 // serial ports: what it prints, what reaches the device, and that a value
 // the device did not keep is never reported as written.
+#include "localhttpserver.h"
 #include "serialtestbed.h"
+#include "simulateddevice.h"
 #include "simulatedk931.h"
 
 #include <QJsonDocument>
@@ -41,6 +43,7 @@ private slots:
     void refusesWhatItCannotWrite();
     void settingsFileRoundTrip();
     void noDeviceOrASilentOne();
+    void updateRestoresTheSettings();
 
 private:
     Run run(const QStringList &args);
@@ -74,9 +77,10 @@ Run TestTarvikConfig::run(const QStringList &args)
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("UMOCKDEV_DIR"), testbed->rootDir());
+    env.insert(QStringLiteral("XDG_DATA_HOME"), dir.path()); // where update keeps its files
     process.setProcessEnvironment(env);
     process.start(QStringLiteral(TARVIK_CONFIG_PATH), args);
-    const bool ended = QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 30000);
+    const bool ended = QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 60000);
     if (!ended)
         process.kill();
     return {ended ? process.exitCode() : -1, QString::fromUtf8(process.readAllStandardOutput()),
@@ -187,6 +191,52 @@ void TestTarvikConfig::noDeviceOrASilentOne()
     r = run({QStringLiteral("read")});
     QCOMPARE(r.exitCode, 3);
     QVERIFY(r.err.contains(QStringLiteral("Nenhum K931 encontrado")));
+}
+
+// A firmware written by update comes back with its default settings; those
+// kept beforehand are written back and read back. A write that fails leaves
+// them in their file, and says where.
+void TestTarvikConfig::updateRestoresTheSettings()
+{
+    device.reset();
+    SimulatedDevice::Timing quick;
+    quick.bootloaderAppearsMs = 300;
+    quick.applicationAppearsMs = 200;
+    quick.replugAfterWriteMs = 300;
+    SimulatedDevice k931(*testbed, quick);
+    k931.application().values["RPML"] = "7200";
+    k931.application().values["HALR"] = "0.9";
+    QVERIFY(k931.plugInApplication());
+
+    const QString hex = dir.filePath(QStringLiteral("sample.hex"));
+    QVERIFY(SimulatedDevice::writeSampleFirmware(hex, "K931 V1.6 Boost"));
+    QFile sample(hex);
+    QVERIFY(sample.open(QIODevice::ReadOnly));
+    LocalHttpServer server;
+    QVERIFY(server.listen());
+    server.setResponse("/fw/data.json", {200, R"({"Modelo": ["K931"], "Version": "1.6"})", {}, {}});
+    server.setResponse("/fw/K931_OBD_Boost.hex", {200, sample.readAll(), {}, {}});
+    const QStringList update = {QStringLiteral("update"), QStringLiteral("--keep-settings"), QStringLiteral("--type"),
+                                QStringLiteral("OBD + Boost"), QStringLiteral("--server"),
+                                server.url(QStringLiteral("/fw/")).toString()};
+    Run r = run(update);
+    QVERIFY2(r.exitCode == 0, qPrintable(r.out + r.err));
+    QCOMPARE(k931.firmwareVersion(), QByteArray("K931 V1.6 Boost"));
+    QVERIFY(r.out.contains(QStringLiteral("Nova versão: K931 V1.6 Boost")));
+    QCOMPARE(k931.application().values.value("RPML"), QByteArray("7200"));
+    QCOMPARE(k931.application().values.value("HALR"), QByteArray("0.9"));
+    QCOMPARE(QDir(dir.filePath(QStringLiteral("tarvik-config"))).entryList(QDir::Files), QStringList());
+
+    k931.application().values["RPML"] = "6900";
+    k931.chip().faults.writeFails = true;
+    r = run(update);
+    QCOMPARE(r.exitCode, 1);
+    const QString kept = dir.filePath(QStringLiteral("tarvik-config/K931_OBD_Boost.hex.configuracoes.json"));
+    QVERIFY2(r.err.contains(QStringLiteral("continuam em ") + kept), qPrintable(r.err));
+    QFile file(kept);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(file.readAll().contains("\"rpm\": \"6900\""));
+    QVERIFY(!r.out.contains(QStringLiteral("Nova versão")));
 }
 
 QTEST_MAIN(TestTarvikConfig)

@@ -1,40 +1,24 @@
 // tarvik-config: the K931's settings from the command line, for installers
 // and support: read what the device holds, write values and check that it
 // took them, keep them in a settings file and bring them back.
+#include "device.h"
+#include "firmwaredescription.h"
 #include "programmer.h"
 #include "settings.h"
+#include "update.h"
 #include "usbids.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QSaveFile>
-#include <QSerialPort>
 #include <QSerialPortInfo>
-#include <QThread>
 
-#include <algorithm>
 #include <cstdio>
 
 namespace {
 
-enum ExitCode { kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitNoDevice = 3 };
-
-// A reply comes within milliseconds; a device that says nothing for this long
-// is not going to.
-constexpr int kReplyTimeoutMs = 1500;
-// A USB serial reply arrives within a frame or two; this much silence after
-// its first value byte means it is complete.
-constexpr int kReplyQuietMs = 15;
-
 using settings::Key;
-using Values = QList<QPair<const Key *, quint32>>;
-
-void say(const QString &text)
-{
-    std::fprintf(stderr, "%s\n", qPrintable(text));
-}
 
 void printUsage(FILE *to)
 {
@@ -44,8 +28,12 @@ void printUsage(FILE *to)
                  "       tarvik-config write KEY=VALUE... [--port NAME]\n"
                  "       tarvik-config export FILE [--port NAME]\n"
                  "       tarvik-config import FILE [--port NAME]\n"
+                 "       tarvik-config update [--model NAME] [--type TYPE] [--file FILE.hex]\n"
+                 "                            [--keep-settings] [--port NAME] [--server URL]\n"
                  "Keys: rpm (inteiro), turbo, rich, lean (número com ponto), blink, turbo-reset\n"
                  "(0 ou 1), sensor (3bar ou 5bar, só com Boost).\n"
+                 "update: TYPE é \"OBD\", \"OBD + Boost\", \"OBD + Flex\" ou \"OBD + Boost + Flex\";\n"
+                 "--keep-settings guarda as configurações antes e as restaura depois.\n"
                  "Saída: 0 sucesso; 1 o aparelho falhou ou não guardou um valor; 2 uso ou valor\n"
                  "inválido (nada foi enviado); 3 nenhum aparelho encontrado.\n");
 }
@@ -54,103 +42,6 @@ int usage()
 {
     printUsage(stderr);
     return kExitUsage;
-}
-
-bool isK931(const QSerialPortInfo &info)
-{
-    return info.vendorIdentifier() == k931::kUsbVendor && info.productIdentifier() == k931::kSerialProduct;
-}
-
-class Device {
-public:
-    // An empty name takes the first K931 port.
-    int open(QString name)
-    {
-        if (name.isEmpty()) {
-            for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
-                if (isK931(info)) {
-                    name = info.portName();
-                    break;
-                }
-            }
-        }
-        if (name.isEmpty()) {
-            say(QStringLiteral("Nenhum K931 encontrado: conecte o aparelho pelo USB "
-                               "(ou veja \"tarvik-config devices\")."));
-            return kExitNoDevice;
-        }
-        port.setPortName(name);
-        if (!port.open(QIODevice::ReadWrite)) {
-            say(QStringLiteral("Não foi possível abrir %1: %2. %3")
-                    .arg(name, port.errorString(),
-                         port.error() == QSerialPort::PermissionError
-                             ? QStringLiteral("Instale as regras udev do README.")
-                             : QStringLiteral("Feche o outro programa que usa a porta.")));
-            return kExitFailed;
-        }
-        return kExitOk;
-    }
-
-    // The reply to one query, or nothing within the time limit. A reply has
-    // no end mark and may come in pieces: it is whole once the line has been
-    // quiet for a moment after its value began.
-    std::optional<QString> query(protocol::Mnemonic mnemonic)
-    {
-        port.readAll();
-        port.write(protocol::query(mnemonic));
-        QElapsedTimer clock;
-        clock.start();
-        QByteArray chunk;
-        while (clock.elapsed() < kReplyTimeoutMs && port.isOpen()) {
-            const bool valueBegun = protocol::recognise(chunk) == mnemonic && chunk.startsWith('>')
-                                 && !protocol::valueText(chunk).trimmed().isEmpty();
-            const int wait = valueBegun ? kReplyQuietMs : int(kReplyTimeoutMs - clock.elapsed());
-            if (port.waitForReadyRead(std::max(wait, 1)))
-                chunk += port.readAll();
-            else if (valueBegun)
-                return protocol::valueText(chunk).trimmed();
-        }
-        return std::nullopt;
-    }
-
-    bool send(const QByteArray &command)
-    {
-        return port.write(command) == command.size() && port.waitForBytesWritten(kReplyTimeoutMs);
-    }
-
-private:
-    QSerialPort port;
-};
-
-struct Readout {
-    QString version;
-    bool lambda = false; // mixture thresholds in λ, otherwise in mV
-    Values values;
-};
-
-int readAll(Device &device, Readout &out)
-{
-    const auto version = device.query(protocol::Mnemonic::Vers);
-    if (!version) {
-        say(QStringLiteral("O aparelho não respondeu a \"?VERS\": desconecte e reconecte o aparelho."));
-        return kExitFailed;
-    }
-    out.version = *version;
-    const auto lambda = device.query(protocol::Mnemonic::Sont);
-    out.lambda = lambda && *lambda == QLatin1String("1");
-    for (const Key &key : settings::keys()) {
-        if (key.kind == settings::Kind::Sensor && !settings::versionHasBoost(out.version))
-            continue;
-        const auto text = device.query(key.mnemonic);
-        const std::optional<quint32> word = text ? settings::wordOfReply(key, *text) : std::nullopt;
-        if (!word) {
-            say(QStringLiteral("Resposta inválida ou ausente para %1: desconecte e reconecte o aparelho.")
-                    .arg(QLatin1String(key.name)));
-            return kExitFailed;
-        }
-        out.values.append({&key, *word});
-    }
-    return kExitOk;
 }
 
 void print(const Readout &readout, bool json)
@@ -169,54 +60,11 @@ void print(const Readout &readout, bool json)
     }
 }
 
-// The window's pacing, then every value read back: the device must hold
-// exactly the 32-bit word that was sent.
-int writeAndCheck(Device &device, const QString &version, const Values &requested)
-{
-    Values values;
-    for (const Key &key : settings::keys()) {
-        for (const auto &pair : requested) {
-            if (pair.first == &key)
-                values.append(pair);
-        }
-    }
-    for (const auto &pair : values) {
-        if (pair.first->kind == settings::Kind::Sensor && !settings::versionHasBoost(version)) {
-            say(QStringLiteral("sensor: este aparelho (%1) não tem Boost; nada foi enviado.").arg(version));
-            return kExitUsage;
-        }
-    }
-    for (int i = 0; i < values.size(); ++i) {
-        if (i > 0)
-            QThread::msleep(protocol::kSetCommandSpacingMs);
-        if (!device.send(settings::setCommand(*values[i].first, values[i].second))) {
-            say(QStringLiteral("Falha ao enviar %1: verifique a conexão.").arg(QLatin1String(values[i].first->name)));
-            return kExitFailed;
-        }
-    }
-    QThread::msleep(protocol::kSetCommandSpacingMs);
-    QStringList notTaken;
-    for (const auto &[key, word] : values) {
-        const auto text = device.query(key->mnemonic);
-        const std::optional<quint32> held = text ? settings::wordOfReply(*key, *text) : std::nullopt;
-        if (held != word)
-            notTaken << QStringLiteral("%1 (enviado %2, lido %3)")
-                            .arg(QLatin1String(key->name), settings::displayValue(*key, word),
-                                 text ? *text : QStringLiteral("nada"));
-    }
-    if (!notTaken.isEmpty()) {
-        say(QStringLiteral("O aparelho não guardou: %1").arg(notTaken.join(QStringLiteral(", "))));
-        return kExitFailed;
-    }
-    std::printf("Gravado e conferido: %lld valor(es).\n", static_cast<long long>(values.size()));
-    return kExitOk;
-}
-
 int devices()
 {
     bool any = false;
     for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
-        if (isK931(info)) {
+        if (info.vendorIdentifier() == k931::kUsbVendor && info.productIdentifier() == k931::kSerialProduct) {
             std::printf("serial\t%s\t%s\n", qPrintable(info.portName()), qPrintable(info.serialNumber()));
             any = true;
         }
@@ -235,6 +83,7 @@ struct Options {
     QStringList operands;
     QString port;
     bool json = false;
+    UpdateRequest update;
 };
 
 bool parseOptions(QStringList args, Options &options)
@@ -244,10 +93,20 @@ bool parseOptions(QStringList args, Options &options)
     options.command = args.takeFirst();
     while (!args.isEmpty()) {
         const QString arg = args.takeFirst();
-        if (arg == QLatin1String("--port") && !args.isEmpty())
-            options.port = args.takeFirst();
+        QString *value = arg == QLatin1String("--port")     ? &options.port
+                       : arg == QLatin1String("--model")  ? &options.update.model
+                       : arg == QLatin1String("--type")   ? &options.update.type
+                       : arg == QLatin1String("--file")   ? &options.update.file
+                       : arg == QLatin1String("--server") ? &options.update.server
+                                                          : nullptr;
+        if (value && args.isEmpty())
+            return false;
+        if (value)
+            *value = args.takeFirst();
         else if (arg == QLatin1String("--json"))
             options.json = true;
+        else if (arg == QLatin1String("--keep-settings"))
+            options.update.keepSettings = true;
         else if (arg.startsWith(QLatin1String("--")))
             return false;
         else
@@ -344,7 +203,13 @@ int importCommand(const Options &options)
                      readout.version));
         return kExitUsage;
     }
-    return writeAndCheck(device, readout.version, contents.values);
+    // Each set command is a flash write in the device: only what differs.
+    Values differing;
+    for (const auto &pair : contents.values) {
+        if (!readout.values.contains(pair))
+            differing.append(pair);
+    }
+    return writeAndCheck(device, readout.version, differing);
 }
 
 int readCommand(const Options &options)
@@ -366,6 +231,7 @@ int readCommand(const Options &options)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tarvik-config"));
     Options options;
     if (!parseOptions(QCoreApplication::arguments().mid(1), options))
         return usage();
@@ -383,6 +249,14 @@ int main(int argc, char **argv)
         return exportCommand(options);
     if (options.command == QLatin1String("import"))
         return importCommand(options);
+    if (options.command == QLatin1String("update") && options.operands.isEmpty()) {
+        options.update.port = options.port;
+        if (options.update.server.isEmpty())
+            options.update.server = kFirmwareBaseUrl;
+        else if (!options.update.server.endsWith(QLatin1Char('/')))
+            options.update.server += QLatin1Char('/');
+        return updateCommand(options.update);
+    }
     say(QStringLiteral("tarvik-config: comando desconhecido \"%1\"").arg(options.command));
     return usage();
 }

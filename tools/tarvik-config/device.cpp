@@ -1,0 +1,156 @@
+#include "device.h"
+
+#include "usbids.h"
+
+#include <QElapsedTimer>
+#include <QSerialPortInfo>
+#include <QThread>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+// A reply comes within milliseconds; a device that says nothing for this long
+// is not going to.
+constexpr int kReplyTimeoutMs = 1500;
+// A USB serial reply arrives within a frame or two; this much silence after
+// its first value byte means it is complete (a reply has no end mark).
+constexpr int kReplyQuietMs = 15;
+
+using settings::Key;
+
+bool isK931(const QSerialPortInfo &info)
+{
+    return info.vendorIdentifier() == k931::kUsbVendor && info.productIdentifier() == k931::kSerialProduct;
+}
+
+} // namespace
+
+void say(const QString &text)
+{
+    std::fprintf(stderr, "%s\n", qPrintable(text));
+}
+
+QString firstK931Port()
+{
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
+        if (isK931(info))
+            return info.portName();
+    }
+    return {};
+}
+
+int Device::open(QString name)
+{
+    if (name.isEmpty())
+        name = firstK931Port();
+    if (name.isEmpty()) {
+        say(QStringLiteral("Nenhum K931 encontrado: conecte o aparelho pelo USB "
+                           "(ou veja \"tarvik-config devices\")."));
+        return kExitNoDevice;
+    }
+    port.setPortName(name);
+    if (!port.open(QIODevice::ReadWrite)) {
+        say(QStringLiteral("Não foi possível abrir %1: %2. %3")
+                .arg(name, port.errorString(),
+                     port.error() == QSerialPort::PermissionError
+                         ? QStringLiteral("Instale as regras udev do README.")
+                         : QStringLiteral("Feche o outro programa que usa a porta (por exemplo o Tarvik Connect).")));
+        return kExitFailed;
+    }
+    return kExitOk;
+}
+
+// The reply to one query, or nothing within the time limit.
+std::optional<QString> Device::query(protocol::Mnemonic mnemonic)
+{
+    port.readAll();
+    if (!send(protocol::query(mnemonic)))
+        return std::nullopt;
+    QElapsedTimer clock;
+    clock.start();
+    QByteArray chunk;
+    while (clock.elapsed() < kReplyTimeoutMs && port.isOpen()) {
+        const bool valueBegun = protocol::recognise(chunk) == mnemonic && chunk.startsWith('>')
+                             && !protocol::valueText(chunk).trimmed().isEmpty();
+        const int wait = valueBegun ? kReplyQuietMs : int(kReplyTimeoutMs - clock.elapsed());
+        if (port.waitForReadyRead(std::max(wait, 1)))
+            chunk += port.readAll();
+        else if (valueBegun)
+            return protocol::valueText(chunk).trimmed();
+    }
+    return std::nullopt;
+}
+
+bool Device::send(const QByteArray &bytes)
+{
+    return port.write(bytes) == bytes.size() && port.waitForBytesWritten(kReplyTimeoutMs);
+}
+
+int readAll(Device &device, Readout &out)
+{
+    const auto version = device.query(protocol::Mnemonic::Vers);
+    if (!version) {
+        say(QStringLiteral("O aparelho não respondeu a \"?VERS\": desconecte e reconecte o aparelho."));
+        return kExitFailed;
+    }
+    out.version = *version;
+    const auto lambda = device.query(protocol::Mnemonic::Sont);
+    out.lambda = lambda && *lambda == QLatin1String("1");
+    out.values.clear();
+    for (const Key &key : settings::keys()) {
+        if (key.kind == settings::Kind::Sensor && !settings::versionHasBoost(out.version))
+            continue;
+        const auto text = device.query(key.mnemonic);
+        const std::optional<quint32> word = text ? settings::wordOfReply(key, *text) : std::nullopt;
+        if (!word) {
+            say(QStringLiteral("Resposta inválida ou ausente para %1: desconecte e reconecte o aparelho.")
+                    .arg(QLatin1String(key.name)));
+            return kExitFailed;
+        }
+        out.values.append({&key, *word});
+    }
+    return kExitOk;
+}
+
+int writeAndCheck(Device &device, const QString &version, const Values &requested)
+{
+    Values values;
+    for (const Key &key : settings::keys()) {
+        for (const auto &pair : requested) {
+            if (pair.first == &key)
+                values.append(pair);
+        }
+    }
+    for (const auto &pair : values) {
+        if (pair.first->kind == settings::Kind::Sensor && !settings::versionHasBoost(version)) {
+            say(QStringLiteral("sensor: este aparelho (%1) não tem Boost; nada foi enviado.").arg(version));
+            return kExitUsage;
+        }
+    }
+    for (int i = 0; i < values.size(); ++i) {
+        if (i > 0)
+            QThread::msleep(protocol::kSetCommandSpacingMs);
+        if (!device.send(settings::setCommand(*values[i].first, values[i].second))) {
+            say(QStringLiteral("Falha ao enviar %1: verifique a conexão.").arg(QLatin1String(values[i].first->name)));
+            return kExitFailed;
+        }
+    }
+    QThread::msleep(protocol::kSetCommandSpacingMs);
+    QStringList notTaken;
+    for (const auto &[key, word] : values) {
+        const auto text = device.query(key->mnemonic);
+        const std::optional<quint32> held = text ? settings::wordOfReply(*key, *text) : std::nullopt;
+        if (held != word)
+            notTaken << QStringLiteral("%1 (enviado %2, lido %3)")
+                            .arg(QLatin1String(key->name), settings::displayValue(*key, word),
+                                 text ? *text : QStringLiteral("nada"));
+    }
+    if (!notTaken.isEmpty()) {
+        say(QStringLiteral("O aparelho não guardou: %1").arg(notTaken.join(QStringLiteral(", "))));
+        return kExitFailed;
+    }
+    std::printf("Gravado e conferido: %lld valor(es).\n", static_cast<long long>(values.size()));
+    return kExitOk;
+}

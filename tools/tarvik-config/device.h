@@ -1,0 +1,47 @@
+// One K931 on its serial port as the command line talks to it: the query
+// chain read in one go, and values written with the window's pacing and then
+// read back.
+#pragma once
+
+#include "protocol.h"
+#include "settings.h"
+
+#include <QList>
+#include <QPair>
+#include <QSerialPort>
+#include <QString>
+
+#include <optional>
+
+enum ExitCode { kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitNoDevice = 3 };
+
+using Values = QList<QPair<const settings::Key *, quint32>>;
+
+// Messages for the person at the terminal go to standard error.
+void say(const QString &text);
+
+// The name of the first K931 serial port, empty when none is present.
+QString firstK931Port();
+
+class Device {
+public:
+    // An empty name takes the first K931 port.
+    int open(QString name);
+    void close() { port.close(); }
+    std::optional<QString> query(protocol::Mnemonic mnemonic);
+    bool send(const QByteArray &bytes);
+
+private:
+    QSerialPort port;
+};
+
+struct Readout {
+    QString version;
+    bool lambda = false; // mixture thresholds in λ, otherwise in mV
+    Values values;
+};
+
+int readAll(Device &device, Readout &out);
+// The window's pacing, then every value read back: the device must hold
+// exactly the 32-bit word that was sent.
+int writeAndCheck(Device &device, const QString &version, const Values &requested);

@@ -1,0 +1,17 @@
+// The window's firmware update without the window: the file from the server
+// (or a local one), "BOOT", the bootloader, the write with its read-back, and
+// the device back on its port, optionally with its settings restored.
+#pragma once
+
+#include <QString>
+
+struct UpdateRequest {
+    QString port;          // empty: the first K931
+    QString model;         // empty: the first model the server lists
+    QString type;          // one of firmwareTypes(), empty: the standard file
+    QString file;          // a local HEX file instead of the server's
+    QString server;        // where data.json and the files are, ends in "/"
+    bool keepSettings = false;
+};
+
+int updateCommand(const UpdateRequest &request);
