@@ -16,11 +16,11 @@ MainWindowConfiguration quickConfiguration(const QUrl &root)
 {
     MainWindowConfiguration c = realConfiguration(root);
     c.portScanIntervalMs = 100;
-    c.portOpenDelayMs = 300;
+    c.portOpenDelayMs = 200;
     c.progressTickMs = 3;
-    c.internetCheckIntervalMs = 300;
+    c.internetCheckIntervalMs = 200;
     c.probeTimeoutMs = 1000;
-    c.descriptionParseDelayMs = 300;
+    c.descriptionParseDelayMs = 200;
     c.versionCheckIntervalMs = 100;
     c.commandIntervalMs = 50;
     c.upgradeStepDelayMs = 300;

@@ -27,28 +27,6 @@ private slots:
         led.switchLedIndicator();
         QVERIFY(!led.isOn());
     }
-
-    void settersRepaintAtOnce()
-    {
-        // repaint(), not update(): the new state is on screen when the setter
-        // returns, without an event loop turn.
-        LedIndicator led;
-        led.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&led));
-        struct Counter : QObject {
-            int paints = 0;
-            bool eventFilter(QObject *, QEvent *e) override
-            {
-                paints += e->type() == QEvent::Paint;
-                return false;
-            }
-        } counter;
-        led.installEventFilter(&counter);
-        led.setState(true);
-        QCOMPARE(counter.paints, 1);
-        led.setLedSize(10);
-        QCOMPARE(counter.paints, 2);
-    }
 };
 
 QTEST_MAIN(TestLedIndicator)
