@@ -3,6 +3,7 @@
 // connected to a simulated K931, the About window and the manual flash
 // window, empty and after a write into the simulated bootloader.
 // Usage: tarvik-screenshots OUTPUT_DIR   (scripts/screenshots runs it under Xvfb)
+#include "defaultbackend.h"
 #include "aboutwindow.h"
 #include "flashwindow.h"
 #include "localhttpserver.h"
@@ -85,7 +86,12 @@ bool saveWrittenFlashWindow(SerialTestbed &testbed, SimulatedK931 &application, 
         std::fprintf(stderr, "the write into the simulated bootloader failed\n");
         return false;
     }
-    return save(flash, dir, "flash-window-written.png");
+    const bool saved = save(flash, dir, "flash-window-written.png");
+    // The process-wide engine would let go of the bootloader only at exit,
+    // through a testbed that is gone by then, and wait forever: a fresh
+    // engine releases it now, while the simulation still answers.
+    flashing::installBackend(flashing::makeDefaultBackend());
+    return saved;
 }
 
 } // namespace
