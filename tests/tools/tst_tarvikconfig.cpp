@@ -187,6 +187,17 @@ void TestTarvikConfig::noDeviceOrASilentOne()
     QVERIFY(r.err.contains(QStringLiteral("não respondeu")));
     QVERIFY(clock.elapsed() < 10000);
 
+    // Garbage for an answer, and a port another program holds (named).
+    device->clearBehaviours();
+    device->setBehaviour("RPML", SimulatedK931::Behaviour::Garbage);
+    r = run({QStringLiteral("read")});
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY2(r.err.contains(QStringLiteral("Resposta inválida ou ausente para rpm")), qPrintable(r.err));
+    device->holdPortExclusively(true);
+    r = run({QStringLiteral("read")});
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY2(r.err.contains(QStringLiteral("em uso por tst_tarvikconfig (PID")), qPrintable(r.err));
+
     device->unplug();
     r = run({QStringLiteral("read")});
     QCOMPARE(r.exitCode, 3);

@@ -3,6 +3,9 @@
 #include "usbids.h"
 
 #include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QLockFile>
+#include <QSaveFile>
 #include <QSerialPortInfo>
 #include <QThread>
 
@@ -23,6 +26,22 @@ using settings::Key;
 bool isK931(const QSerialPortInfo &info)
 {
     return info.vendorIdentifier() == k931::kUsbVendor && info.productIdentifier() == k931::kSerialProduct;
+}
+
+// Serial programs (Qt's among them) leave a UUCP-style lock file naming
+// themselves: the user learns which program to close.
+QString portHolder(const QString &portName)
+{
+    for (const char *dir : {"/var/lock", "/etc/locks", "/var/spool/locks", "/var/spool/uucp", "/tmp", "/var/tmp",
+                            "/var/lock/lockdev", "/run/lock"}) {
+        qint64 pid = 0;
+        QString host;
+        QString application;
+        QLockFile lock(QString::fromLatin1(dir) + QStringLiteral("/LCK..") + portName);
+        if (lock.getLockInfo(&pid, &host, &application) && pid > 0)
+            return QStringLiteral("%1 (PID %2)").arg(application.isEmpty() ? QStringLiteral("?") : application).arg(pid);
+    }
+    return {};
 }
 
 } // namespace
@@ -52,9 +71,11 @@ int Device::open(QString name)
     }
     port.setPortName(name);
     if (!port.open(QIODevice::ReadWrite)) {
+        const QString holder = portHolder(name);
         say(QStringLiteral("Não foi possível abrir %1: %2. %3")
                 .arg(name, port.errorString(),
-                     port.error() == QSerialPort::PermissionError
+                     !holder.isEmpty() ? QStringLiteral("A porta está em uso por %1: feche esse programa.").arg(holder)
+                     : port.error() == QSerialPort::PermissionError
                          ? QStringLiteral("Instale as regras udev do README.")
                          : QStringLiteral("Feche o outro programa que usa a porta (por exemplo o Tarvik Connect).")));
         return kExitFailed;
@@ -112,6 +133,25 @@ int readAll(Device &device, Readout &out)
         out.values.append({&key, *word});
     }
     return kExitOk;
+}
+
+int openAndRead(const QString &port, Device &device, Readout &out)
+{
+    const int r = device.open(port);
+    return r == kExitOk ? readAll(device, out) : r;
+}
+
+bool saveSettingsFile(const Readout &readout, const QString &path)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)
+        || file.write(QJsonDocument(settings::toFile(readout.version, readout.values)).toJson()) < 0
+        || !file.commit()) {
+        say(QStringLiteral("Não foi possível gravar %1: %2 (nada foi enviado).").arg(path, file.errorString()));
+        return false;
+    }
+    std::printf("Configurações de %s gravadas em %s\n", qPrintable(readout.version), qPrintable(path));
+    return true;
 }
 
 int writeAndCheck(Device &device, const QString &version, const Values &requested)

@@ -42,6 +42,9 @@ struct Readout {
 };
 
 int readAll(Device &device, Readout &out);
+int openAndRead(const QString &port, Device &device, Readout &out);
+// The settings file, written whole or not at all; says where it went.
+bool saveSettingsFile(const Readout &readout, const QString &path);
 // The window's pacing, then every value read back: the device must hold
 // exactly the 32-bit word that was sent.
 int writeAndCheck(Device &device, const QString &version, const Values &requested);

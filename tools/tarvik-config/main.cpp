@@ -11,7 +11,6 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QJsonDocument>
-#include <QSaveFile>
 #include <QSerialPortInfo>
 
 #include <cstdio>
@@ -140,9 +139,7 @@ int writeCommand(const Options &options)
     }
     Device device;
     Readout readout;
-    int r = device.open(options.port);
-    if (r == kExitOk)
-        r = readAll(device, readout);
+    int r = openAndRead(options.port, device, readout);
     return r == kExitOk ? writeAndCheck(device, readout.version, values) : r;
 }
 
@@ -152,21 +149,10 @@ int exportCommand(const Options &options)
         return usage();
     Device device;
     Readout readout;
-    int r = device.open(options.port);
-    if (r == kExitOk)
-        r = readAll(device, readout);
+    int r = openAndRead(options.port, device, readout);
     if (r != kExitOk)
         return r;
-    QSaveFile file(options.operands.first());
-    if (!file.open(QIODevice::WriteOnly)
-        || file.write(QJsonDocument(settings::toFile(readout.version, readout.values)).toJson()) < 0
-        || !file.commit()) {
-        say(QStringLiteral("Não foi possível gravar %1: %2").arg(options.operands.first(), file.errorString()));
-        return kExitFailed;
-    }
-    std::printf("%s: %lld configuração(ões) de %s\n", qPrintable(options.operands.first()),
-                static_cast<long long>(readout.values.size()), qPrintable(readout.version));
-    return kExitOk;
+    return saveSettingsFile(readout, options.operands.first()) ? kExitOk : kExitFailed;
 }
 
 int importCommand(const Options &options)
@@ -185,9 +171,7 @@ int importCommand(const Options &options)
     }
     Device device;
     Readout readout;
-    int r = device.open(options.port);
-    if (r == kExitOk)
-        r = readAll(device, readout);
+    int r = openAndRead(options.port, device, readout);
     if (r != kExitOk)
         return r;
     // A file from a device without boost would leave the sensor range as it
@@ -218,9 +202,7 @@ int readCommand(const Options &options)
         return usage();
     Device device;
     Readout readout;
-    int r = device.open(options.port);
-    if (r == kExitOk)
-        r = readAll(device, readout);
+    int r = openAndRead(options.port, device, readout);
     if (r == kExitOk)
         print(readout, options.json);
     return r;

@@ -12,8 +12,6 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
-#include <QJsonDocument>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QThread>
 #include <QUrl>
@@ -219,9 +217,7 @@ int waitForApplication(Device &device, Readout &readout)
         QThread::msleep(kReturnPollMs);
     }
     QThread::msleep(kApplicationStartMs);
-    int r = device.open(QString());
-    if (r == kExitOk)
-        r = readAll(device, readout);
+    const int r = openAndRead(QString(), device, readout);
     if (r == kExitOk)
         std::printf("Nova versão: %s\n", qPrintable(readout.version));
     return r;
@@ -230,20 +226,6 @@ int waitForApplication(Device &device, Readout &readout)
 QString settingsFilePath(const QString &firmwarePath)
 {
     return firmwarePath + QStringLiteral(".configuracoes.json");
-}
-
-bool keepSettings(const Readout &readout, const QString &path)
-{
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)
-        || file.write(QJsonDocument(settings::toFile(readout.version, readout.values)).toJson()) < 0
-        || !file.commit()) {
-        say(QStringLiteral("Não foi possível guardar as configurações em %1: %2 (nada foi enviado).")
-                .arg(path, file.errorString()));
-        return false;
-    }
-    std::printf("Configurações guardadas em %s\n", qPrintable(path));
-    return true;
 }
 
 // What the new firmware does not already hold, written and read back.
@@ -292,7 +274,7 @@ int updateCommand(const UpdateRequest &request)
         if (r == kExitOk && request.keepSettings) {
             keptSettings = settingsFilePath(*firmware);
             r = readAll(device, before);
-            if (r == kExitOk && !keepSettings(before, keptSettings))
+            if (r == kExitOk && !saveSettingsFile(before, keptSettings))
                 r = kExitFailed;
         }
         if (r != kExitOk)
