@@ -82,12 +82,19 @@ int loadFirmwareFile(const std::string &path, uint32_t address, FirmwareImage &i
             *problem = FileProblem{HexError::TooLarge, 0};
         return r;
     }
+    // A file of no bytes is "no data" whatever its kind, not a HEX file that
+    // lacks its end record.
+    if (bytes.empty()) {
+        if (problem)
+            *problem = FileProblem{HexError::Empty, 0};
+        return kInvalidFile;
+    }
     if (endsWithBin(path)) {
         image = imageFromBinary(bytes.data(), bytes.size(), address);
         if (!image.empty())
             return kOk;
         if (problem)
-            *problem = FileProblem{bytes.empty() ? HexError::Empty : HexError::AddressOverflow, 0};
+            *problem = FileProblem{HexError::AddressOverflow, 0};
         return kInvalidFile;
     }
     HexParseResult parsed = parseIntelHex(bytes.data(), bytes.size());

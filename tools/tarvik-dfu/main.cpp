@@ -96,12 +96,6 @@ const char *unreadableReason(const std::string &path)
     return "not readable";
 }
 
-bool isEmptyFile(const std::string &path)
-{
-    struct stat status {};
-    return stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) && status.st_size == 0;
-}
-
 // The file is judged before any device is looked for, and "invalid" comes
 // with the line and the reason: a technician can fix the file.
 bool fileIsFirmware(const std::string &path)
@@ -111,8 +105,6 @@ bool fileIsFirmware(const std::string &path)
     const int r = flashing::loadFirmwareFile(path, k931::kFlashStart, image, &problem);
     if (r == flashing::kFileNotFound)
         std::fprintf(stderr, "%s: %s\n", path.c_str(), unreadableReason(path));
-    else if (r != flashing::kOk && isEmptyFile(path))
-        std::fprintf(stderr, "%s: empty file, no data\n", path.c_str());
     else if (r != flashing::kOk && problem.line > 0)
         std::fprintf(stderr, "%s: line %zu: %s\n", path.c_str(), problem.line, flashing::hexErrorText(problem.error));
     else if (r != flashing::kOk)
