@@ -4,6 +4,7 @@
 #include "downloadmanager.h"
 #include "firmwaredescription.h"
 #include "firmwarefile.h"
+#include "flashfailure.h"
 #include "programmer.h"
 #include "usbids.h"
 
@@ -114,21 +115,10 @@ std::optional<QString> download(const QString &url)
 bool isFirmwareFile(const QString &path)
 {
     flashing::FirmwareImage image;
-    flashing::FileProblem problem;
-    const int r = flashing::loadFirmwareFile(QFile::encodeName(path).toStdString(), k931::kFlashStart, image, &problem);
-    if (r == flashing::kOk)
-        return true;
-    if (r == flashing::kFileNotFound) {
-        say(QStringLiteral("%1: não encontrado, não é um arquivo comum ou não pode ser lido (nada foi enviado)")
-                .arg(path));
-        return false;
-    }
-    say(problem.line > 0 ? QStringLiteral("%1: linha %2: %3 (nada foi enviado)")
-                               .arg(path)
-                               .arg(problem.line)
-                               .arg(QLatin1String(flashing::hexErrorText(problem.error)))
-                         : QStringLiteral("%1: não é um firmware válido (nada foi enviado)").arg(path));
-    return false;
+    const int r = flashing::loadFirmwareFile(QFile::encodeName(path).toStdString(), k931::kFlashStart, image);
+    if (r != flashing::kOk)
+        say(QStringLiteral("%1: %2 (nada foi enviado)").arg(path, flashFailureReason(r, path)));
+    return r == flashing::kOk;
 }
 
 // The server's file for the chosen model, or the user's own file.
@@ -178,11 +168,8 @@ int writeFirmware(const QString &usbIndex, const QString &path)
 {
     int r = flashing::connectDfuBootloader(usbIndex.toLatin1().constData());
     if (r != flashing::kOk) {
-        say(r == flashing::kAccessDenied
-                ? QStringLiteral("Sem permissão para abrir o bootloader: instale as regras udev do README.")
-            : r == flashing::kInterfaceBusy
-                ? QStringLiteral("Outro programa usa o bootloader: feche-o e rode o comando de novo.")
-                : QStringLiteral("Erro ao conectar ao bootloader: %1.").arg(QLatin1String(flashing::resultText(r))));
+        say(QStringLiteral("Erro ao conectar ao bootloader: %1. Rode o comando de novo depois de corrigir.")
+                .arg(flashFailureReason(r, QString())));
         return kExitFailed;
     }
     progress = Progress{};
@@ -195,7 +182,7 @@ int writeFirmware(const QString &usbIndex, const QString &path)
     if (r != flashing::kOk) {
         say(QStringLiteral("A gravação falhou: %1 (%2). O aparelho continua no modo de atualização: "
                            "rode o comando de novo.")
-                .arg(QLatin1String(flashing::resultText(r)))
+                .arg(flashFailureReason(r, path))
                 .arg(r));
         return kExitFailed;
     }
