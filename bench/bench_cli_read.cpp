@@ -56,8 +56,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "could not plug the simulated K931\n");
         return 1;
     }
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("UMOCKDEV_DIR"), testbed.rootDir());
+    const QProcessEnvironment env = testbed.childEnvironment();
     if (timedRead(env) < 0)
         return 1;
     std::vector<qint64> times;

@@ -58,8 +58,7 @@ int main(int argc, char **argv)
         return 1;
     }
     QProcess program;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("UMOCKDEV_DIR"), testbed.rootDir());
+    QProcessEnvironment env = testbed.childEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     program.setProcessEnvironment(env);
     program.setProcessChannelMode(QProcess::ForwardedErrorChannel);

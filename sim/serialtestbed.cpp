@@ -84,6 +84,13 @@ bool SerialTestbed::ensurePreloaded(char **argv)
     return false;
 }
 
+QProcessEnvironment SerialTestbed::childEnvironment() const
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("UMOCKDEV_DIR"), rootDir());
+    return env;
+}
+
 QString SerialTestbed::rootDir() const
 {
     gchar *dir = umockdev_testbed_get_root_dir(d->testbed);

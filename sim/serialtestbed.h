@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QProcessEnvironment>
 #include <QSet>
 #include <QString>
 
@@ -24,6 +25,9 @@ public:
     static bool ensurePreloaded(char **argv);
 
     QString rootDir() const;
+    // The environment of a program started from here that is to see this
+    // mocked world (it inherits the preload library from this process).
+    QProcessEnvironment childEnvironment() const;
     // For the simulated USB devices of the same mocked world.
     _UMockdevTestbed *handle() const;
     bool addDevices(const QByteArray &description);

@@ -75,8 +75,7 @@ void TestTarvikConfig::cleanup()
 Run TestTarvikConfig::run(const QStringList &args)
 {
     QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("UMOCKDEV_DIR"), testbed->rootDir());
+    QProcessEnvironment env = testbed->childEnvironment();
     env.insert(QStringLiteral("XDG_DATA_HOME"), dir.path()); // where update keeps its files
     process.setProcessEnvironment(env);
     process.start(QStringLiteral(TARVIK_CONFIG_PATH), args);

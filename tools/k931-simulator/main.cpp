@@ -12,7 +12,6 @@
 
 #include <QCoreApplication>
 #include <QProcess>
-#include <QProcessEnvironment>
 
 #include <cstdio>
 
@@ -89,9 +88,7 @@ int main(int argc, char **argv)
     });
 
     QProcess child;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("UMOCKDEV_DIR"), testbed.rootDir());
-    child.setProcessEnvironment(env); // LD_PRELOAD is inherited: this process runs under it
+    child.setProcessEnvironment(testbed.childEnvironment());
     child.setProcessChannelMode(QProcess::ForwardedChannels);
     QObject::connect(&child, &QProcess::finished, &app, [&app](int code) { app.exit(code); });
     QObject::connect(&child, &QProcess::errorOccurred, &app, [&app, &program](QProcess::ProcessError) {

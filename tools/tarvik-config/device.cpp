@@ -23,11 +23,6 @@ constexpr int kReplyQuietMs = 15;
 
 using settings::Key;
 
-bool isK931(const QSerialPortInfo &info)
-{
-    return info.vendorIdentifier() == k931::kUsbVendor && info.productIdentifier() == k931::kSerialProduct;
-}
-
 // Serial programs (Qt's among them) leave a UUCP-style lock file naming
 // themselves: the user learns which program to close.
 QString portHolder(const QString &portName)
@@ -51,13 +46,20 @@ void say(const QString &text)
     std::fprintf(stderr, "%s\n", qPrintable(text));
 }
 
+QList<QSerialPortInfo> k931Ports()
+{
+    QList<QSerialPortInfo> ports;
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
+        if (info.vendorIdentifier() == k931::kUsbVendor && info.productIdentifier() == k931::kSerialProduct)
+            ports << info;
+    }
+    return ports;
+}
+
 QString firstK931Port()
 {
-    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
-        if (isK931(info))
-            return info.portName();
-    }
-    return {};
+    const QList<QSerialPortInfo> ports = k931Ports();
+    return ports.isEmpty() ? QString() : ports.first().portName();
 }
 
 int Device::open(QString name)

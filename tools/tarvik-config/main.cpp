@@ -61,18 +61,14 @@ void print(const Readout &readout, bool json)
 
 int devices()
 {
-    bool any = false;
-    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
-        if (info.vendorIdentifier() == k931::kUsbVendor && info.productIdentifier() == k931::kSerialProduct) {
-            std::printf("serial\t%s\t%s\n", qPrintable(info.portName()), qPrintable(info.serialNumber()));
-            any = true;
-        }
-    }
+    const QList<QSerialPortInfo> ports = k931Ports();
+    for (const QSerialPortInfo &info : ports)
+        std::printf("serial\t%s\t%s\n", qPrintable(info.portName()), qPrintable(info.serialNumber()));
     flashing::DfuDeviceInfo *list = nullptr;
     const int bootloaders = flashing::getDfuDeviceList(&list, k931::kDfuProduct, k931::kUsbVendor);
     for (int i = 0; i < bootloaders; ++i)
         std::printf("bootloader\t%s\t%s\n", list[i].usbIndex, list[i].serialNumber);
-    if (!any && bootloaders == 0)
+    if (ports.isEmpty() && bootloaders == 0)
         std::printf("Nenhum aparelho encontrado.\n");
     return kExitOk;
 }
