@@ -364,7 +364,7 @@ private:
 void SimulatedProvider::plug(std::shared_ptr<SimulatedStm32> device, const std::string &serial)
 {
     std::lock_guard<std::mutex> lock(mutex);
-    Entry entry{std::move(device), {"1-" + std::to_string(nextIndex++), serial, "STM32  BOOTLOADER"}};
+    Entry entry{std::move(device), {"1-" + std::to_string(nextIndex++), serial, "STM32  BOOTLOADER", SimulatedStm32::kFlashLayout}};
     entries.push_back(std::move(entry));
 }
 

@@ -189,6 +189,7 @@ bool UsbBootloader::plug()
     {
         std::lock_guard<std::mutex> lock(node->mutex);
         node->owner = this;
+        claimedBy = nullptr; // a new device on the bus: the old files' claims went with the old one
     }
     const int devnum = options.port + 2;
     char numbers[128];
@@ -255,6 +256,8 @@ void UsbBootloader::onClientGone(_UMockdevIoctlBase *, _UMockdevIoctlClient *cli
 
 void UsbBootloader::forget(_UMockdevIoctlClient *client)
 {
+    if (claimedBy == client)
+        claimedBy = nullptr;
     std::lock_guard<std::mutex> lock(mutex);
     for (std::vector<Urb *> *list : {&done, &flying}) {
         for (auto u = list->begin(); u != list->end();) {
@@ -296,12 +299,18 @@ bool UsbBootloader::handle(_UMockdevIoctlClient *client)
     }
     case USBDEVFS_CLAIMINTERFACE:
     case USBDEVFS_DISCONNECT_CLAIM:
-        if (interfaceBusy)
+        if (interfaceBusy || (claimedBy && claimedBy != client)) {
             complete(client, -1, EBUSY);
-        else
+        } else {
+            claimedBy = client;
             complete(client, 0, 0);
+        }
         return true;
     case USBDEVFS_RELEASEINTERFACE:
+        if (claimedBy == client)
+            claimedBy = nullptr;
+        complete(client, 0, 0);
+        return true;
     case USBDEVFS_CLEAR_HALT:
     case USBDEVFS_RESETEP:
         complete(client, 0, 0);
@@ -460,7 +469,9 @@ int UsbBootloader::standardRequest(const uint8_t *setup, uint8_t *data, int &len
     else if (index == kSerialIndex)
         answer = stringDescriptor(options.serial);
     else if (index >= kFirstAlternateNameIndex && index < kFirstAlternateNameIndex + 4)
-        answer = stringDescriptor(kAlternateNames[index - kFirstAlternateNameIndex]);
+        answer = stringDescriptor(index == kFirstAlternateNameIndex && !options.flashLayout.empty()
+                                      ? options.flashLayout.c_str()
+                                      : kAlternateNames[index - kFirstAlternateNameIndex]);
     else
         return -EPIPE;
     length = std::min<int>(length, int(answer.size()));

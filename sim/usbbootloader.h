@@ -29,6 +29,9 @@ public:
         // The ROM puts one functional descriptor after its last alternate
         // setting; some bootloaders repeat it after every one.
         bool functionalAfterEachSetting = false;
+        // The name of alternate setting 0, in DfuSe layout form: another
+        // STM32 announces another flash (empty: the F446's).
+        std::string flashLayout;
     };
 
     UsbBootloader(_UMockdevTestbed *testbed, std::shared_ptr<SimulatedStm32> chip, Options options);
@@ -83,4 +86,7 @@ private:
     std::vector<Urb *> done;
     std::vector<Urb *> flying;
     std::thread leaver;
+    // The kernel gives an interface to one open file at a time; a second
+    // program's claim fails with EBUSY. Under the node's mutex.
+    _UMockdevIoctlClient *claimedBy = nullptr;
 };

@@ -51,14 +51,12 @@ bool DownloadManager::saveToFile(const QString &fileName, QIODevice *data)
 {
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly)) {
-        std::fprintf(stderr, "Could not open %s for writing: %s\n", qPrintable(fileName),
-                     file.errorString().toLocal8Bit().constData());
+        console(stderr, QStringLiteral("Could not open %1 for writing: %2").arg(fileName, file.errorString()));
         return false;
     }
     const QByteArray body = data->readAll();
     if (file.write(body) != body.size() || !file.commit()) {
-        std::fprintf(stderr, "Could not write %s: %s\n", qPrintable(fileName),
-                     file.errorString().toLocal8Bit().constData());
+        console(stderr, QStringLiteral("Could not write %1: %2").arg(fileName, file.errorString()));
         file.cancelWriting();
         return false;
     }
@@ -80,10 +78,10 @@ void DownloadManager::downloadFinished(QNetworkReply *reply)
     const bool unfollowedRedirect = reply->error() == QNetworkReply::InsecureRedirectError
                                  || (reply->error() == QNetworkReply::NoError && isRedirect(reply));
     if (unfollowedRedirect) {
-        std::fputs("Request was redirected.\n", stderr);
+        console(stderr, QStringLiteral("Request was redirected."));
     } else if (reply->error()) {
-        std::fprintf(stderr, "Download of %s failed: %s\n", url.toEncoded().constData(),
-                     reply->errorString().toLocal8Bit().constData());
+        console(stderr, QStringLiteral("Download of %1 failed: %2")
+                            .arg(QString::fromLatin1(url.toEncoded()), reply->errorString()));
     } else {
         // Named as asked for: the caller looks for that name, wherever the
         // server redirected the request.
@@ -91,8 +89,8 @@ void DownloadManager::downloadFinished(QNetworkReply *reply)
         const QString fileName = directory.isEmpty() ? name : QDir(directory).filePath(name);
         saved = saveToFile(fileName, reply);
         if (saved) {
-            std::printf("Download of %s succeeded (saved to %s)\n", url.toEncoded().constData(),
-                        fileName.toLocal8Bit().constData());
+            console(stdout, QStringLiteral("Download of %1 succeeded (saved to %2)")
+                                .arg(QString::fromLatin1(url.toEncoded()), fileName));
         }
     }
     std::fflush(stdout);
@@ -106,5 +104,11 @@ void DownloadManager::downloadFinished(QNetworkReply *reply)
 void DownloadManager::sslErrors(const QList<QSslError> &errors)
 {
     for (const QSslError &error : errors)
-        std::fprintf(stderr, "SSL error: %s\n", error.errorString().toLocal8Bit().constData());
+        console(stderr, QStringLiteral("SSL error: %1").arg(error.errorString()));
+}
+
+void DownloadManager::console(FILE *to, const QString &line) const
+{
+    if (consoleReports)
+        std::fprintf(to, "%s\n", line.toLocal8Bit().constData());
 }

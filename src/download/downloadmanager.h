@@ -9,6 +9,8 @@
 #include <QObject>
 #include <QSslError>
 
+#include <cstdio>
+
 class QIODevice;
 class QNetworkReply;
 class QUrl;
@@ -27,6 +29,9 @@ public:
     void setDirectory(const QString &path) { directory = path; }
     // A transfer that moves no byte for this long is abandoned (0: never).
     void setStallLimit(int ms) { stallLimitMs = ms; }
+    // The console lines (on by default); a caller that tells the user in
+    // its own words turns them off.
+    void setConsoleReports(bool on) { consoleReports = on; }
 
 signals:
     // Once per download, with the URL as it was asked for. `saved` is false
@@ -44,4 +49,7 @@ private:
     QList<QNetworkReply *> activeReplies;
     QString directory;
     int stallLimitMs = 0;
+    bool consoleReports = true;
+
+    void console(FILE *to, const QString &line) const;
 };

@@ -15,6 +15,7 @@ struct DeviceRecord {
     std::string usbIndex;
     std::string serialNumber;
     std::string product;
+    std::string flashLayout;
 };
 
 // A device opened for flashing: its transport with the flash alternate

@@ -33,9 +33,9 @@ public:
             return;
         std::string text;
         switch (phase) {
-        case Phase::Erase: text = "Erasing " + std::to_string(units) + " sector(s)"; break;
-        case Phase::Write: text = "Writing " + std::to_string(units) + " bytes"; break;
-        case Phase::Verify: text = "Verifying " + std::to_string(units) + " bytes"; break;
+        case Phase::Erase: text = "Apagando " + std::to_string(units) + " setor(es)"; break;
+        case Phase::Write: text = "Gravando " + std::to_string(units) + " bytes"; break;
+        case Phase::Verify: text = "Conferindo " + std::to_string(units) + " bytes"; break;
         }
         push(Event{Event::Log, 0, kMessageInfo, text});
     }
@@ -60,9 +60,9 @@ public:
     {
         if (result == kOk) {
             push(Event{Event::Step, 100 - reported, 0, {}});
-            push(Event{Event::Log, 0, kMessageInfo, "Firmware written"});
+            push(Event{Event::Log, 0, kMessageInfo, "Firmware gravado"});
         } else {
-            push(Event{Event::Log, 0, kMessageError, std::string("Failed: ") + resultText(result)});
+            push(Event{Event::Log, 0, kMessageError, "Falhou (código " + std::to_string(result) + ")"});
         }
         std::lock_guard<std::mutex> lock(mutex);
         finished = true;
@@ -143,7 +143,7 @@ int EngineBackend::listDevices(int productId, int vendorId, DfuDeviceInfo *out, 
     const int n = std::min<int>(int(records.size()), capacity);
     for (int i = 0; i < n; ++i) {
         const DeviceRecord &record = records[size_t(i)];
-        setDeviceInfo(out[i], record.usbIndex, record.serialNumber, record.product);
+        setDeviceInfo(out[i], record.usbIndex, record.serialNumber, record.product, record.flashLayout);
     }
     return n;
 }
@@ -190,7 +190,7 @@ int EngineBackend::writeFile(const char *path, unsigned int address, bool erase,
     CallbackPump pump(engine.plan(image, erase, verify).totalMs(), verbosity);
     // A device whose flash was looked for in the wrong place fails later
     // with a puzzling error; say where the write goes.
-    pump.note("Alternate setting " + std::to_string(device.alternateSetting) + ": " + device.layoutText);
+    pump.note("Configuração alternativa " + std::to_string(device.alternateSetting) + ": " + device.layoutText);
     int result = kUsbError;
     writing = true;
     std::thread worker([&] {

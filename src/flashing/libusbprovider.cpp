@@ -226,6 +226,9 @@ std::vector<DeviceRecord> LibusbProvider::list(int productId, int vendorId)
         if (libusb_open(devices[i], &handle) == 0) {
             record.serialNumber = stringDescriptor(handle, descriptor.iSerialNumber);
             record.product = stringDescriptor(handle, descriptor.iProduct);
+            // String requests only: the interface is not claimed, so a
+            // listing never takes the device from the program writing it.
+            record.flashLayout = findFlashSetting(devices[i], handle).layout;
             libusb_close(handle);
         }
         records.push_back(record);

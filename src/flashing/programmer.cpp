@@ -51,11 +51,12 @@ void copyField(char (&field)[N], const std::string &text)
 } // namespace
 
 void setDeviceInfo(DfuDeviceInfo &info, const std::string &usbIndex, const std::string &serialNumber,
-                   const std::string &product)
+                   const std::string &product, const std::string &flashLayout)
 {
     copyField(info.usbIndex, usbIndex);
     copyField(info.serialNumber, serialNumber);
     copyField(info.product, product);
+    copyField(info.flashLayout, flashLayout);
 }
 
 int setLoadersPath(const char *path)

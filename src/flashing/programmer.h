@@ -38,11 +38,14 @@ struct DfuDeviceInfo {
     char usbIndex[16];
     char serialNumber[64];
     char product[128];
+    // The internal flash's DfuSe layout ("@Internal Flash  /0x08000000/..."),
+    // empty when it could not be read: it tells one chip from another.
+    char flashLayout[128];
 };
 
 // Fills a record; texts too long for their field are cut, always terminated.
 void setDeviceInfo(DfuDeviceInfo &info, const std::string &usbIndex, const std::string &serialNumber,
-                   const std::string &product);
+                   const std::string &product, const std::string &flashLayout = std::string());
 
 int setLoadersPath(const char *path);
 void setDisplayCallbacks(DisplayCallbacks callbacks);

@@ -8,5 +8,8 @@ constexpr int kUsbVendor = 0x0483;       // STMicroelectronics
 constexpr int kSerialProduct = 0x5740;   // the application's virtual COM port
 constexpr int kDfuProduct = 0xDF11;      // the ROM's DFU bootloader
 constexpr unsigned kFlashStart = 0x08000000;
+// The STM32F446RE's internal flash: 512 KiB in 4 x 16, 1 x 64 and 3 x 128 KiB
+// sectors, as its ROM bootloader announces them.
+constexpr unsigned kFlashBytes = 512u * 1024u;
 
 } // namespace k931

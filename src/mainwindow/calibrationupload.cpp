@@ -61,6 +61,11 @@ void MainWindow::on_SetAllCalibrations_clicked()
     // the user asked for something else, and must not hear "Sucesso" after
     // the refusal.
     commandTimer->stop();
+    // Set commands between "BOOT" and the bootloader would be lost.
+    if (upgradeRunning) {
+        QMessageBox::warning(this, tr("Aviso"), tr("Aguarde o fim da atualização"));
+        return;
+    }
     if (!serialPort->isOpen()) {
         QMessageBox::warning(this, tr("Aviso"), tr("Aparelho não conectado"));
         return;

@@ -2,6 +2,7 @@
 // going back to scanning when the device goes away.
 #include "mainwindow.h"
 
+#include "firmwarecheck.h"
 #include "programmer.h"
 #include "usbids.h"
 
@@ -11,6 +12,7 @@
 #include "ui_mainwindow.h"
 #include "ledindicator.h"
 
+#include <QDebug>
 #include <QFileInfo>
 #include <QSerialPortInfo>
 #include <QTimer>
@@ -82,7 +84,17 @@ void MainWindow::lookForWaitingBootloader()
     if (upgradeRunning || flashing::writeInProgress())
         return;
     flashing::DfuDeviceInfo *devices = nullptr;
-    const bool waiting = flashing::getDfuDeviceList(&devices, k931::kDfuProduct, k931::kUsbVendor) > 0;
+    const int listed = flashing::getDfuDeviceList(&devices, k931::kDfuProduct, k931::kUsbVendor);
+    const int k931 = firstK931Bootloader(devices, listed);
+    if (listed > 0 && k931 < 0 && foreignBootloaderNamed != QLatin1String(devices[0].usbIndex)) {
+        foreignBootloaderNamed = QString::fromLatin1(devices[0].usbIndex);
+        qDebug() << "Bootloader" << foreignBootloaderNamed << "is not a K931's, left alone:"
+                 << devices[0].flashLayout;
+    }
+    // The one just written is not offered again before it has left USB.
+    if (k931 < 0)
+        writtenBootloaderListed = false;
+    const bool waiting = k931 >= 0 && !writtenBootloaderListed;
     if (waiting == bootloaderWaiting)
         return;
     bootloaderWaiting = waiting;
@@ -95,6 +107,15 @@ void MainWindow::lookForWaitingBootloader()
     ui->progressBar->setTextVisible(!waiting);
     if (waiting && ui->ModelBox->count() > 0)
         offerUpgrade(true);
+}
+
+// Looked at again from scratch: the notice, the bar's text and the offer
+// follow what is listed now.
+void MainWindow::recheckWaitingBootloader()
+{
+    bootloaderWaiting = false;
+    ui->progressBar->setTextVisible(true);
+    lookForWaitingBootloader();
 }
 
 // A port that could not be opened is tried at once on each scan, without the
@@ -182,6 +203,8 @@ void MainWindow::handleError(QSerialPort::SerialPortError error)
 
 void MainWindow::resetAfterLinkLoss()
 {
+    // The device got only part of the upload: that must not end in "Sucesso".
+    const bool uploading = commandTimer->isActive();
     ui->VersionBox->clear();
     ui->RpmShiftLightVal->clear();
     ui->TurboPressureAlertVal->clear();
@@ -204,6 +227,8 @@ void MainWindow::resetAfterLinkLoss()
     portScanTimer->start(configuration.portScanIntervalMs);
     deviceAnswered = false;
     versionCheckTimer.start(configuration.versionCheckIntervalMs);
+    if (uploading)
+        reportUploadFailure();
 }
 
 void MainWindow::sendBoot()

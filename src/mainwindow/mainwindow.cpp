@@ -13,10 +13,32 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QMessageBox>
+#include <QStandardPaths>
 #include <QTimer>
+
+#include <cstdio>
 
 namespace {
 constexpr int kLampDiameter = 10;
+
+// Private, with a name nobody can guess or prepare beforehand: in the
+// temporary folder, or in the user's own cache when that cannot be used.
+std::unique_ptr<QTemporaryDir> makeWorkFolder()
+{
+    auto folder = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/tarvik-connect-XXXXXX"));
+    if (folder->isValid())
+        return folder;
+    const QString cache = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+    if (!cache.isEmpty() && QDir().mkpath(cache)) {
+        folder = std::make_unique<QTemporaryDir>(cache + QStringLiteral("/work-XXXXXX"));
+        if (folder->isValid())
+            return folder;
+    }
+    std::fprintf(stderr, "No private folder for downloads could be made in %s or the cache folder: the update "
+                         "check is skipped.\n",
+                 qPrintable(QDir::tempPath()));
+    return nullptr;
+}
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent, const MainWindowConfiguration &configurationToUse)
@@ -32,7 +54,7 @@ MainWindow::MainWindow(QWidget *parent, const MainWindowConfiguration &configura
     , internetLed(nullptr)
     , downloadManager(new DownloadManager)
     , configuration(configurationToUse)
-    , workFolder(QDir::tempPath() + QStringLiteral("/tarvik-connect-XXXXXX"))
+    , workFolder(makeWorkFolder())
 {
     firmwareBaseUrl = configuration.firmwareBaseUrl;
     downloadManager->setDirectory(workFilePath(QString()));
@@ -107,11 +129,11 @@ void MainWindow::closeEvent(QCloseEvent *event)
 
 QString MainWindow::workFilePath(const QString &name) const
 {
-    // Without a folder of its own the program saves nothing rather than
-    // fall back to the user's files.
-    const QString folder = workFolder.isValid() ? workFolder.path()
-                                                : QDir::tempPath() + QStringLiteral("/tarvik-connect-unavailable");
-    return name.isEmpty() ? folder : QDir(folder).filePath(name);
+    // Without a folder of its own the program downloads nothing (the update
+    // check does not start), rather than fall back to a shared place.
+    if (!workFolder)
+        return QString();
+    return name.isEmpty() ? workFolder->path() : QDir(workFolder->path()).filePath(name);
 }
 
 void MainWindow::Sobre()
@@ -123,6 +145,11 @@ void MainWindow::Sobre()
 
 void MainWindow::bootAndOpenFlashWindow()
 {
+    // "BOOT" between two set commands would lose the rest of the upload.
+    if (commandTimer->isActive()) {
+        QMessageBox::information(this, tr("Aviso"), tr("Aguarde o fim do envio das configurações e tente novamente."));
+        return;
+    }
     sendBoot();
     flashWindow->show();
 }

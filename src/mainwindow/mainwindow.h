@@ -13,6 +13,8 @@
 #include <QTemporaryDir>
 #include <QUrl>
 
+#include <memory>
+
 QT_BEGIN_NAMESPACE
 class Ui_MainWindow;
 QT_END_NAMESPACE
@@ -56,6 +58,7 @@ private:
     void abandonConnection(const QString &reason);
     bool portOpensNow();
     void lookForWaitingBootloader();
+    void recheckWaitingBootloader();
     // Reply parser
     void parseReply(QByteArray chunk);
     // Calibration upload
@@ -93,8 +96,9 @@ private:
     DownloadManager *downloadManager;
     MainWindowConfiguration configuration;
     // The program's own files (the description, the firmware) live here,
-    // never among the user's files in the working directory.
-    QTemporaryDir workFolder;
+    // never among the user's files in the working directory; null when no
+    // private folder could be made (then nothing is downloaded).
+    std::unique_ptr<QTemporaryDir> workFolder;
     QUrl pendingFirmwareUrl;
     // From the click on "Atualizar" to the end of the upgrade, whatever ends it.
     bool upgradeRunning = false;
@@ -104,4 +108,9 @@ private:
     QString unopenablePort;
     // A bootloader is listed while no K931 port is: an update was cut short.
     bool bootloaderWaiting = false;
+    // The bootloader just written stays listed until the owner re-plugs the
+    // device: it is not offered for a second write meanwhile.
+    bool writtenBootloaderListed = false;
+    // A bootloader of another chip, named once in the log.
+    QString foreignBootloaderNamed;
 };

@@ -31,7 +31,7 @@ void MainWindow::checkInternet()
     loop.exec();
     if (reply->bytesAvailable() > 0) {
         internetLed->setState(true);
-        if (!updateCheckStarted) {
+        if (!updateCheckStarted && !workFilePath(QString()).isEmpty()) {
             fetchFirmwareDescription();
             updateCheckStarted = true;
         }
@@ -44,7 +44,7 @@ void MainWindow::checkInternet()
 void MainWindow::deleteDescriptionFile()
 {
     const QString path = workFilePath(kDescriptionFile);
-    if (QFile::exists(path))
+    if (!path.isEmpty() && QFile::exists(path))
         QFile::remove(path);
 }
 

@@ -4,8 +4,8 @@
 
 #include "progress.h"
 #include "downloadmanager.h"
+#include "firmwarecheck.h"
 #include "flashfailure.h"
-#include "firmwarefile.h"
 #include "firmwaredescription.h"
 #include "usbids.h"
 #include "programmer.h"
@@ -62,15 +62,6 @@ QString downloadFailureText(int httpStatus, int networkError)
     }
 }
 
-// A page of HTML from a misconfigured server is caught here, while the
-// device is still running its firmware, not after it was sent to its
-// bootloader. Read by the same code the write will use.
-bool isFirmwareFile(const QString &path)
-{
-    flashing::FirmwareImage image;
-    return flashing::loadFirmwareFile(path.toUtf8().toStdString(), k931::kFlashStart, image) == flashing::kOk;
-}
-
 } // namespace
 
 void MainWindow::deleteFirmwareFile()
@@ -88,8 +79,13 @@ void MainWindow::offerUpgrade(bool offered)
 
 void MainWindow::on_UpgradeButton_clicked()
 {
-    if (upgradeRunning)
+    if (upgradeRunning || workFilePath(QString()).isEmpty())
         return;
+    // "BOOT" between two set commands would lose the rest of the upload.
+    if (commandTimer->isActive()) {
+        QMessageBox::information(this, tr("Aviso"), tr("Aguarde o fim do envio das configurações e tente novamente."));
+        return;
+    }
     firmwareFileName = firmwareFileFor(ui->ModelBox->currentText(), ui->K931TypeBox->currentText());
     qDebug() << firmwareFileName;
     deleteFirmwareFile();
@@ -113,7 +109,15 @@ void MainWindow::firmwareDownloadEnded(const QUrl &requested, bool saved, int ht
         abandonUpgrade(downloadFailureText(httpStatus, networkError));
         return;
     }
-    if (!isFirmwareFile(workFilePath(localFirmwareName()))) {
+    // A page of HTML from a misconfigured server, or an image that does not
+    // fit the flash, is caught here, while the device still runs its
+    // firmware, not after it was sent to its bootloader.
+    const FirmwareCheck check = checkFirmwareFile(workFilePath(localFirmwareName()));
+    if (check.result == flashing::kAddressOutsideFlash) {
+        abandonUpgrade(check.reason);
+        return;
+    }
+    if (!check.ok()) {
         abandonUpgrade(tr("o arquivo recebido do servidor não é um firmware válido"));
         return;
     }
@@ -139,6 +143,9 @@ void MainWindow::abandonUpgrade(const QString &reason)
     deleteFirmwareFile();
     ui->ProgessText->clear();
     endUpgrade();
+    // A device waiting in its bootloader still waits: its notice comes back.
+    if (bootloaderWaiting)
+        recheckWaitingBootloader();
 }
 
 void MainWindow::endUpgrade()
@@ -156,10 +163,18 @@ void MainWindow::ConnectDFUandSelectHEX()
     const QDeadlineTimer deadline(configuration.dfuWaitLimitMs);
     auto attempt = [this, poll, deadline] {
         flashing::DfuDeviceInfo *devices = nullptr;
-        if (flashing::getDfuDeviceList(&devices, k931::kDfuProduct, k931::kUsbVendor) > 0) {
+        const int listed = flashing::getDfuDeviceList(&devices, k931::kDfuProduct, k931::kUsbVendor);
+        // Another STM32 board in its bootloader must not get the K931's firmware.
+        const int k931 = firstK931Bootloader(devices, listed);
+        if (listed > 0 && k931 < 0 && foreignBootloaderNamed != QLatin1String(devices[0].usbIndex)) {
+            foreignBootloaderNamed = QString::fromLatin1(devices[0].usbIndex);
+            qDebug() << "Bootloader" << foreignBootloaderNamed << "is not a K931's, left alone:"
+                     << devices[0].flashLayout;
+        }
+        if (k931 >= 0) {
             poll->stop();
             poll->deleteLater();
-            const int connected = flashing::connectDfuBootloader(devices[0].usbIndex);
+            const int connected = flashing::connectDfuBootloader(devices[k931].usbIndex);
             // Refusals the user can act on are said; the write would only
             // fail as "not connected".
             if (connected == flashing::kAccessDenied || connected == flashing::kInterfaceBusy) {
@@ -174,9 +189,14 @@ void MainWindow::ConnectDFUandSelectHEX()
         } else if (deadline.hasExpired()) {
             poll->stop();
             poll->deleteLater();
+            const QString foreign = listed > 0 ? tr("\nO aparelho em modo de atualização em %1 não é um K931 e "
+                                                    "não foi gravado.")
+                                                     .arg(QString::fromLatin1(devices[0].usbIndex))
+                                               : QString();
             QMessageBox::warning(this, tr("Aviso"),
                                  tr("Aparelho não encontrado em modo de atualização.\n"
-                                    "Desconecte e reconecte o aparelho e tente novamente."));
+                                    "Desconecte e reconecte o aparelho e tente novamente.")
+                                     + foreign);
             stopWaitingForBootloader();
         }
     };
@@ -219,6 +239,7 @@ void MainWindow::DoUpgrade()
     const int result = flashing::downloadFile(reinterpret_cast<const char16_t *>(firmwareFilePath.utf16()),
                                               k931::kFlashStart, 0, 1, u"");
     if (result == 0) {
+        writtenBootloaderListed = true;
         ui->progressBar->setValue(100);
         QMessageBox::information(this, tr("Aviso"),
                                  tr("Aparelho atualizado com sucesso!\nFavor reconectar o aparelho"));
@@ -234,11 +255,16 @@ void MainWindow::DoUpgrade()
 void MainWindow::finishUpgrade()
 {
     upgradeInProgress = false;
-    showLinkState(false);
     deleteFirmwareFile();
-    progressTimer.stop();
     disconnect(&progressTimer, &QTimer::timeout, this, &MainWindow::UpdateProgressFlash);
-    ui->ProgessText->clear();
+    // The owner may have re-plugged the device while the result box was
+    // open: the scan then found it and its connection runs, or is made.
+    const bool cameBack = !portScanTimer->isActive();
+    if (!cameBack) {
+        showLinkState(false);
+        progressTimer.stop();
+        ui->ProgessText->clear();
+    }
     endUpgrade();
 }
 

@@ -160,7 +160,7 @@ void TestLibusbPath::connectFindsTheFlashInEitherLayout()
     QVERIFY(bootloader->plug());
     QCOMPARE(connectFirst(), 0);
     QCOMPARE(write(imageOf(1024, 1)), 0);
-    QVERIFY(logLines.contains(QStringLiteral("Alternate setting 0: ") + UsbBootloader::kAlternateNames[0]));
+    QVERIFY(logLines.contains(QStringLiteral("Configuração alternativa 0: ") + UsbBootloader::kAlternateNames[0]));
     bootloader.reset();
     QTRY_VERIFY(listed().isEmpty());
 

@@ -17,6 +17,8 @@ struct ScriptedBackend : flashing::Backend {
     };
 
     int deviceCount = 0;
+    // What each listed device announces: the K931's chip unless a test says otherwise.
+    std::string flashLayout = "@Internal Flash  /0x08000000/04*016Kg,01*064Kg,03*128Kg";
     int connectResult = 0;
     int writeResult = 0;
     std::vector<Call> script;
@@ -34,7 +36,8 @@ struct ScriptedBackend : flashing::Backend {
         ++listCalls;
         const int n = deviceCount < capacity ? deviceCount : capacity;
         for (int i = 0; i < n; ++i) {
-            flashing::setDeviceInfo(out[i], "USB" + std::to_string(i), "SN" + std::to_string(i), "STM32 BOOTLOADER");
+            flashing::setDeviceInfo(out[i], "USB" + std::to_string(i), "SN" + std::to_string(i), "STM32 BOOTLOADER",
+                                    flashLayout);
         }
         return n;
     }

@@ -12,19 +12,22 @@ expect() { # expected-status expected-text command...
   [ "$got" -eq "$status" ] || fail "$* exited $got, not $status: $out"
   grep -qF -- "$text" <<<"$out" || fail "$* said \"$out\", not \"$text\""
 }
-expect 0 "usage: tarvik-dfu list" "$dfu" --help
+expect 0 "uso: tarvik-dfu list" "$dfu" --help
 [ -z "$("$dfu" --help 2>&1 >/dev/null)" ] || fail "--help writes to standard error"
-expect 2 'unknown command "flash"' "$dfu" flash x.hex
-expect 1 "not found" "$dfu" write "$work/missing.hex"
-expect 1 "not a regular file" "$dfu" write "$work"
+expect 2 'comando desconhecido "flash"' "$dfu" flash x.hex
+expect 1 "arquivo não encontrado" "$dfu" write "$work/missing.hex"
+expect 1 "não é um arquivo comum" "$dfu" write "$work"
 : >"$work/empty.hex"
-expect 1 "no data" "$dfu" write "$work/empty.hex"
+expect 1 "arquivo sem dados" "$dfu" write "$work/empty.hex"
 printf ':020000040800F2\n:0400000001020304F1\n:00000001FF\n' >"$work/bad.hex"
-expect 1 "line 2: bad checksum" "$dfu" write "$work/bad.hex"
+expect 1 "linha 2: checksum incorreto" "$dfu" write "$work/bad.hex"
 mkfifo "$work/pipe.hex"
-expect 1 "not a regular file" "$dfu" write "$work/pipe.hex"
+expect 1 "não é um arquivo comum" "$dfu" write "$work/pipe.hex"
 # A name in Latin-1, not UTF-8: the file is found and only the device is missing.
 name=$(printf 'atualiza\347\343o.hex')
 printf ':020000040800F2\n:0400000001020304F2\n:00000001FF\n' >"$work/$name"
-expect 1 "No DFU device found" "$dfu" write "$work/$name"
+expect 1 "Nenhum aparelho no modo de atualização" "$dfu" write "$work/$name"
+# Every message is Portuguese: none of the old English words is left.
+out=$("$dfu" --help; "$dfu" list; "$dfu" write "$work/missing.hex" 2>&1; "$dfu" write "$work/bad.hex" 2>&1)
+grep -qiE 'usage|not found|device|written|line [0-9]' <<<"$out" && fail "English left in: $out"
 echo "tarvik-dfu: all checks passed"

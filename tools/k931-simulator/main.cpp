@@ -7,6 +7,9 @@
 //
 //   tarvik-k931-sim [--in-bootloader] PROGRAM [ARGUMENTS...]
 //   tarvik-k931-sim --sample-firmware FILE [VERSION]
+//
+// Its own lines go to standard error, so that the program's output can be
+// piped as it would be with a real device.
 #include "serialtestbed.h"
 #include "simulateddevice.h"
 
@@ -74,17 +77,17 @@ int main(int argc, char **argv)
         return 1;
     }
     QObject::connect(&device.application(), &SimulatedK931::messageReceived, [](const QByteArray &bytes) {
-        std::printf("K931 received: %s\n", bytes.toHex(' ').constData());
-        std::fflush(stdout);
+        std::fprintf(stderr, "K931 received: %s\n", bytes.toHex(' ').constData());
+        std::fflush(stderr);
     });
     QObject::connect(&device, &SimulatedDevice::bootloaderAppeared, [] {
-        std::printf("K931 bootloader on USB 1-3 (0483:df11)\n");
-        std::fflush(stdout);
+        std::fprintf(stderr, "K931 bootloader on USB 1-3 (0483:df11)\n");
+        std::fflush(stderr);
     });
     QObject::connect(&device, &SimulatedDevice::applicationAppeared, [&device] {
-        std::printf("K931 running \"%s\" on %s\n", device.application().values.value("VERS").constData(),
+        std::fprintf(stderr, "K931 running \"%s\" on %s\n", device.application().values.value("VERS").constData(),
                     qPrintable(device.application().portName()));
-        std::fflush(stdout);
+        std::fflush(stderr);
     });
 
     QProcess child;
@@ -95,9 +98,9 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "could not start %s\n", qPrintable(program));
         app.exit(1);
     });
-    std::printf("Simulated K931 %s; starting %s\n", inBootloader ? "in its bootloader" : "plugged in",
+    std::fprintf(stderr, "Simulated K931 %s; starting %s\n", inBootloader ? "in its bootloader" : "plugged in",
                 qPrintable(program));
-    std::fflush(stdout);
+    std::fflush(stderr);
     child.start(program, args);
     return app.exec();
 }

@@ -1,8 +1,12 @@
 #include "device.h"
 
+#include "firmwarefile.h"
+#include "programmer.h"
 #include "usbids.h"
 
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QLockFile>
 #include <QSaveFile>
@@ -39,6 +43,14 @@ QString portHolder(const QString &portName)
     return {};
 }
 
+QString namesOf(const Values &values)
+{
+    QStringList names;
+    for (const auto &pair : values)
+        names << QLatin1String(pair.first->name);
+    return names.join(QStringLiteral(", "));
+}
+
 } // namespace
 
 void say(const QString &text)
@@ -67,8 +79,15 @@ int Device::open(QString name)
     if (name.isEmpty())
         name = firstK931Port();
     if (name.isEmpty()) {
-        say(QStringLiteral("Nenhum K931 encontrado: conecte o aparelho pelo USB "
-                           "(ou veja \"tarvik-config devices\")."));
+        flashing::DfuDeviceInfo *list = nullptr;
+        if (flashing::getDfuDeviceList(&list, k931::kDfuProduct, k931::kUsbVendor) > 0)
+            say(QStringLiteral("O aparelho está no modo de atualização (bootloader USB %1), sem porta serial: "
+                               "termine a atualização com \"tarvik-config update\" (ou \"tarvik-dfu write "
+                               "ARQUIVO\") e rode este comando de novo.")
+                    .arg(QString::fromLatin1(list[0].usbIndex)));
+        else
+            say(QStringLiteral("Nenhum K931 encontrado: conecte o aparelho pelo USB "
+                               "(ou veja \"tarvik-config devices\")."));
         return kExitNoDevice;
     }
     port.setPortName(name);
@@ -145,15 +164,71 @@ int openAndRead(const QString &port, Device &device, Readout &out)
 
 bool saveSettingsFile(const Readout &readout, const QString &path)
 {
+    // QSaveFile would rename a regular file over a device node or a pipe.
+    const QFileInfo target(path);
+    if (target.exists() && !target.isFile()) {
+        say(QStringLiteral("%1 existe e não é um arquivo comum: escolha outro nome (nada foi gravado).").arg(path));
+        return false;
+    }
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)
-        || file.write(QJsonDocument(settings::toFile(readout.version, readout.values)).toJson()) < 0
+        || file.write(QJsonDocument(settings::toFile(readout.version, readout.lambda, readout.values)).toJson()) < 0
         || !file.commit()) {
         say(QStringLiteral("Não foi possível gravar %1: %2 (nada foi enviado).").arg(path, file.errorString()));
         return false;
     }
     std::printf("Configurações de %s gravadas em %s\n", qPrintable(readout.version), qPrintable(path));
     return true;
+}
+
+settings::FileContents readSettingsFile(const QString &path)
+{
+    settings::FileContents contents;
+    std::vector<uint8_t> bytes;
+    const int r = flashing::readWholeFile(QFile::encodeName(path).toStdString(), bytes, settings::kMaxFileBytes);
+    if (r == flashing::kOk) {
+        contents = settings::fromFile(QByteArray(reinterpret_cast<const char *>(bytes.data()), qsizetype(bytes.size())));
+    } else {
+        const QFileInfo info(path);
+        contents.error = !info.exists()   ? QStringLiteral("o arquivo não existe")
+                       : !info.isFile()   ? QStringLiteral("não é um arquivo comum")
+                       : r == flashing::kInvalidFile
+                           ? QStringLiteral("grande demais para um arquivo de configurações (mais de 1 MB)")
+                           : QStringLiteral("sem permissão de leitura");
+    }
+    return contents;
+}
+
+QString importProblem(const settings::FileContents &contents, const QString &path, const Readout &readout)
+{
+    const bool boost = settings::versionHasBoost(readout.version);
+    QStringList absent;
+    for (const Key &key : settings::keys()) {
+        const bool held = std::any_of(contents.values.begin(), contents.values.end(),
+                                      [&key](const auto &pair) { return pair.first == &key; });
+        if (held && key.kind == settings::Kind::Sensor && !boost)
+            return QStringLiteral("%1 traz a faixa do sensor de Boost (sensor), mas este aparelho (%2) está sem "
+                                  "Boost; nada foi enviado.")
+                .arg(path, readout.version);
+        if (!held && (key.kind != settings::Kind::Sensor || boost))
+            absent << QLatin1String(key.name);
+    }
+    const QString deviceUnit = settings::unitName(readout.lambda);
+    if (contents.unit != settings::Unit::Unknown && (contents.unit == settings::Unit::Lambda) != readout.lambda)
+        return QStringLiteral("%1 tem as misturas em %2, mas este aparelho mede em %3; nada foi enviado.")
+            .arg(path, settings::unitName(!readout.lambda), deviceUnit);
+    // A file that does not name its unit is taken only when its mixture
+    // values make sense in the device's unit.
+    for (const auto &[key, word] : contents.values) {
+        if (contents.unit == settings::Unit::Unknown && !settings::fitsUnit(*key, word, readout.lambda))
+            return QStringLiteral("%1 não diz a unidade das misturas (arquivo de uma versão anterior) e %2=%3 "
+                                  "não é um valor em %4, a unidade deste aparelho; nada foi enviado.")
+                .arg(path, QLatin1String(key->name), settings::displayValue(*key, word), deviceUnit);
+    }
+    if (!absent.isEmpty())
+        std::printf("Não estão em %s e ficam como estão: %s.\n", qPrintable(path),
+                    qPrintable(absent.join(QStringLiteral(", "))));
+    return {};
 }
 
 int writeAndCheck(Device &device, const QString &version, const Values &requested)
@@ -193,6 +268,6 @@ int writeAndCheck(Device &device, const QString &version, const Values &requeste
         say(QStringLiteral("O aparelho não guardou: %1").arg(notTaken.join(QStringLiteral(", "))));
         return kExitFailed;
     }
-    std::printf("Gravado e conferido: %lld valor(es).\n", static_cast<long long>(values.size()));
+    std::printf("Gravado e conferido: %s.\n", qPrintable(namesOf(values)));
     return kExitOk;
 }

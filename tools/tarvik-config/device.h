@@ -45,8 +45,15 @@ struct Readout {
 
 int readAll(Device &device, Readout &out);
 int openAndRead(const QString &port, Device &device, Readout &out);
-// The settings file, written whole or not at all; says where it went.
+// The settings file, written whole or not at all; says where it went. A
+// name that exists and is no regular file (a device node) is refused.
 bool saveSettingsFile(const Readout &readout, const QString &path);
+// A settings file's contents: a regular file of at most
+// settings::kMaxFileBytes, else the reason in Portuguese in `error`.
+settings::FileContents readSettingsFile(const QString &path);
+// Why the file's settings cannot go into the device that gave `readout`
+// (empty when they can); says which settings the file leaves as they are.
+QString importProblem(const settings::FileContents &contents, const QString &path, const Readout &readout);
 // The window's pacing, then every value read back: the device must hold
 // exactly the 32-bit word that was sent.
 int writeAndCheck(Device &device, const QString &version, const Values &requested);

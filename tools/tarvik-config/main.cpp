@@ -9,7 +9,6 @@
 #include "usbids.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QJsonDocument>
 #include <QSerialPortInfo>
 
@@ -22,16 +21,16 @@ using settings::Key;
 void printUsage(FILE *to)
 {
     std::fprintf(to,
-                 "usage: tarvik-config devices\n"
-                 "       tarvik-config read [--port NAME] [--json]\n"
-                 "       tarvik-config write KEY=VALUE... [--port NAME]\n"
-                 "       tarvik-config export FILE [--port NAME]\n"
-                 "       tarvik-config import FILE [--port NAME]\n"
-                 "       tarvik-config update [--model NAME] [--type TYPE] [--file FILE.hex]\n"
-                 "                            [--keep-settings] [--port NAME] [--server URL]\n"
-                 "Keys: rpm (inteiro), turbo, rich, lean (número com ponto), blink, turbo-reset\n"
+                 "uso: tarvik-config devices\n"
+                 "     tarvik-config read [--port PORTA] [--json]\n"
+                 "     tarvik-config write CHAVE=VALOR... [--port PORTA]\n"
+                 "     tarvik-config export ARQUIVO [--port PORTA]\n"
+                 "     tarvik-config import ARQUIVO [--port PORTA]\n"
+                 "     tarvik-config update [--model MODELO] [--type TIPO] [--file ARQUIVO.hex]\n"
+                 "                          [--keep-settings] [--port PORTA] [--server URL]\n"
+                 "Chaves: rpm (inteiro), turbo, rich, lean (número com ponto), blink, turbo-reset\n"
                  "(0 ou 1), sensor (3bar ou 5bar, só com Boost).\n"
-                 "update: TYPE é \"OBD\", \"OBD + Boost\", \"OBD + Flex\" ou \"OBD + Boost + Flex\";\n"
+                 "update: TIPO é \"OBD\", \"OBD + Boost\", \"OBD + Flex\" ou \"OBD + Boost + Flex\";\n"
                  "--keep-settings guarda as configurações antes e as restaura depois.\n"
                  "Saída: 0 sucesso; 1 o aparelho falhou ou não guardou um valor; 2 uso ou valor\n"
                  "inválido (nada foi enviado); 3 nenhum aparelho encontrado.\n");
@@ -46,8 +45,7 @@ int usage()
 void print(const Readout &readout, bool json)
 {
     if (json) {
-        QJsonObject object = settings::toFile(readout.version, readout.values);
-        object.insert(QStringLiteral("unit"), readout.lambda ? QStringLiteral("lambda") : QStringLiteral("mV"));
+        const QJsonObject object = settings::toFile(readout.version, readout.lambda, readout.values);
         std::printf("%s\n", QJsonDocument(object).toJson(QJsonDocument::Compact).constData());
         return;
     }
@@ -114,6 +112,7 @@ int writeCommand(const Options &options)
 {
     Values values;
     QStringList invalid;
+    QList<const Key *> named;
     for (const QString &operand : options.operands) {
         const int equals = operand.indexOf(QLatin1Char('='));
         const Key *key = equals > 0 ? settings::findKey(operand.left(equals)) : nullptr;
@@ -121,6 +120,12 @@ int writeCommand(const Options &options)
             invalid << QStringLiteral("%1: use CHAVE=VALOR com uma chave conhecida").arg(operand);
             continue;
         }
+        // Each set command is a flash write: one value a setting.
+        if (named.contains(key)) {
+            invalid << QStringLiteral("%1: chave repetida, dê um valor só").arg(QLatin1String(key->name));
+            continue;
+        }
+        named << key;
         const settings::Parsed parsed = settings::parseValue(*key, operand.mid(equals + 1));
         if (parsed.error.isEmpty())
             values.append({key, parsed.word});
@@ -155,14 +160,10 @@ int importCommand(const Options &options)
 {
     if (options.operands.size() != 1)
         return usage();
-    QFile file(options.operands.first());
-    if (!file.open(QIODevice::ReadOnly)) {
-        say(QStringLiteral("Não foi possível ler %1: %2").arg(options.operands.first(), file.errorString()));
-        return kExitUsage;
-    }
-    const settings::FileContents contents = settings::fromFile(file.readAll());
+    const QString path = options.operands.first();
+    const settings::FileContents contents = readSettingsFile(path);
     if (!contents.error.isEmpty()) {
-        say(QStringLiteral("%1: %2 (nada foi enviado)").arg(options.operands.first(), contents.error));
+        say(QStringLiteral("%1: %2 (nada foi enviado)").arg(path, contents.error));
         return kExitUsage;
     }
     Device device;
@@ -170,17 +171,8 @@ int importCommand(const Options &options)
     int r = openAndRead(options.port, device, readout);
     if (r != kExitOk)
         return r;
-    // A file from a device without boost would leave the sensor range as it
-    // happens to be, and the reverse would not fit at all.
-    const bool fileHasSensor = std::any_of(contents.values.begin(), contents.values.end(), [](const auto &pair) {
-        return pair.first->kind == settings::Kind::Sensor;
-    });
-    if (fileHasSensor != settings::versionHasBoost(readout.version)) {
-        say(QStringLiteral("%1 é de um aparelho %2 Boost (%3), mas este aparelho está %4 Boost (%5); "
-                           "nada foi enviado.")
-                .arg(options.operands.first(), fileHasSensor ? QStringLiteral("com") : QStringLiteral("sem"),
-                     contents.version, fileHasSensor ? QStringLiteral("sem") : QStringLiteral("com"),
-                     readout.version));
+    if (const QString problem = importProblem(contents, path, readout); !problem.isEmpty()) {
+        say(problem);
         return kExitUsage;
     }
     // Each set command is a flash write in the device: only what differs.
@@ -188,6 +180,10 @@ int importCommand(const Options &options)
     for (const auto &pair : contents.values) {
         if (!readout.values.contains(pair))
             differing.append(pair);
+    }
+    if (differing.isEmpty()) {
+        std::printf("O aparelho já tem as configurações de %s: nada foi enviado.\n", qPrintable(path));
+        return kExitOk;
     }
     return writeAndCheck(device, readout.version, differing);
 }

@@ -1,6 +1,8 @@
 #include "settings.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
+#include <QSet>
 
 #include <cmath>
 #include <cstring>
@@ -103,13 +105,71 @@ bool versionHasBoost(const QString &version)
     return version.contains(QLatin1String("Boost"), Qt::CaseInsensitive);
 }
 
-QJsonObject toFile(const QString &version, const QList<QPair<const Key *, quint32>> &values)
+bool isMixture(const Key &key)
+{
+    return key.mnemonic == Mnemonic::Halr || key.mnemonic == Mnemonic::Halp;
+}
+
+bool fitsUnit(const Key &key, quint32 word, bool lambda)
+{
+    if (!isMixture(key))
+        return true;
+    const float value = wordFloat(word);
+    return lambda ? value >= 0.5f && value <= 2.0f : value >= 10.0f && value <= 5000.0f;
+}
+
+QString unitName(bool lambda)
+{
+    return lambda ? QStringLiteral("lambda") : QStringLiteral("mV");
+}
+
+QStringList repeatedJsonKeys(const QByteArray &json)
+{
+    struct Level {
+        bool object = false;
+        bool expectingKey = false;
+        QSet<QString> keys;
+    };
+    QList<Level> levels;
+    QStringList repeated;
+    for (qsizetype i = 0; i < json.size(); ++i) {
+        const char c = json.at(i);
+        if (c == '{' || c == '[') {
+            levels.append(Level{c == '{', c == '{', {}});
+        } else if (c == '}' || c == ']') {
+            if (!levels.isEmpty())
+                levels.removeLast();
+        } else if (c == ',' && !levels.isEmpty()) {
+            levels.last().expectingKey = levels.last().object;
+        } else if (c == '"') {
+            const qsizetype begin = i;
+            for (++i; i < json.size() && json.at(i) != '"'; ++i) {
+                if (json.at(i) == '\\')
+                    ++i;
+            }
+            if (levels.isEmpty() || !levels.last().expectingKey)
+                continue;
+            levels.last().expectingKey = false;
+            // Decoded as JSON does, so that an escaped spelling of a key is that key.
+            const QJsonArray holder = QJsonDocument::fromJson("[" + json.mid(begin, i - begin + 1) + "]").array();
+            const QString key = holder.isEmpty() ? QString::fromUtf8(json.mid(begin + 1, i - begin - 1))
+                                                 : holder.first().toString();
+            if (levels.last().keys.contains(key) && !repeated.contains(key))
+                repeated << key;
+            levels.last().keys.insert(key);
+        }
+    }
+    return repeated;
+}
+
+QJsonObject toFile(const QString &version, bool lambda, const QList<QPair<const Key *, quint32>> &values)
 {
     QJsonObject settingsObject;
     for (const auto &[key, word] : values)
         settingsObject.insert(QLatin1String(key->name), displayValue(*key, word));
     return {{QStringLiteral("format"), kFileFormat},
             {QStringLiteral("device"), version},
+            {QStringLiteral("unit"), unitName(lambda)},
             {QStringLiteral("settings"), settingsObject}};
 }
 
@@ -129,6 +189,21 @@ FileContents fromFile(const QByteArray &json)
         return contents;
     }
     contents.version = root.value(QStringLiteral("device")).toString();
+    const QJsonValue unit = root.value(QStringLiteral("unit"));
+    if (unit == QJsonValue(unitName(true)))
+        contents.unit = Unit::Lambda;
+    else if (unit == QJsonValue(unitName(false)))
+        contents.unit = Unit::MilliVolt;
+    else if (!unit.isUndefined()) {
+        contents.error = QStringLiteral("unidade desconhecida (esperado \"unit\": \"mV\" ou \"lambda\")");
+        return contents;
+    }
+    // Two values for one setting: which one the owner meant cannot be told.
+    const QStringList repeated = repeatedJsonKeys(json);
+    if (!repeated.isEmpty()) {
+        contents.error = QStringLiteral("chave repetida no arquivo: %1").arg(repeated.join(QStringLiteral(", ")));
+        return contents;
+    }
     const QJsonObject stored = root.value(QStringLiteral("settings")).toObject();
     for (auto it = stored.begin(); it != stored.end(); ++it) {
         const Key *key = findKey(it.key());
@@ -143,6 +218,8 @@ FileContents fromFile(const QByteArray &json)
         }
         contents.values.append({key, parsed.word});
     }
+    if (contents.values.isEmpty())
+        contents.error = QStringLiteral("o arquivo não traz nenhuma configuração");
     return contents;
 }
 

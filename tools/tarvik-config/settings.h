@@ -39,13 +39,30 @@ QString displayValue(const Key &key, quint32 word);
 
 bool versionHasBoost(const QString &version);
 
+// The two mixture thresholds, whose numbers mean millivolts or lambda as the
+// device's sensor type (SONT) says.
+bool isMixture(const Key &key);
+// Whether a mixture value is plausible in that unit: a narrow-band sensor's
+// millivolts and a lambda figure do not overlap, which tells files that do
+// not name their unit apart.
+bool fitsUnit(const Key &key, quint32 word, bool lambda);
+QString unitName(bool lambda);
+
+// The keys named more than once in a JSON text (QJsonDocument keeps only the
+// last of them, silently).
+QStringList repeatedJsonKeys(const QByteArray &json);
+
 // The settings file: format version, the device's version text, every
 // setting. Its reading says what is wrong, with nothing sent yet.
 constexpr int kFileFormat = 1;
-QJsonObject toFile(const QString &version, const QList<QPair<const Key *, quint32>> &values);
+// A settings file is small; anything larger is not one.
+constexpr qint64 kMaxFileBytes = 1024 * 1024;
+QJsonObject toFile(const QString &version, bool lambda, const QList<QPair<const Key *, quint32>> &values);
+enum class Unit { Unknown, MilliVolt, Lambda };
 struct FileContents {
     QList<QPair<const Key *, quint32>> values;
     QString version;
+    Unit unit = Unit::Unknown; // files of the first version do not say
     QString error;
 };
 FileContents fromFile(const QByteArray &json);

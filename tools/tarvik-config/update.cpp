@@ -4,7 +4,10 @@
 #include "downloadmanager.h"
 #include "firmwaredescription.h"
 #include "firmwarefile.h"
+#include "firmwarecheck.h"
 #include "flashfailure.h"
+#include "interruption.h"
+#include "protocol.h"
 #include "programmer.h"
 #include "usbids.h"
 
@@ -13,8 +16,10 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 #include <QThread>
+#include <QTimer>
 #include <QUrl>
 
 #include <cstdio>
@@ -38,6 +43,8 @@ constexpr int kReturnPollMs = 500;
 // The application opens its port a moment before it answers.
 constexpr int kApplicationStartMs = 1000;
 constexpr int kBarWidth = 40;
+// How often a wait looks whether Ctrl-C was pressed.
+constexpr int kInterruptionPollMs = 100;
 
 bool progressOnTerminal()
 {
@@ -89,7 +96,15 @@ std::optional<QString> download(const QString &url)
     DownloadManager manager;
     manager.setDirectory(workFolder());
     manager.setStallLimit(kDownloadStallLimitMs);
+    // The failure is said once, below, in the user's words.
+    manager.setConsoleReports(false);
     QEventLoop loop;
+    QTimer interruptionPoll;
+    QObject::connect(&interruptionPoll, &QTimer::timeout, &loop, [&loop] {
+        if (interruption::requested())
+            loop.quit();
+    });
+    interruptionPoll.start(kInterruptionPollMs);
     bool saved = false;
     int status = 0;
     int error = 0;
@@ -101,6 +116,8 @@ std::optional<QString> download(const QString &url)
     });
     manager.execute(url);
     loop.exec();
+    if (interruption::requested())
+        return std::nullopt;
     if (saved)
         return QDir(workFolder()).filePath(DownloadManager::fileNameForUrl(QUrl(url)));
     say(status == 404 ? QStringLiteral("%1 não existe no servidor: confira --model e --type.").arg(url)
@@ -112,13 +129,14 @@ std::optional<QString> download(const QString &url)
     return std::nullopt;
 }
 
+// Judged before "BOOT": a file the device cannot take would leave it in its
+// bootloader, refusing the same write at every try.
 bool isFirmwareFile(const QString &path)
 {
-    flashing::FirmwareImage image;
-    const int r = flashing::loadFirmwareFile(QFile::encodeName(path).toStdString(), k931::kFlashStart, image);
-    if (r != flashing::kOk)
-        say(QStringLiteral("%1: %2 (nada foi enviado)").arg(path, flashFailureReason(r, path)));
-    return r == flashing::kOk;
+    const FirmwareCheck check = checkFirmwareFile(path);
+    if (!check.ok())
+        say(QStringLiteral("%1: %2 (nada foi enviado)").arg(path, check.reason));
+    return check.ok();
 }
 
 // The server's file for the chosen model, or the user's own file.
@@ -152,14 +170,32 @@ std::optional<QString> firmwareFile(const UpdateRequest &request, bool &download
     return path;
 }
 
+// Sleeps in short slices so that Ctrl-C is answered within a moment.
+void pause(int ms)
+{
+    const QDeadlineTimer until(ms);
+    while (!until.hasExpired() && !interruption::requested())
+        QThread::msleep(std::min<qint64>(kInterruptionPollMs, std::max<qint64>(1, until.remainingTime())));
+}
+
+// Only a bootloader of the K931's chip: another STM32 board on the same desk
+// is named once and left alone.
 std::optional<QString> waitForBootloader()
 {
     const QDeadlineTimer deadline(kBootloaderWaitMs);
-    while (!deadline.hasExpired()) {
+    QString foreignSaid;
+    while (!deadline.hasExpired() && !interruption::requested()) {
         flashing::DfuDeviceInfo *list = nullptr;
-        if (flashing::getDfuDeviceList(&list, k931::kDfuProduct, k931::kUsbVendor) > 0)
-            return QString::fromLatin1(list[0].usbIndex);
-        QThread::msleep(kBootloaderPollMs);
+        const int count = flashing::getDfuDeviceList(&list, k931::kDfuProduct, k931::kUsbVendor);
+        const int k931 = firstK931Bootloader(list, count);
+        if (k931 >= 0)
+            return QString::fromLatin1(list[k931].usbIndex);
+        if (count > 0 && foreignSaid != QLatin1String(list[0].usbIndex)) {
+            foreignSaid = QString::fromLatin1(list[0].usbIndex);
+            say(QStringLiteral("O bootloader em %1 não é de um K931 (memória \"%2\"): ele não será gravado.")
+                    .arg(foreignSaid, QString::fromLatin1(list[0].flashLayout)));
+        }
+        pause(kBootloaderPollMs);
     }
     return std::nullopt;
 }
@@ -176,7 +212,10 @@ int writeFirmware(const QString &usbIndex, const QString &path)
     progress.terminal = progressOnTerminal();
     flashing::setDisplayCallbacks(kProgressCallbacks);
     std::printf("Gravando %s\n", qPrintable(path));
+    std::fflush(stdout);
+    interruption::setWriting(true);
     r = flashing::downloadFile(reinterpret_cast<const char16_t *>(path.utf16()), k931::kFlashStart, 0, 1, u"");
+    interruption::setWriting(false);
     if (progress.terminal)
         std::printf("\n");
     if (r != flashing::kOk) {
@@ -197,13 +236,17 @@ int waitForApplication(Device &device, Readout &readout)
     std::fflush(stdout);
     const QDeadlineTimer deadline(kReturnWaitMs);
     while (firstK931Port().isEmpty()) {
+        if (interruption::requested())
+            return kExitFailed;
         if (deadline.hasExpired()) {
             say(QStringLiteral("O aparelho não voltou: reconecte-o e confira com \"tarvik-config read\"."));
             return kExitFailed;
         }
-        QThread::msleep(kReturnPollMs);
+        pause(kReturnPollMs);
     }
-    QThread::msleep(kApplicationStartMs);
+    pause(kApplicationStartMs);
+    if (interruption::requested())
+        return kExitFailed;
     const int r = openAndRead(QString(), device, readout);
     if (r == kExitOk)
         std::printf("Nova versão: %s\n", qPrintable(readout.version));
@@ -215,25 +258,62 @@ QString settingsFilePath(const QString &firmwarePath)
     return firmwarePath + QStringLiteral(".configuracoes.json");
 }
 
-// What the new firmware does not already hold, written and read back.
+// What the new firmware does not already hold, written and read back, with
+// the checks an import makes: the file stays when anything is refused.
 int restoreSettings(Device &device, const Readout &now, const QString &path)
 {
-    QFile file(path);
-    file.open(QIODevice::ReadOnly);
-    const settings::FileContents kept = settings::fromFile(file.readAll());
+    const settings::FileContents kept = readSettingsFile(path);
+    if (!kept.error.isEmpty()) {
+        say(QStringLiteral("%1: %2").arg(path, kept.error));
+        return kExitFailed;
+    }
+    if (const QString problem = importProblem(kept, path, now); !problem.isEmpty()) {
+        say(problem);
+        return kExitFailed;
+    }
     Values missing;
     for (const auto &pair : kept.values) {
-        const bool sensorWithoutBoost =
-            pair.first->kind == settings::Kind::Sensor && !settings::versionHasBoost(now.version);
-        if (!now.values.contains(pair) && !sensorWithoutBoost)
+        if (!now.values.contains(pair))
             missing.append(pair);
     }
     const int r = missing.isEmpty() ? kExitOk : writeAndCheck(device, now.version, missing);
     if (r != kExitOk)
         return r;
     std::printf("Configurações restauradas.\n");
-    file.remove();
+    QFile::remove(path);
     return kExitOk;
+}
+
+// Settings kept by a run that did not finish are the owner's: never
+// overwritten by what a new firmware reads now, restored after this update.
+enum class KeptFile { None, FromEarlierRun, Unusable };
+KeptFile earlierKeptSettings(const QString &path)
+{
+    if (!QFileInfo::exists(path))
+        return KeptFile::None;
+    const settings::FileContents kept = readSettingsFile(path);
+    if (!kept.error.isEmpty()) {
+        say(QStringLiteral("%1 já existe, mas não pode ser usado (%2): mova-o ou apague-o e rode o comando de "
+                           "novo; nada foi enviado.")
+                .arg(path, kept.error));
+        return KeptFile::Unusable;
+    }
+    std::printf("Configurações guardadas por uma atualização anterior que não terminou: %s. Elas não são "
+                "substituídas e serão restauradas depois desta atualização.\n",
+                qPrintable(path));
+    return KeptFile::FromEarlierRun;
+}
+
+// One line on where a stopped update leaves the device and the settings.
+int reportInterruption(bool deviceInBootloader, const QString &keptSettings)
+{
+    say(deviceInBootloader ? QStringLiteral("Interrompido: o aparelho está no modo de atualização: rode o comando "
+                                            "de novo.")
+                           : QStringLiteral("Interrompido."));
+    if (!keptSettings.isEmpty() && QFile::exists(keptSettings))
+        say(QStringLiteral("As configurações antigas continuam em %1: restaure com \"tarvik-config import %1\".")
+                .arg(keptSettings));
+    return interruption::exitStatus();
 }
 
 } // namespace
@@ -245,37 +325,47 @@ int updateCommand(const UpdateRequest &request)
                 .arg(request.type, firmwareTypes().join(QStringLiteral(", "))));
         return kExitUsage;
     }
+    interruption::catchSignals("\nA gravação termina primeiro: não desconecte o aparelho.\n");
     bool downloaded = false;
     const auto firmware = firmwareFile(request, downloaded);
+    if (interruption::requested())
+        return reportInterruption(false, QString());
     if (!firmware)
         return request.file.isEmpty() ? kExitFailed : kExitUsage;
 
     // A device left in its bootloader by an earlier update is written as it
-    // is; its settings cannot be read there.
+    // is; its settings cannot be read there, but those an earlier run kept
+    // are restored.
     Device device;
     const bool inApplication = !request.port.isEmpty() || !firstK931Port().isEmpty();
-    QString keptSettings;
+    const QString keptSettings = request.keepSettings ? settingsFilePath(*firmware) : QString();
+    const KeptFile earlier = request.keepSettings ? earlierKeptSettings(keptSettings) : KeptFile::None;
+    if (earlier == KeptFile::Unusable)
+        return kExitUsage;
     if (inApplication) {
         int r = device.open(request.port);
         Readout before;
-        if (r == kExitOk && request.keepSettings) {
-            keptSettings = settingsFilePath(*firmware);
+        if (r == kExitOk && request.keepSettings && earlier == KeptFile::None) {
             r = readAll(device, before);
             if (r == kExitOk && !saveSettingsFile(before, keptSettings))
                 r = kExitFailed;
         }
         if (r != kExitOk)
             return r;
+        if (interruption::requested())
+            return reportInterruption(false, keptSettings);
         std::printf("Enviando \"BOOT\"\n");
-        device.send(QByteArrayLiteral("BOOT"));
+        device.send(protocol::bootCommand());
         device.close();
-    } else if (request.keepSettings) {
+    } else if (request.keepSettings && earlier == KeptFile::None) {
         say(QStringLiteral("O aparelho já está no modo de atualização: suas configurações não podem ser lidas. "
                            "Rode o comando sem --keep-settings."));
         return kExitFailed;
     }
 
     const auto usbIndex = waitForBootloader();
+    if (interruption::requested())
+        return reportInterruption(true, keptSettings);
     if (!usbIndex) {
         say(QStringLiteral("O bootloader não apareceu: desconecte e reconecte o aparelho e rode o comando de novo."));
         if (!keptSettings.isEmpty())
@@ -285,9 +375,16 @@ int updateCommand(const UpdateRequest &request)
     int r = writeFirmware(*usbIndex, *firmware);
     if (r == kExitOk && downloaded)
         QFile::remove(*firmware);
+    if (interruption::requested()) {
+        if (r == kExitOk)
+            say(QStringLiteral("Interrompido depois da gravação: desconecte e reconecte o aparelho."));
+        return reportInterruption(r != kExitOk, keptSettings);
+    }
     Readout after;
     if (r == kExitOk)
         r = waitForApplication(device, after);
+    if (interruption::requested())
+        return reportInterruption(false, keptSettings);
     if (r == kExitOk && !keptSettings.isEmpty())
         r = restoreSettings(device, after, keptSettings);
     if (r != kExitOk && QFile::exists(keptSettings))

@@ -4,9 +4,14 @@
 //   tarvik-dfu list
 //   tarvik-dfu write FILE [--no-verify]
 #include "firmwarefile.h"
+#include "flashfailure.h"
+#include "interruption.h"
 #include "programmer.h"
 #include "usbids.h"
 #include "textcodec.h"
+
+#include <QFile>
+#include <QString>
 
 #include <sys/stat.h>
 
@@ -57,12 +62,13 @@ void onStep(int increment, int)
 void printUsage(FILE *to)
 {
     std::fprintf(to,
-                 "usage: tarvik-dfu list\n"
-                 "       tarvik-dfu write FILE [--no-verify]\n"
-                 "Writes an Intel HEX file (or a .bin image at 0x%08X) into a device\n"
-                 "waiting in its USB DFU bootloader (%04x:%04x).\n"
-                 "Exit status: 0 when the firmware was written and read back identical (with\n"
-                 "--no-verify: written, not read back); 1 when it was not; 2 on a usage error.\n",
+                 "uso: tarvik-dfu list\n"
+                 "     tarvik-dfu write ARQUIVO [--no-verify]\n"
+                 "Grava um arquivo Intel HEX (ou uma imagem .bin em 0x%08X) num aparelho\n"
+                 "que espera no seu bootloader USB DFU (%04x:%04x).\n"
+                 "Saída: 0 quando o firmware foi gravado e lido de volta idêntico (com\n"
+                 "--no-verify: gravado, sem ler de volta); 1 quando não foi; 2 erro de uso;\n"
+                 "130 ou 143 interrompido (Ctrl-C, SIGTERM) depois de a gravação terminar.\n",
                  k931::kFlashStart, k931::kUsbVendor, k931::kDfuProduct);
 }
 
@@ -77,23 +83,30 @@ int list()
     flashing::DfuDeviceInfo *devices = nullptr;
     const int count = flashing::getDfuDeviceList(&devices, k931::kDfuProduct, k931::kUsbVendor);
     if (count == 0) {
-        std::printf("No DFU device found.\n");
+        std::printf("Nenhum aparelho no modo de atualização (USB %04x:%04x).\n", k931::kUsbVendor,
+                    k931::kDfuProduct);
         return kExitOk;
     }
+    std::printf("USB\tnúmero de série\tproduto\n");
     for (int i = 0; i < count; ++i)
         std::printf("%s\t%s\t%s\n", devices[i].usbIndex, devices[i].serialNumber, devices[i].product);
     return kExitOk;
 }
 
 // Why a file could not be read, in the words a person would check it by.
-const char *unreadableReason(const std::string &path)
+QString unreadableReason(const std::string &path)
 {
     struct stat status {};
     if (stat(path.c_str(), &status) != 0)
-        return "not found";
+        return QStringLiteral("arquivo não encontrado");
     if (!S_ISREG(status.st_mode))
-        return "not a regular file";
-    return "not readable";
+        return QStringLiteral("não é um arquivo comum");
+    return QStringLiteral("sem permissão de leitura");
+}
+
+void say(const QString &text)
+{
+    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
 }
 
 // The file is judged before any device is looked for, and "invalid" comes
@@ -101,14 +114,12 @@ const char *unreadableReason(const std::string &path)
 bool fileIsFirmware(const std::string &path)
 {
     flashing::FirmwareImage image;
-    flashing::FileProblem problem;
-    const int r = flashing::loadFirmwareFile(path, k931::kFlashStart, image, &problem);
+    const int r = flashing::loadFirmwareFile(path, k931::kFlashStart, image);
+    const QString name = QFile::decodeName(QByteArray::fromStdString(path));
     if (r == flashing::kFileNotFound)
-        std::fprintf(stderr, "%s: %s\n", path.c_str(), unreadableReason(path));
-    else if (r != flashing::kOk && problem.line > 0)
-        std::fprintf(stderr, "%s: line %zu: %s\n", path.c_str(), problem.line, flashing::hexErrorText(problem.error));
+        say(QStringLiteral("%1: %2").arg(name, unreadableReason(path)));
     else if (r != flashing::kOk)
-        std::fprintf(stderr, "%s: %s\n", path.c_str(), flashing::hexErrorText(problem.error));
+        say(QStringLiteral("%1: %2").arg(name, flashFailureReason(r, name)));
     return r == flashing::kOk;
 }
 
@@ -118,23 +129,40 @@ int write(const std::string &path, bool verify)
         return kExitFailed;
     flashing::DfuDeviceInfo *devices = nullptr;
     if (flashing::getDfuDeviceList(&devices, k931::kDfuProduct, k931::kUsbVendor) == 0) {
-        std::fprintf(stderr, "No DFU device found.\n");
+        say(QStringLiteral("Nenhum aparelho no modo de atualização (USB %1:%2): coloque-o no modo de atualização "
+                           "(\"tarvik-config update\" faz isso com um K931) e rode o comando de novo.")
+                .arg(k931::kUsbVendor, 4, 16, QLatin1Char('0'))
+                .arg(k931::kDfuProduct, 4, 16, QLatin1Char('0')));
         return kExitFailed;
     }
     int r = flashing::connectDfuBootloader(devices[0].usbIndex);
     if (r != flashing::kOk) {
-        std::fprintf(stderr, "Could not connect to %s: %s (%d)\n", devices[0].usbIndex, flashing::resultText(r), r);
+        say(QStringLiteral("Não foi possível conectar a %1: %2 (%3).")
+                .arg(QString::fromLatin1(devices[0].usbIndex), flashFailureReason(r, QString()))
+                .arg(r));
         return kExitFailed;
     }
+    const QString name = QFile::decodeName(QByteArray::fromStdString(path));
     flashing::setDisplayCallbacks({onStart, onLog, onStep});
     const std::u16string wide = flashing::utf8ToUtf16(path);
+    // A signal during the write only takes effect once the write is over:
+    // the device is never left half-written by Ctrl-C.
+    interruption::setWriting(true);
     r = flashing::downloadFile(wide.c_str(), k931::kFlashStart, 0, verify ? 1 : 0, u"");
+    interruption::setWriting(false);
     std::fprintf(stderr, "\n");
     if (r != flashing::kOk) {
-        std::fprintf(stderr, "Write failed: %s (%d)\n", flashing::resultText(r), r);
-        return kExitFailed;
+        say(QStringLiteral("A gravação falhou: %1 (%2). O aparelho continua no modo de atualização: rode o "
+                           "comando de novo.")
+                .arg(flashFailureReason(r, name))
+                .arg(r));
+        return interruption::requested() ? interruption::exitStatus() : kExitFailed;
     }
-    std::printf(verify ? "Firmware written and verified.\n" : "Firmware written (not verified).\n");
+    std::printf(verify ? "Firmware gravado e conferido.\n" : "Firmware gravado (sem conferir).\n");
+    if (interruption::requested()) {
+        say(QStringLiteral("Interrompido depois da gravação: desconecte e reconecte o aparelho."));
+        return interruption::exitStatus();
+    }
     return kExitOk;
 }
 
@@ -148,7 +176,7 @@ int main(int argc, char **argv)
         return kExitOk;
     }
     if (argc >= 2 && std::strcmp(argv[1], "list") != 0 && std::strcmp(argv[1], "write") != 0) {
-        std::fprintf(stderr, "tarvik-dfu: unknown command \"%s\"\n", argv[1]);
+        std::fprintf(stderr, "tarvik-dfu: comando desconhecido \"%s\"\n", argv[1]);
         return usage();
     }
     if (argc == 2 && std::strcmp(argv[1], "list") == 0)
@@ -157,6 +185,7 @@ int main(int argc, char **argv)
         const bool verify = argc == 3;
         if (argc == 4 && std::strcmp(argv[3], "--no-verify") != 0)
             return usage();
+        interruption::catchSignals("\nA gravação termina primeiro: não desconecte o aparelho.\n");
         return write(argv[2], verify);
     }
     return usage();

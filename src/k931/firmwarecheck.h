@@ -1,0 +1,24 @@
+// What makes a firmware file and a bootloader the K931's: checked before
+// "BOOT" is sent and before a write, by the window and the command line
+// alike, so that a device is never sent to its bootloader for a file it
+// cannot take, nor another board written with the K931's firmware.
+#pragma once
+
+#include "programmer.h"
+
+#include <QString>
+
+struct FirmwareCheck {
+    int result = flashing::kOk; // a flashing result code
+    QString reason;             // in Portuguese, empty when the file is fine
+    bool ok() const { return result == flashing::kOk; }
+};
+
+// Readable, a valid Intel HEX (or .bin) file, and every byte inside the
+// K931's flash.
+FirmwareCheck checkFirmwareFile(const QString &path);
+
+// Whether a listed bootloader announces the K931 chip's internal flash.
+bool isK931Bootloader(const flashing::DfuDeviceInfo &device);
+// The index of the first K931 bootloader in a listing, or -1.
+int firstK931Bootloader(const flashing::DfuDeviceInfo *devices, int count);
