@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# Configures and builds into build/ (or $BUILD_DIR).
+# Configures and builds into build/ (or $BUILD_DIR): everything, or only the
+# targets named in $BUILD_TARGETS (for example "tarvik-connect").
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build_dir=${BUILD_DIR:-build}
 cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-RelWithDebInfo} "$@"
-cmake --build "$build_dir" --parallel "$(nproc)"
+targets=()
+for t in ${BUILD_TARGETS:-}; do targets+=(--target "$t"); done
+cmake --build "$build_dir" --parallel "$(nproc)" "${targets[@]}"

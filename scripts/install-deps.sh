@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that building, running and testing need,
-# only those that are missing. Run as root.
+# only those that are missing. Run as root. $1: the command that called it,
+# named in the advice to a user who is not root.
 set -euo pipefail
 
 packages=(
@@ -21,6 +22,10 @@ for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 
+if [ ${#missing[@]} -gt 0 ] && [ "$(id -u)" -ne 0 ]; then
+  echo "Faltam pacotes (${missing[*]}): rode como root: sudo bash ${1:-scripts/install-deps.sh}" >&2
+  exit 1
+fi
 if [ ${#missing[@]} -gt 0 ]; then
   echo "Installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
@@ -28,7 +33,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
 
-if ! locale -a 2>/dev/null | grep -qi '^pt_BR\.utf-\?8$'; then
+if [ "$(id -u)" -eq 0 ] && ! locale -a 2>/dev/null | grep -qi '^pt_BR\.utf-\?8$'; then
   sed -i 's/^# *\(pt_BR.UTF-8 UTF-8\)/\1/' /etc/locale.gen
   grep -q '^pt_BR.UTF-8 UTF-8' /etc/locale.gen || echo 'pt_BR.UTF-8 UTF-8' >> /etc/locale.gen
   locale-gen >/dev/null

@@ -2,7 +2,7 @@
 # Installs what is missing, builds and runs every test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh scripts/test.sh
 bash scripts/build.sh
 cd "${BUILD_DIR:-build}"
 ctest --output-on-failure --timeout 600

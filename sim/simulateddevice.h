@@ -2,8 +2,16 @@
 // serial port and, after "BOOT", the STM32's DFU bootloader on USB. Written
 // firmware is kept in the chip's flash; the K931 that comes back reports the
 // version text found in it ("K931 V1.6 ...", see writeSampleFirmware).
+//
+// Like the real F446 it starts from its flash at every power-on and has no
+// way into its ROM bootloader on its own: a flash without a complete image
+// (a write cut short) starts nothing, neither serial port nor bootloader. On
+// a desk the USB cable is its power, so re-plugging it is a power cycle; in
+// a car (externalPower) it keeps running where it was while the cable is out,
+// and a bootloader comes back as a bootloader.
 #pragma once
 
+#include "firmwareimage.h"
 #include "simulatedk931.h"
 #include "simulatedstm32.h"
 #include "usbbootloader.h"
@@ -37,8 +45,15 @@ public:
     bool plugInApplication();
     bool plugInBootloader();
     void unplug();
-    // The owner pulls the cable and puts it back: the application starts.
+    // The owner pulls the cable and puts it back.
     void replug();
+    // Power off and on: the application starts if the flash holds a
+    // complete image, otherwise nothing appears.
+    void powerCycle();
+    // Powered by the car's 12 V, not by the USB cable.
+    bool externalPower = false;
+    // Whether the flash holds a whole image that the chip would start.
+    bool flashHoldsCompleteImage() const;
 
     SimulatedK931 &application() { return *k931; }
     UsbBootloader &bootloader() { return *usb; }
@@ -47,7 +62,11 @@ public:
     // The version text the firmware in flash carries, empty when none.
     QByteArray firmwareVersion() const;
 
-    // An Intel HEX file of a firmware image that carries `version`.
+    // A firmware image that carries `version` (UTF-8 text), laid out like an
+    // application: vector table, its own length, the version text, and an
+    // end mark in its last bytes that a write cut short never reaches.
+    static flashing::FirmwareImage sampleFirmware(const QByteArray &version);
+    // The same, as an Intel HEX file.
     static bool writeSampleFirmware(const QString &path, const QByteArray &version);
 
 signals:
@@ -56,6 +75,7 @@ signals:
 
 private:
     void watchBootloader();
+    void startFromFlash();
 
     Timing timing;
     std::shared_ptr<SimulatedStm32> flash;

@@ -361,10 +361,13 @@ private:
 };
 } // namespace
 
-void SimulatedProvider::plug(std::shared_ptr<SimulatedStm32> device, const std::string &serial)
+void SimulatedProvider::plug(std::shared_ptr<SimulatedStm32> device, const std::string &serial,
+                             const std::string &flashLayout)
 {
     std::lock_guard<std::mutex> lock(mutex);
-    Entry entry{std::move(device), {"1-" + std::to_string(nextIndex++), serial, "STM32  BOOTLOADER", SimulatedStm32::kFlashLayout}};
+    Entry entry{std::move(device),
+                {"1-" + std::to_string(nextIndex++), serial, "STM32  BOOTLOADER",
+                 flashLayout.empty() ? SimulatedStm32::kFlashLayout : flashLayout}};
     entries.push_back(std::move(entry));
 }
 
@@ -392,7 +395,7 @@ int SimulatedProvider::open(const std::string &usbIndex, OpenedDevice &out)
         if (e.record.usbIndex == usbIndex) {
             e.device->selectInterface();
             out.transport = std::make_unique<SimulatorLink>(e.device);
-            out.layoutText = SimulatedStm32::kFlashLayout;
+            out.layoutText = e.record.flashLayout;
             out.transferSize = SimulatedStm32::kTransferSize;
             return kOk;
         }

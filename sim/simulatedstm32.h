@@ -107,7 +107,9 @@ private:
 // Devices for the engine backend: simulators that a test plugs in and out.
 class SimulatedProvider : public flashing::DeviceProvider {
 public:
-    void plug(std::shared_ptr<SimulatedStm32> device, const std::string &serial = "SIM0");
+    // `flashLayout` empty: the F446's; another announces another chip.
+    void plug(std::shared_ptr<SimulatedStm32> device, const std::string &serial = "SIM0",
+              const std::string &flashLayout = std::string());
     void unplugAll();
 
     std::vector<flashing::DeviceRecord> list(int productId, int vendorId) override;

@@ -432,6 +432,18 @@ void TestDeviceLink::uploadWithoutDeviceOrInvalidFields()
     QVERIFY2(resent[0].atMs - pressAt >= 250, qPrintable(QString::number(resent[0].atMs - pressAt)));
     QCOMPARE(resent[2].bytes, QByteArray::fromHex("3E52504D4C00001964"));
     QCOMPARE(answerer.boxes.last().title, QStringLiteral("Sucesso"));
+
+    // Unplugged after the last command, before the tick that reports: the
+    // device may not have stored it, so no "Sucesso".
+    const int sets = int(device->received.size());
+    const int boxesThen = int(answerer.boxes.size());
+    part<QPushButton>(ui, "SetAllCalibrations")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(device->received.size() == sets + 6, 6000);
+    device->unplug();
+    QTRY_COMPARE(answerer.boxes.size(), boxesThen + 1);
+    QCOMPARE(answerer.boxes.last().title, QStringLiteral("Erro"));
+    QTest::qWait(2 * slowPacing().commandIntervalMs); // past the reporting tick
+    QCOMPARE(answerer.boxes.size(), boxesThen + 1);
 }
 
 // The version text names boost support in whatever letter case the firmware

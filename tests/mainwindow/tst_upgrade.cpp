@@ -32,6 +32,9 @@ const QString kMissing = QStringLiteral("Impossivel Atualizar! Erro: Falta de at
                                         "contato com a Brevanto via WhatsApp.");
 const QString kFirmwareName = QStringLiteral("K931_OBD_Boost.hex");
 const QByteArray kFirmwarePath = "/fw/K931_OBD_Boost.hex";
+const QString kRecoveryNotice = QStringLiteral("Aparelho em modo de atualização");
+// An STM32F103's flash: 128 pages of 1 KiB.
+const char kOtherChipLayout[] = "@Internal Flash  /0x08000000/128*001Kg";
 
 QByteArray readAll(const QString &path)
 {
@@ -53,6 +56,11 @@ private slots:
     void writeFailuresByTheirNumber();
     void deviceIgnoresBoot();
     void deviceComesBackDuringTheWait();
+    void replugBeforeTheResultIsAcknowledged();
+    void writtenBootloaderIsNotOfferedAgain();
+    void anotherChipsBootloaderIsLeftAlone();
+    void recoveryNoticeSurvivesAFailedDownload();
+    void upgradeWaitsForARunningUpload();
 
 private:
     void startWindow(const MainWindowConfiguration &configuration);
@@ -281,6 +289,12 @@ void TestUpgrade::failedDownloadSendsNoBoot_data()
                                         << QStringLiteral("Impossivel Atualizar! Erro: o servidor recusou a conexão");
     QTest::newRow("connection cut mid-body") << 200 << false << true << QByteArray(4096, ':')
                                              << QStringLiteral("Impossivel Atualizar! Erro: o servidor encerrou a conexão");
+    flashing::FirmwareImage tooLarge;
+    tooLarge.segments.push_back({0x0807F000, randomBytes(8192, 7)});
+    QTest::newRow("data past the end of the flash")
+        << 200 << false << false << QByteArray::fromStdString(toIntelHex(tooLarge))
+        << QStringLiteral("Impossivel Atualizar! Erro: Arquivo com dados fora da memória flash do aparelho (dados em "
+                          "0x08080000; a memória do aparelho vai de 0x08000000 a 0x0807FFFF)");
     QTest::newRow("a web page, not firmware")
         << 200 << false << false << QByteArray("<html>Em manutenção</html>")
         << QStringLiteral("Impossivel Atualizar! Erro: o arquivo recebido do servidor não é um firmware válido");
@@ -386,6 +400,98 @@ void TestUpgrade::deviceComesBackDuringTheWait()
     QVERIFY(k931->receivedBytes().contains("?VERS")); // what it received since it came back
     QTRY_VERIFY(!part<QLineEdit>(ui, "VersionBox")->text().isEmpty());
     QVERIFY(!portScanTimer->isActive());
+}
+
+// The owner re-plugs while the success box is still open: after OK the window
+// shows the connection as it is, not "Desconectado" beside a live port.
+void TestUpgrade::replugBeforeTheResultIsAcknowledged()
+{
+    startWindow(quickSetup());
+    waitUntilUpgradeOffered();
+    answerer->onBox = [this](const ModalAnswerer::Box &box) {
+        if (box.title != QLatin1String("Aviso"))
+            return;
+        answerer->setPaused(true);
+        k931->values["VERS"] = "K931 V1.6 Boost"; // up to date: no other box meanwhile
+        QVERIFY(k931->plug());
+        // Read out again behind the box ("Conectado" never left the label).
+        QTRY_VERIFY_WITH_TIMEOUT(deviceAnswered && !progressTimer.isActive(), kReadyTimeoutMs);
+        answerer->setPaused(false);
+    };
+    const QString result = pressUpgradeAndWaitForResult([this] { enterBootloader(); });
+    answerer->onBox = nullptr;
+    QCOMPARE(result, kSuccess);
+    QCOMPARE(part<QLabel>(ui, "label_4")->text(), QStringLiteral("Conectado"));
+    QVERIFY(part<LedIndicator>(window.get(), "deviceLamp")->isOn());
+    QVERIFY(!portScanTimer->isActive());
+    QTRY_VERIFY(!part<QLineEdit>(ui, "VersionBox")->text().isEmpty());
+}
+
+// Until the owner re-plugs, the bootloader just written stays listed: it is
+// not announced as one waiting for an update. A bootloader that appears
+// after it left is.
+void TestUpgrade::writtenBootloaderIsNotOfferedAgain()
+{
+    startWindow(quickSetup());
+    waitUntilUpgradeOffered();
+    QCOMPARE(pressUpgradeAndWaitForResult([this] { enterBootloader(); }), kSuccess);
+    QTest::qWait(5 * quickSetup().portScanIntervalMs); // several scans see the bootloader
+    QVERIFY(part<QLabel>(ui, "ProgessText")->text().isEmpty());
+    QVERIFY(!part<QPushButton>(ui, "UpgradeButton")->isEnabled());
+    bus->devices().unplugAll();
+    QTest::qWait(2 * quickSetup().portScanIntervalMs);
+    enterBootloader();
+    QTRY_COMPARE(part<QLabel>(ui, "ProgessText")->text(), kRecoveryNotice);
+    QTRY_VERIFY(part<QPushButton>(ui, "UpgradeButton")->isEnabled());
+}
+
+// Another board's STM32 in its bootloader on the same desk: never announced,
+// never written with the K931's firmware.
+void TestUpgrade::anotherChipsBootloaderIsLeftAlone()
+{
+    startWindow(quickSetup(1500));
+    waitUntilUpgradeOffered();
+    std::shared_ptr<SimulatedStm32> other;
+    const QString text = pressUpgradeAndWaitForResult([&] {
+        other = std::make_shared<SimulatedStm32>(SimulatedStm32::Clock::Virtual);
+        bus->devices().plug(other, "OTHER", kOtherChipLayout);
+    });
+    QVERIFY2(text.startsWith(QStringLiteral("Aparelho não encontrado em modo de atualização")), qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral("não é um K931 e não foi gravado")), qPrintable(text));
+    QVERIFY(other);
+    QVERIFY(std::all_of(other->eraseCounts.begin(), other->eraseCounts.end(), [](int n) { return n == 0; }));
+    QTest::qWait(5 * quickSetup().portScanIntervalMs);
+    QVERIFY(part<QLabel>(ui, "ProgessText")->text() != kRecoveryNotice);
+}
+
+// A device left in its bootloader keeps its notice and its offer when the
+// download of its firmware fails.
+void TestUpgrade::recoveryNoticeSurvivesAFailedDownload()
+{
+    startWindow(quickSetup());
+    k931->unplug();
+    enterBootloader();
+    QTRY_COMPARE_WITH_TIMEOUT(part<QLabel>(ui, "ProgessText")->text(), kRecoveryNotice, kReadyTimeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(part<QPushButton>(ui, "UpgradeButton")->isEnabled(), kReadyTimeoutMs);
+    serveFirmware({404, {}, {}, {}});
+    QCOMPARE(pressUpgradeAndWaitForResult([] {}), kMissing);
+    QTRY_COMPARE(part<QLabel>(ui, "ProgessText")->text(), kRecoveryNotice);
+    QVERIFY(!part<QProgressBar>(ui, "progressBar")->isTextVisible());
+    QVERIFY(part<QPushButton>(ui, "UpgradeButton")->isEnabled());
+}
+
+// "BOOT" between two set commands would lose the rest of them.
+void TestUpgrade::upgradeWaitsForARunningUpload()
+{
+    startWindow(quickSetup());
+    waitUntilUpgradeOffered();
+    const int before = int(answerer->boxes.size());
+    part<QPushButton>(ui, "SetAllCalibrations")->click();
+    part<QPushButton>(ui, "UpgradeButton")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(answerer->sawBox(QStringLiteral("Sucesso")), kReadyTimeoutMs);
+    QCOMPARE(answerer->boxes.at(before).text, QStringLiteral("Aguarde o fim do envio das configurações e tente novamente."));
+    QVERIFY(!k931->receivedBytes().contains("BOOT"));
+    QVERIFY(!upgradeInProgress);
 }
 
 QTEST_MAIN(TestUpgrade)

@@ -1,6 +1,7 @@
 // tarvik-config as an installer runs it, against simulated K931s on their
 // serial ports: what it prints, what reaches the device, and that a value
 // the device did not keep is never reported as written.
+#include "hexfile.h"
 #include "localhttpserver.h"
 #include "serialtestbed.h"
 #include "simulateddevice.h"
@@ -11,6 +12,9 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <csignal>
+#include <sys/stat.h>
 
 namespace {
 
@@ -44,9 +48,13 @@ private slots:
     void settingsFileRoundTrip();
     void noDeviceOrASilentOne();
     void updateRestoresTheSettings();
+    void settingsFilesGuardTheDevice();
+    void interruptedUpdatesLoseNothing();
 
 private:
-    Run run(const QStringList &args);
+    // `interrupt` is sent once standard output contains `when`.
+    Run run(const QStringList &args, const QString &program = QStringLiteral(TARVIK_CONFIG_PATH),
+            const QString &when = QString(), int interrupt = 0);
 
     std::unique_ptr<SerialTestbed> testbed;
     std::unique_ptr<SimulatedK931> device;
@@ -72,18 +80,29 @@ void TestTarvikConfig::cleanup()
 
 // The simulated device answers from this process's event loop, so the
 // program runs while the loop turns.
-Run TestTarvikConfig::run(const QStringList &args)
+Run TestTarvikConfig::run(const QStringList &args, const QString &program, const QString &when, int interrupt)
 {
     QProcess process;
     QProcessEnvironment env = testbed->childEnvironment();
     env.insert(QStringLiteral("XDG_DATA_HOME"), dir.path()); // where update keeps its files
     process.setProcessEnvironment(env);
-    process.start(QStringLiteral(TARVIK_CONFIG_PATH), args);
-    const bool ended = QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 60000);
+    process.start(program, args);
+    QByteArray out;
+    bool interrupted = false;
+    const bool ended = QTest::qWaitFor(
+        [&] {
+            out += process.readAllStandardOutput();
+            if (interrupt && !interrupted && out.contains(when.toUtf8())) {
+                ::kill(pid_t(process.processId()), interrupt);
+                interrupted = true;
+            }
+            return process.state() == QProcess::NotRunning;
+        },
+        60000);
     if (!ended)
         process.kill();
-    return {ended ? process.exitCode() : -1, QString::fromUtf8(process.readAllStandardOutput()),
-            QString::fromUtf8(process.readAllStandardError())};
+    out += process.readAllStandardOutput();
+    return {ended ? process.exitCode() : -1, QString::fromUtf8(out), QString::fromUtf8(process.readAllStandardError())};
 }
 
 void TestTarvikConfig::readsAsTextAndJson()
@@ -247,6 +266,178 @@ void TestTarvikConfig::updateRestoresTheSettings()
     QVERIFY(file.open(QIODevice::ReadOnly));
     QVERIFY(file.readAll().contains("\"rpm\": \"6900\""));
     QVERIFY(!r.out.contains(QStringLiteral("Nova versão")));
+}
+
+// What a user brings from elsewhere is judged before anything is sent: the
+// unit, repeated keys, what the file is, and what the device already holds.
+void TestTarvikConfig::settingsFilesGuardTheDevice()
+{
+    const QString file = dir.filePath(QStringLiteral("car.json"));
+    QCOMPARE(run({QStringLiteral("export"), file}).exitCode, 0);
+    QFile exported(file);
+    QVERIFY(exported.open(QIODevice::ReadOnly));
+    QVERIFY(exported.readAll().contains("\"unit\": \"mV\""));
+    auto writeFile = [&](const QByteArray &json) {
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(json);
+    };
+    struct Refusal {
+        QByteArray json;
+        QString said;
+    };
+    // A file of the first version names no unit: 850 and 450 are millivolts.
+    const QByteArray withoutUnit = R"({"format": 1, "device": "K931 V1.5 Boost",
+        "settings": {"rich": "850", "lean": "450", "rpm": "6500"}})";
+    const Refusal refused[] = {
+        {R"({"format": 1, "settings": {"rpm": "7000", "rpm": "8000"}})", QStringLiteral("chave repetida no arquivo: rpm")},
+        {R"({"format": 1, "settings": {}})", QStringLiteral("não traz nenhuma configuração")},
+    };
+    device->received.clear();
+    for (const Refusal &r : refused) {
+        writeFile(r.json);
+        const Run result = run({QStringLiteral("import"), file});
+        QCOMPARE(result.exitCode, 2);
+        QVERIFY2(result.err.contains(r.said), qPrintable(result.err));
+    }
+    QVERIFY(setCommandsReceived(*device).isEmpty());
+
+    // The same numbers mean something else in a device that reads lambda.
+    device->values["SONT"] = "1";
+    for (const QByteArray &json : {QByteArray(R"({"format": 1, "unit": "mV", "settings": {"rpm": "6500"}})"), withoutUnit}) {
+        writeFile(json);
+        const Run result = run({QStringLiteral("import"), file});
+        QCOMPARE(result.exitCode, 2);
+        QVERIFY2(result.err.contains(QStringLiteral("lambda")) && result.err.contains(QStringLiteral("nada foi enviado")),
+                 qPrintable(result.err));
+    }
+    QVERIFY(setCommandsReceived(*device).isEmpty());
+    device->values["SONT"] = "0";
+    Run r = run({QStringLiteral("import"), file}); // the unit-less file fits millivolts: taken
+    QCOMPARE(r.exitCode, 0);
+    QVERIFY2(r.out.contains(QStringLiteral("O aparelho já tem as configurações")), qPrintable(r.out));
+    QVERIFY(setCommandsReceived(*device).isEmpty());
+
+    // A partial file on a Boost device: what it holds is written, the rest named.
+    writeFile(R"({"format": 1, "settings": {"rpm": "7100"}})");
+    r = run({QStringLiteral("import"), file});
+    QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+    QVERIFY2(r.out.contains(QStringLiteral("ficam como estão: blink, turbo, rich, lean, turbo-reset, sensor")),
+             qPrintable(r.out));
+    QCOMPARE(setCommandsReceived(*device), QList<QByteArray>{"RPML"});
+
+    // Repeated keys on the command line: nothing sent.
+    device->received.clear();
+    r = run({QStringLiteral("write"), QStringLiteral("rpm=7000"), QStringLiteral("rpm=8000")});
+    QCOMPARE(r.exitCode, 2);
+    QVERIFY(r.err.contains(QStringLiteral("rpm: chave repetida")));
+    QVERIFY(device->received.isEmpty());
+
+    // Only a regular file of sane size is read; only a regular file is replaced.
+    const QString zero = dir.filePath(QStringLiteral("zero.json"));
+    const QString pipe = dir.filePath(QStringLiteral("pipe.json"));
+    const QString huge = dir.filePath(QStringLiteral("huge.json"));
+    QVERIFY(QFile::link(QStringLiteral("/dev/zero"), zero));
+    QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    QFile big(huge);
+    QVERIFY(big.open(QIODevice::WriteOnly));
+    QVERIFY(big.resize(2 * 1024 * 1024));
+    big.close();
+    const struct {
+        QString path;
+        QString said;
+    } unreadable[] = {{zero, QStringLiteral("não é um arquivo comum")},
+                      {pipe, QStringLiteral("não é um arquivo comum")},
+                      {huge, QStringLiteral("grande demais")},
+                      {dir.filePath(QStringLiteral("missing.json")), QStringLiteral("o arquivo não existe")}};
+    for (const auto &u : unreadable) {
+        r = run({QStringLiteral("import"), u.path});
+        QCOMPARE(r.exitCode, 2);
+        QVERIFY2(r.err.contains(u.said), qPrintable(r.err));
+    }
+    r = run({QStringLiteral("export"), pipe});
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY2(r.err.contains(QStringLiteral("não é um arquivo comum")), qPrintable(r.err));
+    QVERIFY(QFileInfo(pipe).exists() && !QFileInfo(pipe).isFile());
+    QVERIFY(device->received.size() <= 10); // the read-out only
+}
+
+// Ctrl-C lets the write end and says where everything is; a second run keeps
+// the settings the first one kept. The simulated K931 behaves like the chip:
+// in a car (powered) a re-plugged cable brings its bootloader back; after a
+// write cut short a power cycle starts nothing.
+void TestTarvikConfig::interruptedUpdatesLoseNothing()
+{
+    device.reset();
+    SimulatedDevice::Timing quick;
+    quick.bootloaderAppearsMs = 300;
+    quick.applicationAppearsMs = 200;
+    quick.replugAfterWriteMs = 300;
+    SimulatedDevice k931(*testbed, quick);
+    k931.externalPower = true;
+    k931.application().values["RPML"] = "7300";
+    k931.application().values["TURA"] = "1.9";
+    QVERIFY(k931.plugInApplication());
+    const QString hex = dir.filePath(QStringLiteral("new.hex"));
+    const QString kept = hex + QStringLiteral(".configuracoes.json");
+    QVERIFY(SimulatedDevice::writeSampleFirmware(hex, "K931 V1.6 Boost"));
+
+    // A file that does not fit the flash: refused before "BOOT".
+    flashing::FirmwareImage tooLarge;
+    tooLarge.segments.push_back({0x0807F000, randomBytes(8192, 3)});
+    const QString outside = dir.filePath(QStringLiteral("outside.hex"));
+    QFile outsideFile(outside);
+    QVERIFY(outsideFile.open(QIODevice::WriteOnly));
+    outsideFile.write(QByteArray::fromStdString(toIntelHex(tooLarge)));
+    outsideFile.close();
+    Run r = run({QStringLiteral("update"), QStringLiteral("--file"), outside});
+    QCOMPARE(r.exitCode, 2);
+    QVERIFY2(r.err.contains(QStringLiteral("fora da memória flash")), qPrintable(r.err));
+    QVERIFY(!k931.application().receivedBytes().contains("BOOT"));
+
+    const QStringList update = {QStringLiteral("update"), QStringLiteral("--file"), hex, QStringLiteral("--keep-settings")};
+    QSignalSpy bootloaderBack(&k931, &SimulatedDevice::bootloaderAppeared);
+    r = run(update, QStringLiteral(TARVIK_CONFIG_PATH), QStringLiteral("Gravando"), SIGINT);
+    QCOMPARE(r.exitCode, 128 + SIGINT);
+    QVERIFY2(r.out.contains(QStringLiteral("Firmware gravado e conferido")), qPrintable(r.out));
+    QVERIFY2(r.err.contains(QStringLiteral("Interrompido depois da gravação")), qPrintable(r.err));
+    QVERIFY(r.err.contains(QStringLiteral("continuam em %1").arg(kept)));
+    QVERIFY(!r.out.contains(QStringLiteral("Nova versão")));
+
+    // Re-plugged in the car: the bootloader again, where read says so.
+    QTRY_VERIFY_WITH_TIMEOUT(bootloaderBack.count() >= 2, 5000);
+    r = run({QStringLiteral("read")});
+    QCOMPARE(r.exitCode, 3);
+    QVERIFY2(r.err.contains(QStringLiteral("modo de atualização")), qPrintable(r.err));
+
+    // tarvik-dfu, stopped with SIGTERM in its write, finishes it first.
+    bootloaderBack.clear();
+    r = run({QStringLiteral("write"), hex}, QStringLiteral(TARVIK_DFU_PATH), QStringLiteral("Gravando"), SIGTERM);
+    QVERIFY2(r.exitCode == 128 + SIGTERM, qPrintable(r.out + r.err));
+    QVERIFY(r.out.contains(QStringLiteral("Firmware gravado e conferido")));
+    QVERIFY(r.err.contains(QStringLiteral("Interrompido depois da gravação")));
+    QTRY_VERIFY_WITH_TIMEOUT(bootloaderBack.count() >= 1, 5000);
+
+    // Run again at the desk: the kept settings are not overwritten by the
+    // new firmware's defaults, and they are what comes back.
+    k931.externalPower = false;
+    r = run(update);
+    QVERIFY2(r.exitCode == 0, qPrintable(r.out + r.err));
+    QVERIFY2(r.out.contains(QStringLiteral("não são substituídas")), qPrintable(r.out));
+    QCOMPARE(k931.application().values.value("RPML"), QByteArray("7300"));
+    QCOMPARE(k931.application().values.value("TURA"), QByteArray("1.9"));
+    QVERIFY(!QFile::exists(kept));
+
+    // A write cut short, then a power cycle: nothing appears on USB at all.
+    k931.chip().faults.writeFails = true;
+    r = run({QStringLiteral("update"), QStringLiteral("--file"), hex});
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY2(r.err.contains(QStringLiteral("O aparelho continua no modo de atualização")), qPrintable(r.err));
+    QVERIFY(!k931.flashHoldsCompleteImage());
+    QTRY_VERIFY_WITH_TIMEOUT(!k931.bootloader().isPlugged(), 5000);
+    QTest::qWait(3 * quick.applicationAppearsMs); // the time it would take to start
+    QVERIFY(!k931.bootloader().isPlugged());
+    QVERIFY(!k931.application().isPlugged());
 }
 
 QTEST_MAIN(TestTarvikConfig)

@@ -40,7 +40,7 @@ int writeSample(const QStringList &args)
 {
     if (args.isEmpty() || args.size() > 2)
         return usage();
-    const QByteArray version = args.size() == 2 ? args[1].toLatin1() : QByteArray(kDefaultSampleVersion);
+    const QByteArray version = args.size() == 2 ? args[1].toUtf8() : QByteArray(kDefaultSampleVersion);
     if (!SimulatedDevice::writeSampleFirmware(args[0], version)) {
         std::fprintf(stderr, "could not write %s\n", qPrintable(args[0]));
         return 1;

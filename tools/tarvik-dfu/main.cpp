@@ -147,6 +147,8 @@ int write(const std::string &path, bool verify)
     const std::u16string wide = flashing::utf8ToUtf16(path);
     // A signal during the write only takes effect once the write is over:
     // the device is never left half-written by Ctrl-C.
+    std::printf("Gravando %s em %s\n", path.c_str(), devices[0].usbIndex);
+    std::fflush(stdout);
     interruption::setWriting(true);
     r = flashing::downloadFile(wide.c_str(), k931::kFlashStart, 0, verify ? 1 : 0, u"");
     interruption::setWriting(false);
