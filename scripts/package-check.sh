@@ -26,7 +26,7 @@ for f in /usr/bin/tarvik-connect /usr/bin/tarvik-dfu /usr/bin/tarvik-config /usr
   [ -e "$f" ] || { echo "missing after install: $f"; exit 1; }
 done
 
-/usr/bin/tarvik-dfu list | grep -q "No DFU device found"
+/usr/bin/tarvik-dfu list | grep -q "Nenhum aparelho no modo de atualização"
 /usr/bin/tarvik-config --help | grep -q "tarvik-config read"
 
 # Started offscreen from an empty folder, asked to quit as a desktop session

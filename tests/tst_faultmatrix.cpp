@@ -59,6 +59,7 @@ private slots:
 private:
     QString writeFile(const QString &name, const QByteArray &bytes);
     std::unique_ptr<WorkingFolder> dir;
+    std::unique_ptr<TemporaryRoot> temporary;
     std::unique_ptr<SerialTestbed> testbed;
 };
 
@@ -67,6 +68,7 @@ void TestFaultMatrix::initTestCase()
     testbed = std::make_unique<SerialTestbed>();
     QVERIFY2(SerialTestbed::available(), "run with LD_PRELOAD=libumockdev-preload.so.0");
     dir = std::make_unique<WorkingFolder>();
+    temporary = std::make_unique<TemporaryRoot>();
     flashing::setDisplayCallbacks({onProgressStart, onLogMessage, onProgressStep});
 }
 
@@ -233,7 +235,8 @@ void TestFaultMatrix::descriptionFaults()
     for (int i = 0; i < part<QComboBox>(&window, "ModelBox")->count(); ++i)
         shown << part<QComboBox>(&window, "ModelBox")->itemText(i);
     QCOMPARE(shown, models);
-    QVERIFY(!QFile::exists(QStringLiteral("data.json")));
+    QVERIFY(!temporary->privateFolders().isEmpty());
+    QVERIFY(!temporary->holds(QStringLiteral("data.json")));
     // Only a real newer version is announced.
     QCOMPARE(answerer.sawBox(QStringLiteral("Informacao")), models == QStringList{"K931"});
 }

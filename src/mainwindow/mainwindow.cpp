@@ -12,6 +12,7 @@
 
 #include <QCloseEvent>
 #include <QDir>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QStandardPaths>
 #include <QTimer>
@@ -25,9 +26,15 @@ constexpr int kLampDiameter = 10;
 // temporary folder, or in the user's own cache when that cannot be used.
 std::unique_ptr<QTemporaryDir> makeWorkFolder()
 {
-    auto folder = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/tarvik-connect-XXXXXX"));
-    if (folder->isValid())
-        return folder;
+    // Qt gives an empty temporary path for a TMPDIR that does not exist;
+    // "/tarvik-connect-…" at the root is no private folder.
+    const QString temporary = QDir::tempPath();
+    std::unique_ptr<QTemporaryDir> folder;
+    if (!temporary.isEmpty() && QFileInfo(temporary).isDir()) {
+        folder = std::make_unique<QTemporaryDir>(temporary + QStringLiteral("/tarvik-connect-XXXXXX"));
+        if (folder->isValid())
+            return folder;
+    }
     const QString cache = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
     if (!cache.isEmpty() && QDir().mkpath(cache)) {
         folder = std::make_unique<QTemporaryDir>(cache + QStringLiteral("/work-XXXXXX"));

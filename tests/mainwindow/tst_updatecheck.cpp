@@ -26,11 +26,13 @@ private slots:
     void descriptionOddities();
     void deviceReadBeforeDescription();
     void usersFilesAreLeftAlone();
+    void noTemporaryFolderNoSharedFallback();
 
 private:
     void start(const QByteArray &description);
 
     std::unique_ptr<WorkingFolder> folder;
+    std::unique_ptr<TemporaryRoot> temporary;
     std::unique_ptr<LocalHttpServer> server;
     std::unique_ptr<MainWindow> window;
     std::unique_ptr<ModalAnswerer> answerer;
@@ -41,6 +43,7 @@ void TestUpdateCheck::init()
 {
     resetMainWindowState();
     folder = std::make_unique<WorkingFolder>();
+    temporary = std::make_unique<TemporaryRoot>();
     server = std::make_unique<LocalHttpServer>();
     QVERIFY(server->listen());
     server->setResponse("/", {200, "<html>ok</html>", {}, {}});
@@ -52,6 +55,7 @@ void TestUpdateCheck::cleanup()
     window.reset();
     answerer.reset();
     server.reset();
+    temporary.reset();
     folder.reset();
 }
 
@@ -68,7 +72,8 @@ void TestUpdateCheck::lampFollowsTheProbe()
     QTRY_VERIFY_WITH_TIMEOUT(part<LedIndicator>(window.get(), "internetLamp")->isOn(), kParseTimeoutMs);
     // The description was fetched once, and parsed into the list.
     QTRY_COMPARE_WITH_TIMEOUT(part<QComboBox>(ui, "ModelBox")->count(), 1, kParseTimeoutMs);
-    QVERIFY(!QFile::exists(QStringLiteral("data.json")));
+    QCOMPARE(temporary->privateFolders().size(), 1);
+    QVERIFY(!temporary->holds(QStringLiteral("data.json")));
 
     // A probe server that hangs past the time limit: no internet.
     server->setResponse("/", {200, "", {}, LocalHttpServer::Behaviour::Hang});
@@ -137,7 +142,7 @@ void TestUpdateCheck::descriptionOddities()
     QVERIFY(answerer->boxes.isEmpty());
     QCOMPARE(serverVersion, 0.0f);
     QVERIFY(part<QPushButton>(ui, "UpgradeButton")->isEnabled());
-    QVERIFY(!QFile::exists(QStringLiteral("data.json")));
+    QVERIFY(!temporary->holds(QStringLiteral("data.json")));
 }
 
 void TestUpdateCheck::deviceReadBeforeDescription()
@@ -179,6 +184,39 @@ void TestUpdateCheck::usersFilesAreLeftAlone()
     QDir::setCurrent(previous);
     QVERIFY(filled);
     QCOMPARE(part<QComboBox>(ui, "ModelBox")->itemText(0), QStringLiteral("K932"));
+}
+
+// A temporary folder that cannot be used: the user's cache instead, never a
+// fixed name another user could prepare; without either, no download.
+void TestUpdateCheck::noTemporaryFolderNoSharedFallback()
+{
+    qputenv("TMPDIR", QFile::encodeName(folder->filePath(QStringLiteral("missing/tmp"))));
+    QFile blocker(folder->filePath(QStringLiteral("not-a-folder")));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    const QByteArray cacheBefore = qgetenv("XDG_CACHE_HOME");
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(folder->filePath(QStringLiteral("cache"))));
+    start(R"({"Modelo": ["K931"], "Version": "1.0"})");
+    QTRY_COMPARE_WITH_TIMEOUT(part<QComboBox>(ui, "ModelBox")->count(), 1, kParseTimeoutMs);
+    const QString cache = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+    QCOMPARE(QDir(cache).entryList({QStringLiteral("work-*")}, QDir::Dirs).size(), 1);
+    QVERIFY(!QFileInfo::exists(QStringLiteral("/tmp/tarvik-connect-unavailable")));
+    window.reset();
+
+    resetMainWindowState();
+    const int requestsBefore = int(server->requests.size());
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(blocker.fileName() + QStringLiteral("/cache")));
+    start(R"({"Modelo": ["K931"], "Version": "1.0"})");
+    QTRY_VERIFY_WITH_TIMEOUT(part<LedIndicator>(window.get(), "internetLamp")->isOn(), kParseTimeoutMs);
+    QTest::qWait(quickConfiguration(server->url(QStringLiteral("/"))).descriptionParseDelayMs * 2);
+    QCOMPARE(part<QComboBox>(ui, "ModelBox")->count(), 0);
+    QVERIFY(!QFileInfo::exists(QStringLiteral("data.json")));
+    for (const auto &r : server->requests.mid(requestsBefore))
+        QVERIFY(!r.path.endsWith("data.json"));
+    if (cacheBefore.isNull())
+        qunsetenv("XDG_CACHE_HOME");
+    else
+        qputenv("XDG_CACHE_HOME", cacheBefore);
 }
 
 QTEST_MAIN(TestUpdateCheck)

@@ -61,6 +61,7 @@ private slots:
     void anotherChipsBootloaderIsLeftAlone();
     void recoveryNoticeSurvivesAFailedDownload();
     void upgradeWaitsForARunningUpload();
+    void emptyModelListAsksForTheBareName();
 
 private:
     void startWindow(const MainWindowConfiguration &configuration);
@@ -281,22 +282,26 @@ void TestUpgrade::failedDownloadSendsNoBoot_data()
 {
     QTest::addColumn<int>("status");
     QTest::addColumn<bool>("unreachable");
-    QTest::addColumn<bool>("cut");
+    QTest::addColumn<int>("behaviour");
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<QString>("text");
-    QTest::newRow("missing on the server") << 404 << false << false << QByteArray() << kMissing;
-    QTest::newRow("server unreachable") << 0 << true << false << QByteArray()
+    const int answer = int(LocalHttpServer::Behaviour::Answer);
+    QTest::newRow("missing on the server") << 404 << false << answer << QByteArray() << kMissing;
+    QTest::newRow("server unreachable") << 0 << true << answer << QByteArray()
                                         << QStringLiteral("Impossivel Atualizar! Erro: o servidor recusou a conexão");
-    QTest::newRow("connection cut mid-body") << 200 << false << true << QByteArray(4096, ':')
+    QTest::newRow("connection cut mid-body") << 200 << false << int(LocalHttpServer::Behaviour::CutBody)
+                                             << QByteArray(4096, ':')
                                              << QStringLiteral("Impossivel Atualizar! Erro: o servidor encerrou a conexão");
+    QTest::newRow("server stops answering") << 200 << false << int(LocalHttpServer::Behaviour::Hang) << QByteArray()
+                                            << QStringLiteral("Impossivel Atualizar! Erro: o servidor parou de responder");
     flashing::FirmwareImage tooLarge;
     tooLarge.segments.push_back({0x0807F000, randomBytes(8192, 7)});
     QTest::newRow("data past the end of the flash")
-        << 200 << false << false << QByteArray::fromStdString(toIntelHex(tooLarge))
+        << 200 << false << answer << QByteArray::fromStdString(toIntelHex(tooLarge))
         << QStringLiteral("Impossivel Atualizar! Erro: Arquivo com dados fora da memória flash do aparelho (dados em "
                           "0x08080000; a memória do aparelho vai de 0x08000000 a 0x0807FFFF)");
     QTest::newRow("a web page, not firmware")
-        << 200 << false << false << QByteArray("<html>Em manutenção</html>")
+        << 200 << false << answer << QByteArray("<html>Em manutenção</html>")
         << QStringLiteral("Impossivel Atualizar! Erro: o arquivo recebido do servidor não é um firmware válido");
 }
 
@@ -305,15 +310,18 @@ void TestUpgrade::failedDownloadSendsNoBoot()
 {
     QFETCH(int, status);
     QFETCH(bool, unreachable);
-    QFETCH(bool, cut);
+    QFETCH(int, behaviour);
     QFETCH(QByteArray, body);
     QFETCH(QString, text);
     // A server that goes away once the update was offered.
     LocalHttpServer doomed;
     QVERIFY(doomed.listen());
     doomed.setResponse("/fw/data.json", {200, R"({"Modelo": ["K931"], "Version": "1.6"})", {}, {}});
-    startWindow(unreachable ? quickConfiguration(doomed.url(QStringLiteral("/"))) : quickSetup());
-    serveFirmware({status, body, {}, cut ? LocalHttpServer::Behaviour::CutBody : LocalHttpServer::Behaviour::Answer});
+    MainWindowConfiguration configuration =
+        unreachable ? quickConfiguration(doomed.url(QStringLiteral("/"))) : quickSetup();
+    configuration.downloadStallLimitMs = 1000; // a short stand-in for the program's 30 s
+    startWindow(configuration);
+    serveFirmware({status, body, {}, LocalHttpServer::Behaviour(behaviour)});
     waitUntilUpgradeOffered();
     if (unreachable)
         doomed.close();
@@ -492,6 +500,23 @@ void TestUpgrade::upgradeWaitsForARunningUpload()
     QCOMPARE(answerer->boxes.at(before).text, QStringLiteral("Aguarde o fim do envio das configurações e tente novamente."));
     QVERIFY(!k931->receivedBytes().contains("BOOT"));
     QVERIFY(!upgradeInProgress);
+}
+
+// A description without models still names a file: the type's suffix alone.
+void TestUpgrade::emptyModelListAsksForTheBareName()
+{
+    server->setResponse("/fw/data.json", {200, R"({"Modelo": [], "Version": "1.6"})", {}, {}});
+    startWindow(quickSetup());
+    QTRY_VERIFY_WITH_TIMEOUT(part<QPushButton>(ui, "UpgradeButton")->isEnabled(), kReadyTimeoutMs);
+    QCOMPARE(part<QComboBox>(ui, "ModelBox")->count(), 0);
+    part<QComboBox>(ui, "K931TypeBox")->setCurrentText(QStringLiteral("OBD"));
+    const int before = int(answerer->boxes.size());
+    part<QPushButton>(ui, "UpgradeButton")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(answerer->boxes.size() > before && answerer->boxes.last().title == QLatin1String("Erro"),
+                             kUpgradeTimeoutMs);
+    QCOMPARE(server->requests.last().path, QByteArray("/fw/_OBD.hex"));
+    QCOMPARE(answerer->boxes.last().text, kMissing);
+    server->setResponse("/fw/data.json", {200, R"({"Modelo": ["K931"], "Version": "1.6"})", {}, {}});
 }
 
 QTEST_MAIN(TestUpgrade)

@@ -7,6 +7,7 @@
 #include "windowconfiguration.h"
 
 #include <QDir>
+#include <QFile>
 #include <QString>
 #include <QTemporaryDir>
 #include <QUrl>
@@ -19,6 +20,40 @@ MainWindowConfiguration offlineConfiguration();
 // The program's own delays, for the few tests that check them.
 MainWindowConfiguration realConfiguration(const QUrl &root);
 void resetMainWindowState();
+
+// TMPDIR pointed at a folder of the test's own for as long as this object
+// lives, so that the window's private folders ("tarvik-connect-XXXXXX") can
+// be looked into.
+class TemporaryRoot {
+public:
+    TemporaryRoot() : previous(qgetenv("TMPDIR")) { qputenv("TMPDIR", QFile::encodeName(root.path())); }
+    ~TemporaryRoot()
+    {
+        if (previous.isNull())
+            qunsetenv("TMPDIR");
+        else
+            qputenv("TMPDIR", previous);
+    }
+    TemporaryRoot(const TemporaryRoot &) = delete;
+    TemporaryRoot &operator=(const TemporaryRoot &) = delete;
+    QStringList privateFolders() const
+    {
+        return QDir(root.path()).entryList({QStringLiteral("tarvik-connect-*")}, QDir::Dirs);
+    }
+    // Whether one of those folders holds a file of this name.
+    bool holds(const QString &name) const
+    {
+        for (const QString &folder : privateFolders()) {
+            if (QFile::exists(QDir(root.path()).filePath(folder + QLatin1Char('/') + name)))
+                return true;
+        }
+        return false;
+    }
+
+private:
+    QTemporaryDir root;
+    QByteArray previous;
+};
 
 // A fresh temporary folder as the working directory for as long as this
 // object lives.
