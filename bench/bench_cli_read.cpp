@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The whole "tarvik-config read" as an installer's script runs it: process
 // start to exit, against a simulated K931 that answers at once on its
 // pseudo-terminal. The median of a few runs, after one to warm the caches.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Flashing speed against the simulated STM32F446's timing model, and how
 // often a running write hands control back to the caller.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the program costs while it sits idle next to a device waiting in its
 // bootloader: the real tarvik-connect, started against the simulated K931 in
 // its bootloader on emulated USB, its CPU time read from /proc/<pid>/stat

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How long the main window takes to read out the K931's settings (nine
 // query/reply round trips) against a simulated device that answers at once,
 // beside the bare pseudo-terminal's own nine round trips.

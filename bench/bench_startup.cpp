@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Start-up cost of tarvik-connect against a minimal Qt Widgets program with
 // one QMainWindow: wall time from process start until the main window is
 // painted once, and peak resident memory; offscreen, median of 10 runs each.

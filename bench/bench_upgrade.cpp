@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How responsive the main window stays while it writes firmware: the longest
 // gap between two turns of its event loop during the upgrade's write, with
 // the simulated STM32F446 working in real time (a 128 KiB sector takes a

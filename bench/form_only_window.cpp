@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A reference for the start-up benchmark: the main window's form and its two
 // lamps, without the timers, the serial port, the network manager and the
 // hidden windows, so that the benchmark can show what those add.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The references for the start-up benchmark: the least a Qt Widgets program
 // with one main window does; built a second time with one line of text, which
 // costs the font set-up that any window with text pays.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Linked into the start-up benchmark's two programs (never into the real
 // one): when the first main window has been painted, print the monotonic
 // clock and quit, so the benchmark sees start-up end to end.

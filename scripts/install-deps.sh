@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the Debian 12 packages that building, running and testing need,
 # only those that are missing. Run as root. $1: the command that called it,
 # named in the advice to a user who is not root.
@@ -14,7 +15,8 @@ packages=(
   # a Brazilian locale, to test that numbers are read the same under it
   locales
   # packaging checks, fuzzing and sanitizer builds
-  dpkg-dev appstream desktop-file-utils clang libclang-rt-14-dev
+  dpkg-dev appstream desktop-file-utils lintian help2man man-db bash-completion tmux
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Regenerates the committed PNG and ICO icons from the SVG source
 # (needs ImageMagick). Run after editing resources/icons/tarvik-connect.svg.
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing, builds and starts Tarvik Connect.
 #   bash scripts/run.sh                      the program, for a real K931
 #   bash scripts/run.sh --simulated-device   against a simulated K931

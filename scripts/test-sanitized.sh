@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the whole test suite with AddressSanitizer and UndefinedBehavior-
 # Sanitizer (leak checking on) into build-asan/ and runs it.
 set -euo pipefail

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes firmware images as Intel HEX text, for tests that serve or flash
 // files.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // umockdev's headers must come before any Qt header: Qt's "signals" macro
 // breaks GIO's.
 #include <umockdev.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The mocked USB and tty world of a test process (umockdev): devices added
 // here are what QSerialPortInfo::availablePorts() reports. The process must
 // run with libumockdev-preload.so.0 in LD_PRELOAD.

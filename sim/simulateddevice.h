@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A whole simulated K931 as its owner meets it: the application on its USB
 // serial port and, after "BOOT", the STM32's DFU bootloader on USB. Written
 // firmware is kept in the chip's flash; the K931 that comes back reports the

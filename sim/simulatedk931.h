@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A simulated K931 on a pseudo-terminal, announced through umockdev as the
 // USB serial port 0483:5740, so that the program finds it through the real
 // QSerialPortInfo/QSerialPort path. It answers the settings queries from a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A simulated STM32F446 system bootloader in DFU mode, seen through the
 // engine's transport interface: the DFU/DfuSe state machine, 512 KiB of flash
 // with the real sector layout, a timing model and injectable faults.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // umockdev's and GLib's headers first: nothing of Qt may come before them.
 #include <umockdev.h>
 

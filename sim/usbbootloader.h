@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulated STM32F446 bootloader as a USB device 0483:df11 that
 // unmodified libusb code reaches: umockdev's usbfs emulation gives it a sysfs
 // entry with the ROM's descriptors and a /dev/bus/usb node whose ioctls

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The failures the program must survive, walked one by one: for each, what
 // the user is shown, what the device's flash holds afterwards, and whether
 // the window is still usable. Nothing may crash, nothing half-written may

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The firmware road end to end with nothing in between faked: the simulated
 // K931 on its serial port, its bootloader on emulated USB reached through
 // libusb, and the firmware on a local HTTPS server. The K931 that comes back

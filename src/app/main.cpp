@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "progress.h"
 #include "qttranslations.h"
 #include "termination.h"
@@ -7,8 +8,44 @@
 #include <QApplication>
 #include <QIcon>
 
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// Answered before any window or display is needed, for a terminal and for
+// the manual page made from it.
+bool answeredFromTheCommandLine(int argc, char **argv, int &status)
+{
+    if (argc != 2)
+        return false;
+    if (std::strcmp(argv[1], "--version") == 0) {
+        std::printf("tarvik-connect %s\n", TARVIK_VERSION);
+        status = 0;
+        return true;
+    }
+    if (std::strcmp(argv[1], "--help") == 0) {
+        std::printf("Uso: tarvik-connect [--help] [--version]\n"
+                    "Lê e muda as configurações do K931 pela sua porta serial USB e atualiza o seu\n"
+                    "firmware pelo bootloader USB DFU, com uma janela. Sem opções, abre a janela.\n"
+                    "\n"
+                    "      --help     mostra esta ajuda e sai\n"
+                    "      --version  mostra a versão e sai\n"
+                    "\n"
+                    "Sem linha de comando para as configurações: veja tarvik-config(1) e tarvik-dfu(1).\n");
+        status = 0;
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
 int main(int argc, char **argv)
 {
+    int status = 0;
+    if (answeredFromTheCommandLine(argc, argv, status))
+        return status;
     QApplication app(argc, argv);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/tarvik-connect.png")));
     quitOnTerminationRequest(app);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Qt's own texts (message box buttons, the file dialog) in Brazilian
 // Portuguese like the rest of the program, from the Qt translations the
 // system has installed. The program's own texts are not translated: they

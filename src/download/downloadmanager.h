@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fetches files over HTTP(S) into a folder (the current working directory
 // unless told otherwise), named after the last segment of the URL's path.
 // Reports on the console, and tells whoever waits for a file how its download

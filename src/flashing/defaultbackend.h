@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The backend the six calls use until a caller installs another.
 #pragma once
 

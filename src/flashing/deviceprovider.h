@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where the engine finds DFU devices: libusb on a real machine, a simulated
 // bootloader in tests and in the simulated-device mode.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // DFU 1.1 / DfuSe protocol constants and the decoding of what the device
 // sends back. Pure code: no I/O.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Which alternate setting of a DFU bootloader holds the internal flash, read
 // from the device's whole configuration descriptor. Pure code: no I/O.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // DfuSe commands and the erase / write / verify sequence, over a DfuTransport.
 // It blocks in USB transfers, so the backend runs it on a worker thread and
 // reports its progress through a ProgressSink.

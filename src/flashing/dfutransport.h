@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the DfuSe engine needs from USB: class control transfers on the DFU
 // interface, and a way to wait in the device's own time. libusb provides it
 // on real hardware; the simulated bootloader provides it in tests.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The backend that really flashes: finds devices through a DeviceProvider
 // (libusb, or a simulator in tests) and drives the DfuSe engine.
 #pragma once

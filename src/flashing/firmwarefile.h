@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Firmware files on disk: reading them whole and choosing the reader (Intel
 // HEX, or raw binary for names ending in ".bin").
 #pragma once

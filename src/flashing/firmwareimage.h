@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A firmware image as the device will hold it: address-ordered pieces of
 // flash content. What the readers produce and the engine writes.
 #pragma once

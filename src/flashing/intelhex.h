@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Firmware images: the Intel HEX reader and raw binary images. Pure code,
 // no I/O: the caller hands in the file's bytes.
 #pragma once

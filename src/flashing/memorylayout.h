@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The DfuSe memory layout that a device announces in the string descriptor
 // of each alternate setting, for example
 //   "@Internal Flash  /0x08000000/04*016Kg,01*064Kg,03*128Kg".

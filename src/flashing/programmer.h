@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The six calls through which the application writes firmware into a device
 // waiting in its USB DFU bootloader. They hide which engine does the work:
 // the functions dispatch to an installed Backend (the libusb engine by

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The library's result codes, shared by the public calls and the engine
 // behind them. 0 means success; everything else is a failure.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // UTF-16 <-> UTF-8 for the library's text arguments, without Qt.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every time figure of the flashing engine in one place: the USB timeouts it
 // uses and the STM32F446 figures it weights its progress with. The simulated
 // bootloader models the same figures.

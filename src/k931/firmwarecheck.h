@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What makes a firmware file and a bootloader the K931's: checked before
 // "BOOT" is sent and before a write, by the window and the command line
 // alike, so that a device is never sent to its bootloader for a file it

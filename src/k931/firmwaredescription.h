@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The firmware server's description file (data.json) and the version
 // number in the device's version text. Pure code: bytes in, values out.
 #pragma once

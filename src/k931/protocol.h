@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The K931's settings protocol: the bytes the program sends and the
 // recognition of what the device answers. No widgets and no port: the main
 // window's parser and upload call these.

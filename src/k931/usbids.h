@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How the K931 shows up on USB, named once for the window, the manual flash
 // window and the command-line tool.
 #pragma once

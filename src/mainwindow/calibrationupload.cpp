@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Sending the edited settings back to the device: seven set commands, one
 // every 500 ms.
 #include "mainwindow.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Finding the K931's serial port, opening it, the connection animation, and
 // going back to scanning when the device goes away.
 #include "mainwindow.h"

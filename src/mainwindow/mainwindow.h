@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window: the device's settings, the update check and the firmware
 // upgrade. Its member functions are split over one source file per concern:
 // mainwindow.cpp (wiring), devicelink.cpp, replyparser.cpp,

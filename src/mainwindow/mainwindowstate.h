@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // State of the main window's code that outlives any one call: shared between
 // the member functions of its several source files and, for the timers,
 // existing before the window does.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Each reply of the device into its widget, then the next query of the
 // read-out chain.
 #include "mainwindow.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The internet lamp, the one-time fetch of the firmware description and the
 // comparison of the server's version with the device's.
 #include "mainwindow.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The firmware upgrade: download, "BOOT", wait for the DFU bootloader, write
 // with progress, report, clean up.
 #include "mainwindow.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A round status lamp: green while on, red while off.
 #pragma once
 

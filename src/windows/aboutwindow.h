@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The About window: name, version and the maker's web address, and a
 // hidden button in its lower right corner that leads to the manual flash
 // window.

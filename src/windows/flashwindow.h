@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The technicians' manual flash window: connects to a device already in its
 // DFU bootloader, writes a local Intel HEX file into it and closes itself
 // once the device is unplugged.

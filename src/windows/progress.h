@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The progress accumulator that the flashing library's display callbacks
 // advance, and the callbacks themselves. Everything here runs on the GUI
 // thread: the library calls back on the thread that called it.

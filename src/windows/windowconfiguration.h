@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every delay and period of the main window and of the manual flash window,
 // each with the reason for its value, and the web addresses the main window
 // talks to. The program always runs with these values; tests build the

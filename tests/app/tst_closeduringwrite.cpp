@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A write must not be hidden from the user: the main window refuses to close
 // while one runs, and a termination signal ends the program only after it,
 // with an exit status that tells a failed write from a good one.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Qt's own texts in Portuguese, the program's own exactly as written.
 #include "qttranslations.h"
 

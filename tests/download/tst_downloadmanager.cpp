@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The download manager against local HTTP and HTTPS servers: what lands on
 // disk and what the console says.
 #include "downloadmanager.h"

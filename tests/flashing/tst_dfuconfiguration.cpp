@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Finding the internal flash in a DFU bootloader's configuration, over the
 // bytes a device sends: the STM32F4 ROM's layout and the other places a
 // functional descriptor is found in.

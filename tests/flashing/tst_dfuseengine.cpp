@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The flashing engine against the simulated STM32F446 bootloader, through
 // the library's public calls as the windows make them.
 #include "hexfile.h"

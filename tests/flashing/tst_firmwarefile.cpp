@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Firmware files as the write receives them: what is refused before any
 // device is touched, and why, and a path that reaches the backend intact.
 #include "firmwarefile.h"

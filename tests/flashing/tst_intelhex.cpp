@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Intel HEX reader: what it accepts and each reason it refuses a file.
 #include "intelhex.h"
 

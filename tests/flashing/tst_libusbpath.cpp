@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The flashing library's real device path: LibusbProvider and the engine
 // through libusb, down to usbfs ioctls that umockdev hands to the simulated
 // bootloader. What only a real device exercised before.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The memory-layout text that the device announces, including hostile ones.
 #include "memorylayout.h"
 

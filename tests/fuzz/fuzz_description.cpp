@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Any data.json through the description reader, and any version text
 // through the version number reader.
 #include "firmwaredescription.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A device that answers whatever the fuzzer says: GETSTATUS replies,
 // descriptors and transfer results come from the input. The engine must end
 // every write with a result code (no crash, no endless wait) and never call

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Any file through the Intel HEX reader; what it accepts must be a sane image.
 #include "intelhex.h"
 

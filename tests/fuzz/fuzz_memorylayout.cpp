@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Any layout text a hostile device could announce; what is accepted must
 // answer every question about it without running away.
 #include "memorylayout.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Any bytes from the serial port through reply recognition and value
 // extraction, as the window's parser uses them.
 #include "protocol.h"

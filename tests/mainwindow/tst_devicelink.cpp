@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The device link end to end: the real MainWindow finds the simulated K931
 // through QSerialPortInfo (umockdev), reads its settings and uploads them.
 // The first case keeps the program's real delays (five seconds before the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window as a user meets it at start-up, and the hidden path from
 // the About window to the manual flash window.
 #include "aboutwindow.h"

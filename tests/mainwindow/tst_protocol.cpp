@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings protocol's bytes and the recognition of replies, and the
 // firmware description reader.
 #include "firmwaredescription.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The internet lamp and the update check against local servers. The device's
 // version is typed into the version field as the parser would write it.
 #include "windowparts.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The road of a typical use, end to end on simulated hardware: the simulated
 // K931 on its serial port, local servers for the probe, the description and
 // the firmware, and the simulated STM32F446 bootloader behind the real

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A small HTTP/1.1 server on 127.0.0.1 for tests: fixed answers per path,
 // plain or TLS with a self-signed certificate, and the misbehaviours a real
 // server can show (never answering, cutting the body short). It runs on the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Answers the modal dialogs a window opens, the way a user would: message
 // boxes are acknowledged (and recorded), file dialogs get the file the test
 // chose or are cancelled.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A flashing backend whose answers a test sets beforehand. During a write it
 // replays a script of callback calls on the calling thread, like the real
 // engine does.

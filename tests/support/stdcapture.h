@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Captures what the process writes to its standard output and error (the
 // download manager's console lines) while an object of this class lives.
 #pragma once

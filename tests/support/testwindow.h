@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Building the main window for tests: local servers only, delays short
 // enough for a suite that runs in minutes, and the process-wide state of the
 // window's code back at its start values (a test executable builds several

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The widgets of a window found by their object names, as the user finds
 // them on screen, and the program's other windows among the top-level ones.
 #pragma once

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # tarvik-dfu as a new user meets it, without a device: what it says about
 # the file it is given, and its help. Usage: tarvik-dfu.sh PATH/TO/tarvik-dfu
 set -u
@@ -12,7 +13,7 @@ expect() { # expected-status expected-text command...
   [ "$got" -eq "$status" ] || fail "$* exited $got, not $status: $out"
   grep -qF -- "$text" <<<"$out" || fail "$* said \"$out\", not \"$text\""
 }
-expect 0 "uso: tarvik-dfu list" "$dfu" --help
+expect 0 "Uso: tarvik-dfu list" "$dfu" --help
 [ -z "$("$dfu" --help 2>&1 >/dev/null)" ] || fail "--help writes to standard error"
 expect 2 'comando desconhecido "flash"' "$dfu" flash x.hex
 expect 1 "arquivo não encontrado" "$dfu" write "$work/missing.hex"

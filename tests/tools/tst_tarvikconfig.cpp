@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tarvik-config as an installer runs it, against simulated K931s on their
 // serial ports: what it prints, what reaches the device, and that a value
 // the device did not keep is never reported as written.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The status lamp judged by its pixels.
 #include "ledindicator.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The manual flash window driven as a technician would, against the
 // scripted flashing backend.
 #include "windowparts.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The progress accumulator as the display callbacks advance it and as the
 // bars read it.
 #include "programmer.h"

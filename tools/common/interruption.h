@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Ctrl-C and SIGTERM in the command-line tools. Ending the process at once
 // would leave a device half-written or in its bootloader without a word, so
 // the signal only sets a flag: a running write ends first, the waits look at

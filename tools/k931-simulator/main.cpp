@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs a program against a simulated K931, for people without the hardware:
 // the device's serial port appears through umockdev on a pseudo-terminal;
 // after "BOOT" the port goes and, a second later, the STM32's DFU bootloader

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A developer's tool, not shipped: renders the program's windows into PNG
 // files for the documentation: the main window without a device and
 // connected to a simulated K931, the About window and the manual flash

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One K931 on its serial port as the command line talks to it: the query
 // chain read in one go, and values written with the window's pacing and then
 // read back.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tarvik-config: the K931's settings from the command line, for installers
 // and support: read what the device holds, write values and check that it
 // took them, keep them in a settings file and bring them back.
@@ -21,19 +22,48 @@ using settings::Key;
 void printUsage(FILE *to)
 {
     std::fprintf(to,
-                 "uso: tarvik-config devices\n"
-                 "     tarvik-config read [--port PORTA] [--json]\n"
-                 "     tarvik-config write CHAVE=VALOR... [--port PORTA]\n"
-                 "     tarvik-config export ARQUIVO [--port PORTA]\n"
-                 "     tarvik-config import ARQUIVO [--port PORTA]\n"
-                 "     tarvik-config update [--model MODELO] [--type TIPO] [--file ARQUIVO.hex]\n"
-                 "                          [--keep-settings] [--port PORTA] [--server URL]\n"
-                 "Chaves: rpm (inteiro), turbo, rich, lean (número com ponto), blink, turbo-reset\n"
-                 "(0 ou 1), sensor (3bar ou 5bar, só com Boost).\n"
-                 "update: TIPO é \"OBD\", \"OBD + Boost\", \"OBD + Flex\" ou \"OBD + Boost + Flex\";\n"
-                 "--keep-settings guarda as configurações antes e as restaura depois.\n"
+                 "Uso: tarvik-config devices\n"
+                 "  ou: tarvik-config read [--port PORTA] [--json]\n"
+                 "  ou: tarvik-config write CHAVE=VALOR... [--port PORTA]\n"
+                 "  ou: tarvik-config export ARQUIVO [--port PORTA]\n"
+                 "  ou: tarvik-config import ARQUIVO [--port PORTA]\n"
+                 "  ou: tarvik-config update [OPÇÕES DE update] [--port PORTA]\n"
+                 "Lê e muda as configurações do K931 pela sua porta serial USB e atualiza o\n"
+                 "seu firmware, como o Tarvik Connect faz com a janela.\n"
+                 "\n"
+                 "Comandos:\n"
+                 "  devices       lista as portas seriais de K931 e os bootloaders USB DFU\n"
+                 "  read          mostra a versão e todas as configurações\n"
+                 "  write         grava os valores dados e os lê de volta\n"
+                 "  export        guarda as configurações do aparelho num arquivo\n"
+                 "  import        grava as configurações de um arquivo (só o que difere)\n"
+                 "  update        atualiza o firmware, do servidor ou de --file\n"
+                 "\n"
+                 "Chaves:\n"
+                 "  rpm           rotação do shift light, número inteiro (por exemplo 6500)\n"
+                 "  turbo         alerta de pressão do turbo, número com ponto (1.5)\n"
+                 "  rich, lean    misturas rica e pobre, número com ponto (mV ou lambda)\n"
+                 "  blink         shift light piscando, 0 ou 1\n"
+                 "  turbo-reset   zerar o pico do turbo ao ligar, 0 ou 1\n"
+                 "  sensor        faixa do sensor, 3bar ou 5bar (só com Boost)\n"
+                 "\n"
+                 "Opções:\n"
+                 "  --port PORTA  a porta do aparelho (sem ela: o primeiro K931)\n"
+                 "  --json        read: um objeto JSON, para scripts\n"
+                 "  --model MODELO, --type TIPO\n"
+                 "                update: o firmware do servidor; TIPO é \"OBD\", \"OBD + Boost\",\n"
+                 "                \"OBD + Flex\" ou \"OBD + Boost + Flex\"\n"
+                 "  --file ARQUIVO.hex\n"
+                 "                update: um arquivo de firmware em vez do servidor\n"
+                 "  --keep-settings\n"
+                 "                update: guarda as configurações antes e as restaura depois\n"
+                 "  --server URL  update: outro endereço do servidor de firmware\n"
+                 "  --help        mostra esta ajuda e sai\n"
+                 "  --version     mostra a versão e sai\n"
+                 "\n"
                  "Saída: 0 sucesso; 1 o aparelho falhou ou não guardou um valor; 2 uso ou valor\n"
-                 "inválido (nada foi enviado); 3 nenhum aparelho encontrado.\n");
+                 "inválido (nada foi enviado); 3 nenhum aparelho encontrado; 130 ou 143\n"
+                 "interrompido (Ctrl-C, SIGTERM).\n");
 }
 
 int usage()
@@ -209,6 +239,10 @@ int main(int argc, char **argv)
     Options options;
     if (!parseOptions(QCoreApplication::arguments().mid(1), options))
         return usage();
+    if (options.command == QLatin1String("--version")) {
+        std::printf("tarvik-config %s\n", TARVIK_VERSION);
+        return kExitOk;
+    }
     if (options.command == QLatin1String("--help")) {
         printUsage(stdout);
         return kExitOk;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The K931's settings as the command line names them: each key, its command,
 // how its value is written and checked, and the settings file.
 #pragma once

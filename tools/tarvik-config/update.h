@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's firmware update without the window: the file from the server
 // (or a local one), "BOOT", the bootloader, the write with its read-back, and
 // the device back on its port, optionally with its settings restored.

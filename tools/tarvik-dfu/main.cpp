@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tarvik-dfu: the flashing engine on the command line, for technicians and
 // measurements.
 //
@@ -62,10 +63,21 @@ void onStep(int increment, int)
 void printUsage(FILE *to)
 {
     std::fprintf(to,
-                 "uso: tarvik-dfu list\n"
-                 "     tarvik-dfu write ARQUIVO [--no-verify]\n"
+                 "Uso: tarvik-dfu list\n"
+                 "  ou: tarvik-dfu write ARQUIVO [--no-verify]\n"
                  "Grava um arquivo Intel HEX (ou uma imagem .bin em 0x%08X) num aparelho\n"
-                 "que espera no seu bootloader USB DFU (%04x:%04x).\n"
+                 "que espera no seu bootloader USB DFU (%04x:%04x), apagando só os setores\n"
+                 "que o arquivo ocupa, e lê tudo de volta para conferir.\n"
+                 "\n"
+                 "Comandos:\n"
+                 "  list          lista os aparelhos no modo de atualização\n"
+                 "  write         grava o arquivo no primeiro deles\n"
+                 "\n"
+                 "Opções:\n"
+                 "  --no-verify   grava sem ler de volta\n"
+                 "  --help        mostra esta ajuda e sai\n"
+                 "  --version     mostra a versão e sai\n"
+                 "\n"
                  "Saída: 0 quando o firmware foi gravado e lido de volta idêntico (com\n"
                  "--no-verify: gravado, sem ler de volta); 1 quando não foi; 2 erro de uso;\n"
                  "130 ou 143 interrompido (Ctrl-C, SIGTERM) depois de a gravação terminar.\n",
@@ -173,6 +185,10 @@ int write(const std::string &path, bool verify)
 int main(int argc, char **argv)
 {
     flashing::setVerbosityLevel(1);
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("tarvik-dfu %s\n", TARVIK_VERSION);
+        return kExitOk;
+    }
     if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
         printUsage(stdout);
         return kExitOk;
