@@ -86,12 +86,7 @@ void MainWindow::lookForWaitingBootloader()
         return;
     flashing::DfuDeviceInfo *devices = nullptr;
     const int listed = flashing::getDfuDeviceList(&devices, k931::kDfuProduct, k931::kUsbVendor);
-    const int k931 = firstK931Bootloader(devices, listed);
-    if (listed > 0 && k931 < 0 && foreignBootloaderNamed != QLatin1String(devices[0].usbIndex)) {
-        foreignBootloaderNamed = QString::fromLatin1(devices[0].usbIndex);
-        qDebug() << "Bootloader" << foreignBootloaderNamed << "is not a K931's, left alone:"
-                 << devices[0].flashLayout;
-    }
+    const int k931 = k931BootloaderIn(devices, listed);
     // The one just written is not offered again before it has left USB.
     if (k931 < 0)
         writtenBootloaderListed = false;
@@ -108,6 +103,19 @@ void MainWindow::lookForWaitingBootloader()
     ui->progressBar->setTextVisible(!waiting);
     if (waiting && ui->ModelBox->count() > 0)
         offerUpgrade(true);
+}
+
+// Another board's STM32 in its bootloader must not get the K931's firmware:
+// named once in the log, never offered or written.
+int MainWindow::k931BootloaderIn(const flashing::DfuDeviceInfo *devices, int listed)
+{
+    const int k931 = firstK931Bootloader(devices, listed);
+    if (listed > 0 && k931 < 0 && foreignBootloaderNamed != QLatin1String(devices[0].usbIndex)) {
+        foreignBootloaderNamed = QString::fromLatin1(devices[0].usbIndex);
+        qDebug() << "Bootloader" << foreignBootloaderNamed << "is not a K931's, left alone:"
+                 << devices[0].flashLayout;
+    }
+    return k931;
 }
 
 // Looked at again from scratch: the notice, the bar's text and the offer

@@ -20,6 +20,10 @@ QT_BEGIN_NAMESPACE
 class Ui_MainWindow;
 QT_END_NAMESPACE
 
+namespace flashing {
+struct DfuDeviceInfo;
+}
+
 class AboutWindow;
 class DownloadManager;
 class FlashWindow;
@@ -60,6 +64,7 @@ private:
     bool portOpensNow();
     void lookForWaitingBootloader();
     void recheckWaitingBootloader();
+    int k931BootloaderIn(const flashing::DfuDeviceInfo *devices, int listed);
     // Reply parser
     void parseReply(QByteArray chunk);
     // Calibration upload

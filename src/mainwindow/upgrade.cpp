@@ -165,13 +165,7 @@ void MainWindow::ConnectDFUandSelectHEX()
     auto attempt = [this, poll, deadline] {
         flashing::DfuDeviceInfo *devices = nullptr;
         const int listed = flashing::getDfuDeviceList(&devices, k931::kDfuProduct, k931::kUsbVendor);
-        // Another STM32 board in its bootloader must not get the K931's firmware.
-        const int k931 = firstK931Bootloader(devices, listed);
-        if (listed > 0 && k931 < 0 && foreignBootloaderNamed != QLatin1String(devices[0].usbIndex)) {
-            foreignBootloaderNamed = QString::fromLatin1(devices[0].usbIndex);
-            qDebug() << "Bootloader" << foreignBootloaderNamed << "is not a K931's, left alone:"
-                     << devices[0].flashLayout;
-        }
+        const int k931 = k931BootloaderIn(devices, listed);
         if (k931 >= 0) {
             poll->stop();
             poll->deleteLater();

@@ -35,6 +35,16 @@ QList<QByteArray> setCommandsReceived(const SimulatedK931 &device)
     return sets;
 }
 
+// A whole K931 that leaves and comes back within a moment.
+SimulatedDevice::Timing quickDevice()
+{
+    SimulatedDevice::Timing quick;
+    quick.bootloaderAppearsMs = 300;
+    quick.applicationAppearsMs = 200;
+    quick.replugAfterWriteMs = 300;
+    return quick;
+}
+
 } // namespace
 
 class TestTarvikConfig : public QObject {
@@ -229,10 +239,7 @@ void TestTarvikConfig::noDeviceOrASilentOne()
 void TestTarvikConfig::updateRestoresTheSettings()
 {
     device.reset();
-    SimulatedDevice::Timing quick;
-    quick.bootloaderAppearsMs = 300;
-    quick.applicationAppearsMs = 200;
-    quick.replugAfterWriteMs = 300;
+    const SimulatedDevice::Timing quick = quickDevice();
     SimulatedDevice k931(*testbed, quick);
     k931.application().values["RPML"] = "7200";
     k931.application().values["HALR"] = "0.9";
@@ -370,10 +377,7 @@ void TestTarvikConfig::settingsFilesGuardTheDevice()
 void TestTarvikConfig::interruptedUpdatesLoseNothing()
 {
     device.reset();
-    SimulatedDevice::Timing quick;
-    quick.bootloaderAppearsMs = 300;
-    quick.applicationAppearsMs = 200;
-    quick.replugAfterWriteMs = 300;
+    const SimulatedDevice::Timing quick = quickDevice();
     SimulatedDevice k931(*testbed, quick);
     k931.externalPower = true;
     k931.application().values["RPML"] = "7300";
