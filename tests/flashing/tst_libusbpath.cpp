@@ -183,6 +183,17 @@ void TestLibusbPath::busyInterfaceSaysSo()
     QCOMPARE(connectFirst(), int(flashing::kInterfaceBusy));
     bootloader->interfaceBusy = false;
     QCOMPARE(connectFirst(), 0);
+
+    // A second program while this one holds the interface: the kernel's
+    // EBUSY. Its listing still works, and names the chip's flash, without
+    // taking the interface from the first.
+    flashing::LibusbProvider second;
+    const std::vector<flashing::DeviceRecord> listed = second.list(0xDF11, 0x0483);
+    QCOMPARE(listed.size(), size_t(1));
+    QCOMPARE(QString::fromStdString(listed[0].flashLayout), QString::fromLatin1(UsbBootloader::kAlternateNames[0]));
+    flashing::OpenedDevice opened;
+    QCOMPARE(second.open(bootloader->usbIndex(), opened), int(flashing::kInterfaceBusy));
+    QCOMPARE(write(imageOf(2048, 9)), 0);
 }
 
 void TestLibusbPath::wholeFlashWrittenAndReadBack()

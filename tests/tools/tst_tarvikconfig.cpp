@@ -263,6 +263,15 @@ void TestTarvikConfig::updateRestoresTheSettings()
     QCOMPARE(k931.application().values.value("RPML"), QByteArray("7200"));
     QCOMPARE(k931.application().values.value("HALR"), QByteArray("0.9"));
     QCOMPARE(QDir(dir.filePath(QStringLiteral("tarvik-config"))).entryList(QDir::Files), QStringList());
+    QVERIFY(!r.out.contains(QStringLiteral("Download of")));
+
+    // A file the server does not have: said once, in Portuguese, nothing sent.
+    r = run({QStringLiteral("update"), QStringLiteral("--type"), QStringLiteral("OBD + Flex"), QStringLiteral("--server"),
+             server.url(QStringLiteral("/fw/")).toString()});
+    QCOMPARE(r.exitCode, 1);
+    QCOMPARE(r.err.count(QStringLiteral("K931_OBD_Flex.hex")), 1);
+    QVERIFY2(r.err.contains(QStringLiteral("não existe no servidor")) && !r.err.contains(QStringLiteral("Download")),
+             qPrintable(r.err));
 
     k931.application().values["RPML"] = "6900";
     k931.chip().faults.writeFails = true;
@@ -414,6 +423,10 @@ void TestTarvikConfig::interruptedUpdatesLoseNothing()
     r = run({QStringLiteral("read")});
     QCOMPARE(r.exitCode, 3);
     QVERIFY2(r.err.contains(QStringLiteral("modo de atualização")), qPrintable(r.err));
+
+    r = run({QStringLiteral("list")}, QStringLiteral(TARVIK_DFU_PATH));
+    QCOMPARE(r.exitCode, 0);
+    QVERIFY2(r.out.startsWith(QStringLiteral("USB\tnúmero de série\tproduto\n1-3\t")), qPrintable(r.out));
 
     // tarvik-dfu, stopped with SIGTERM in its write, finishes it first.
     bootloaderBack.clear();
