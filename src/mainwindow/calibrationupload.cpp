@@ -5,30 +5,28 @@
 
 #include "mainwindowstate.h"
 #include "protocol.h"
+#include "settings.h"
 #include "ui_mainwindow.h"
 
 #include <QDebug>
 #include <QMessageBox>
 #include <QTimer>
 
-#include <cmath>
 
 using protocol::Mnemonic;
 
 namespace {
 
-bool isFloatText(const QString &text)
+// The command line's rules for the same settings.
+bool isValid(protocol::Mnemonic mnemonic, const QString &text)
 {
-    bool ok = false;
-    const float value = text.toFloat(&ok);
-    return ok && std::isfinite(value);
+    const settings::Key *key = settings::keyFor(mnemonic);
+    return key && settings::parseValue(*key, text).error.isEmpty();
 }
 
-bool isUIntText(const QString &text)
+QString reasonFor(protocol::Mnemonic mnemonic)
 {
-    bool ok = false;
-    text.toUInt(&ok, 10);
-    return ok;
+    return settings::parseValue(*settings::keyFor(mnemonic), QString()).error;
 }
 
 } // namespace
@@ -38,21 +36,20 @@ bool isUIntText(const QString &text)
 bool MainWindow::validateCalibrationFields()
 {
     QStringList invalid;
-    if (!isUIntText(ui->RpmShiftLightVal->text()))
+    if (!isValid(Mnemonic::Rpml, ui->RpmShiftLightVal->text()))
         invalid << ui->label_2->text();
-    if (!isFloatText(ui->TurboPressureAlertVal->text()))
+    if (!isValid(Mnemonic::Tura, ui->TurboPressureAlertVal->text()))
         invalid << ui->label_3->text();
-    if (!isFloatText(ui->SetHallmeterRicoVal->text()))
+    if (!isValid(Mnemonic::Halr, ui->SetHallmeterRicoVal->text()))
         invalid << ui->LabelHallmeterRich->text();
-    if (!isFloatText(ui->SetHallmeterPobreVal->text()))
+    if (!isValid(Mnemonic::Halp, ui->SetHallmeterPobreVal->text()))
         invalid << ui->LabelHallmeterLean->text();
     if (invalid.isEmpty())
         return true;
     QMessageBox::warning(this, tr("Aviso"),
-                         tr("Valor inválido em: %1\n\n"
-                            "Rpm Shift Light: número inteiro sem sinal (por exemplo 6500).\n"
-                            "Demais campos: número com ponto decimal (por exemplo 1.5).")
-                             .arg(invalid.join(QStringLiteral(", "))));
+                         tr("Valor inválido em: %1\n\nRpm Shift Light: %2.\nDemais campos: %3.")
+                             .arg(invalid.join(QStringLiteral(", ")), reasonFor(Mnemonic::Rpml),
+                                  reasonFor(Mnemonic::Tura)));
     return false;
 }
 

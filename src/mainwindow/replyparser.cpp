@@ -5,6 +5,7 @@
 
 #include "mainwindowstate.h"
 #include "protocol.h"
+#include "settings.h"
 #include "ui_mainwindow.h"
 
 #include <QCheckBox>
@@ -49,7 +50,7 @@ void MainWindow::parseReply(QByteArray chunk)
     }
     case Mnemonic::Ksbm: checkFromFlag(ui->PiscaShiftLight, chunk, mnemonic); break;
     case Mnemonic::Kbos: {
-        const bool hasBoost = ui->VersionBox->text().contains(QLatin1String("Boost"), Qt::CaseInsensitive);
+        const bool hasBoost = settings::versionHasBoost(ui->VersionBox->text());
         ui->RadioSensorType3Bar->setEnabled(hasBoost);
         ui->RadioSensorType5Bar->setEnabled(hasBoost);
         if (hasBoost) {

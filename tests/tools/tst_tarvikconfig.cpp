@@ -131,8 +131,12 @@ void TestTarvikConfig::readsAsTextAndJson()
     const QJsonObject json = QJsonDocument::fromJson(r.out.toUtf8()).object();
     QCOMPARE(json.value(QStringLiteral("device")).toString(), QStringLiteral("K931 V1.5 Boost"));
     QCOMPARE(json.value(QStringLiteral("unit")).toString(), QStringLiteral("lambda"));
-    QCOMPARE(json.value(QStringLiteral("settings")).toObject().value(QStringLiteral("turbo")).toString(),
-             QStringLiteral("1.5"));
+    // Numbers are numbers and flags booleans: a script compares them as such.
+    const QJsonObject values = json.value(QStringLiteral("settings")).toObject();
+    QCOMPARE(values.value(QStringLiteral("turbo")), QJsonValue(1.5));
+    QCOMPARE(values.value(QStringLiteral("rpm")), QJsonValue(6500));
+    QCOMPARE(values.value(QStringLiteral("blink")), QJsonValue(true));
+    QCOMPARE(values.value(QStringLiteral("sensor")), QJsonValue(QStringLiteral("5bar")));
 }
 
 void TestTarvikConfig::writesAndReadsBack()
@@ -281,7 +285,7 @@ void TestTarvikConfig::updateRestoresTheSettings()
     QVERIFY2(r.err.contains(QStringLiteral("continuam em ") + kept), qPrintable(r.err));
     QFile file(kept);
     QVERIFY(file.open(QIODevice::ReadOnly));
-    QVERIFY(file.readAll().contains("\"rpm\": \"6900\""));
+    QVERIFY(file.readAll().contains("\"rpm\": 6900"));
     QVERIFY(!r.out.contains(QStringLiteral("Nova versão")));
 }
 
@@ -309,6 +313,8 @@ void TestTarvikConfig::settingsFilesGuardTheDevice()
     const Refusal refused[] = {
         {R"({"format": 1, "settings": {"rpm": "7000", "rpm": "8000"}})", QStringLiteral("chave repetida no arquivo: rpm")},
         {R"({"format": 1, "settings": {}})", QStringLiteral("não traz nenhuma configuração")},
+        {R"({"format": 1, "settings": {"rpm": true}})", QStringLiteral("rpm: número inteiro sem sinal")},
+        {R"({"format": 1, "settings": {"rpm": 6500.5}})", QStringLiteral("rpm: número inteiro sem sinal")},
     };
     device->received.clear();
     for (const Refusal &r : refused) {
@@ -336,10 +342,10 @@ void TestTarvikConfig::settingsFilesGuardTheDevice()
     QVERIFY(setCommandsReceived(*device).isEmpty());
 
     // A partial file on a Boost device: what it holds is written, the rest named.
-    writeFile(R"({"format": 1, "settings": {"rpm": "7100"}})");
+    writeFile(R"({"format": 1, "settings": {"rpm": 7100, "blink": true}})");
     r = run({QStringLiteral("import"), file});
     QVERIFY2(r.exitCode == 0, qPrintable(r.err));
-    QVERIFY2(r.out.contains(QStringLiteral("ficam como estão: blink, turbo, rich, lean, turbo-reset, sensor")),
+    QVERIFY2(r.out.contains(QStringLiteral("ficam como estão: turbo, rich, lean, turbo-reset, sensor")),
              qPrintable(r.out));
     QCOMPARE(setCommandsReceived(*device), QList<QByteArray>{"RPML"});
 

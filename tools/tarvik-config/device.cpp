@@ -131,6 +131,8 @@ bool Device::send(const QByteArray &bytes)
     return port.write(bytes) == bytes.size() && port.waitForBytesWritten(kReplyTimeoutMs);
 }
 
+// The window's read-out chain, query for query: the device sees the same
+// sequence from both front ends.
 int readAll(Device &device, Readout &out)
 {
     const auto version = device.query(protocol::Mnemonic::Vers);
@@ -139,20 +141,26 @@ int readAll(Device &device, Readout &out)
         return kExitFailed;
     }
     out.version = *version;
-    const auto lambda = device.query(protocol::Mnemonic::Sont);
-    out.lambda = lambda && *lambda == QLatin1String("1");
+    out.lambda = false;
     out.values.clear();
-    for (const Key &key : settings::keys()) {
-        if (key.kind == settings::Kind::Sensor && !settings::versionHasBoost(out.version))
+    for (protocol::Mnemonic m = protocol::nextInChain(protocol::Mnemonic::Vers); m != protocol::Mnemonic::None;
+         m = protocol::nextInChain(m)) {
+        if (m == protocol::Mnemonic::Sont) {
+            const auto lambda = device.query(m);
+            out.lambda = lambda && *lambda == QLatin1String("1");
             continue;
-        const auto text = device.query(key.mnemonic);
-        const std::optional<quint32> word = text ? settings::wordOfReply(key, *text) : std::nullopt;
+        }
+        const Key *key = settings::keyFor(m);
+        if (!key || (key->kind == settings::Kind::Sensor && !settings::versionHasBoost(out.version)))
+            continue;
+        const auto text = device.query(m);
+        const std::optional<quint32> word = text ? settings::wordOfReply(*key, *text) : std::nullopt;
         if (!word) {
             say(QStringLiteral("Resposta inválida ou ausente para %1: desconecte e reconecte o aparelho.")
-                    .arg(QLatin1String(key.name)));
+                    .arg(QLatin1String(key->name)));
             return kExitFailed;
         }
-        out.values.append({&key, *word});
+        out.values.append({key, *word});
     }
     return kExitOk;
 }

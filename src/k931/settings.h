@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The K931's settings as the command line names them: each key, its command,
-// how its value is written and checked, and the settings file.
+// The K931's settings, each once: its command-line key, its mnemonic, how
+// its value is written and checked, and the settings file. Qt Core only.
 #pragma once
 
 #include "protocol.h"
@@ -25,6 +25,7 @@ struct Key {
 // In the order the window sends them.
 const QList<Key> &keys();
 const Key *findKey(const QString &name);
+const Key *keyFor(protocol::Mnemonic mnemonic);
 
 // The 32-bit word a value is sent as, or why the text is no such value.
 struct Parsed {

@@ -5,6 +5,7 @@
 #include <QJsonDocument>
 #include <QSet>
 
+#include <charconv>
 #include <cmath>
 #include <cstring>
 
@@ -27,6 +28,15 @@ const Key *findKey(const QString &name)
 {
     for (const Key &key : keys()) {
         if (name == QLatin1String(key.name))
+            return &key;
+    }
+    return nullptr;
+}
+
+const Key *keyFor(Mnemonic mnemonic)
+{
+    for (const Key &key : keys()) {
+        if (key.mnemonic == mnemonic)
             return &key;
     }
     return nullptr;
@@ -93,7 +103,17 @@ std::optional<quint32> wordOfReply(const Key &key, const QString &text)
 QString displayValue(const Key &key, quint32 word)
 {
     switch (key.kind) {
-    case Kind::Float: return QString::number(double(wordFloat(word)), 'g', 7);
+    case Kind::Float: {
+        // The shortest text that reads back as the same float: a file
+        // written and read again holds the very word the device had.
+        const float value = wordFloat(word);
+        char text[32] = {};
+        const auto written = std::to_chars(text, text + sizeof text - 1, value);
+        const QString shortest = QString::fromLatin1(text, int(written.ptr - text));
+        // Read as the command line reads it (through a double), it must
+        // still be the same float; 17 digits always are.
+        return shortest.toFloat() == value ? shortest : QString::number(double(value), 'g', 17);
+    }
     case Kind::Sensor: return word ? QStringLiteral("5bar") : QStringLiteral("3bar");
     case Kind::UInt:
     case Kind::Flag: break;
@@ -163,11 +183,41 @@ QStringList repeatedJsonKeys(const QByteArray &json)
     return repeated;
 }
 
+namespace {
+
+// Numbers as JSON numbers and flags as booleans, so that a script compares
+// them as such; the sensor range stays readable ("3bar", "5bar").
+QJsonValue jsonValue(const Key &key, quint32 word)
+{
+    switch (key.kind) {
+    case Kind::UInt: return QJsonValue(qint64(word));
+    case Kind::Float: return QJsonValue(displayValue(key, word).toDouble()); // 1.9, not 1.89999998
+    case Kind::Flag: return QJsonValue(word != 0);
+    case Kind::Sensor: break;
+    }
+    return QJsonValue(displayValue(key, word));
+}
+
+// A file's value as the text the command line would take: files of the
+// first version hold every value as a string, later ones numbers and
+// booleans. A boolean is a value only for a flag.
+QString valueText(const Key &key, const QJsonValue &value)
+{
+    if (value.isBool())
+        return key.kind == Kind::Flag ? QString::number(value.toBool() ? 1 : 0)
+                                      : QString::fromLatin1(value.toBool() ? "true" : "false");
+    if (value.isDouble())
+        return QString::number(value.toDouble(), 'g', 17);
+    return value.toString();
+}
+
+} // namespace
+
 QJsonObject toFile(const QString &version, bool lambda, const QList<QPair<const Key *, quint32>> &values)
 {
     QJsonObject settingsObject;
     for (const auto &[key, word] : values)
-        settingsObject.insert(QLatin1String(key->name), displayValue(*key, word));
+        settingsObject.insert(QLatin1String(key->name), jsonValue(*key, word));
     return {{QStringLiteral("format"), kFileFormat},
             {QStringLiteral("device"), version},
             {QStringLiteral("unit"), unitName(lambda)},
@@ -212,7 +262,7 @@ FileContents fromFile(const QByteArray &json)
             contents.error = QStringLiteral("configuração desconhecida: %1").arg(it.key());
             return contents;
         }
-        const Parsed parsed = parseValue(*key, it.value().toVariant().toString());
+        const Parsed parsed = parseValue(*key, valueText(*key, it.value()));
         if (!parsed.error.isEmpty()) {
             contents.error = QStringLiteral("%1: %2").arg(it.key(), parsed.error);
             return contents;
