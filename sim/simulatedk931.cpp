@@ -2,6 +2,7 @@
 #include "simulatedk931.h"
 
 #include "serialtestbed.h"
+#include "settings.h"
 
 #include <QDir>
 #include <QFile>
@@ -18,18 +19,19 @@ namespace {
 
 constexpr int kSplitDelayMs = 40;
 
-QByteArray defaultValue(const QByteArray &mnemonic)
+// The version text the simulated firmware reports until a written image
+// says otherwise; every other value is the device's default from the table.
+constexpr const char *kFactoryVersion = "K931 V1.5 Boost";
+
+QByteArray defaultValue(const settings::Key &key)
 {
-    static const QHash<QByteArray, QByteArray> defaults = {
-        {"VERS", "K931 V1.5 Boost"}, {"RPML", "6500"}, {"TURA", "1.5"}, {"HALP", "450"}, {"HALR", "850"},
-        {"TURZ", "1"},               {"SONT", "0"},    {"KSBM", "1"},   {"KBOS", "1"},
-    };
-    return defaults.value(mnemonic);
+    return key.kind == settings::Kind::Version ? QByteArray(kFactoryVersion) : QByteArray(key.factoryReply);
 }
 
 bool isFloatSetting(const QByteArray &mnemonic)
 {
-    return mnemonic == "TURA" || mnemonic == "HALP" || mnemonic == "HALR";
+    const settings::Key *key = settings::keyFor(mnemonic);
+    return key && settings::isFloat(key->kind);
 }
 
 } // namespace
@@ -44,15 +46,15 @@ SimulatedK931::SimulatedK931(SerialTestbed &bed, Identity id, QObject *parent)
     , testbed(bed)
     , identity(id)
 {
-    for (const char *m : {"VERS", "RPML", "TURA", "HALP", "HALR", "TURZ", "SONT", "KSBM", "KBOS"})
-        values.insert(m, defaultValue(m));
+    for (const settings::Key &key : settings::readout())
+        values.insert(key.mnemonic(), defaultValue(key));
 }
 
 void SimulatedK931::restoreDefaultSettings()
 {
-    for (auto it = values.begin(); it != values.end(); ++it) {
-        if (it.key() != "VERS")
-            it.value() = defaultValue(it.key());
+    for (const settings::Key &key : settings::readout()) {
+        if (key.kind != settings::Kind::Version)
+            values[key.mnemonic()] = defaultValue(key);
     }
 }
 
@@ -205,10 +207,8 @@ void SimulatedK931::answerQuery(const QByteArray &mnemonic)
     case Behaviour::JoinWithNext: {
         // The program asks the next query only after this reply, so both go
         // out now, as one chunk.
-        static const QList<QByteArray> chain = {"VERS", "RPML", "TURA", "HALP", "HALR",
-                                                "TURZ", "SONT", "KSBM", "KBOS"};
-        const qsizetype next = chain.indexOf(mnemonic) + 1;
-        send(next < chain.size() ? reply + '>' + chain[next] + values.value(chain[next]) : reply);
+        const settings::Key *next = settings::nextInChain(settings::keyFor(mnemonic));
+        send(next ? reply + '>' + next->mnemonic() + values.value(next->mnemonic()) : reply);
         return;
     }
     case Behaviour::TrailingCR:

@@ -6,26 +6,19 @@
 namespace protocol {
 namespace {
 
-constexpr const char *kMnemonics[] = {"VERS", "RPML", "TURA", "HALP", "HALR", "TURZ", "SONT", "KSBM", "KBOS"};
-constexpr int kMnemonicCount = int(sizeof kMnemonics / sizeof kMnemonics[0]);
-constexpr int kReplyHeaderLength = 5;
+constexpr int kMnemonicLength = 4;
+constexpr int kReplyHeaderLength = 1 + kMnemonicLength;
 
 } // namespace
 
-QByteArray mnemonicText(Mnemonic m)
+QByteArray query(const QByteArray &mnemonic)
 {
-    const int i = int(m);
-    return i >= 0 && i < kMnemonicCount ? QByteArray(kMnemonics[i]) : QByteArray();
+    return '?' + mnemonic;
 }
 
-QByteArray query(Mnemonic m)
+QByteArray setCommand(const QByteArray &mnemonic, quint32 value)
 {
-    return '?' + mnemonicText(m);
-}
-
-QByteArray setCommand(Mnemonic m, quint32 value)
-{
-    QByteArray bytes = '>' + mnemonicText(m);
+    QByteArray bytes = '>' + mnemonic;
     bytes.append(char(value >> 24));
     bytes.append(char(value >> 16));
     bytes.append(char(value >> 8));
@@ -33,12 +26,12 @@ QByteArray setCommand(Mnemonic m, quint32 value)
     return bytes;
 }
 
-QByteArray setFloatCommand(Mnemonic m, float value)
+QByteArray setFloatCommand(const QByteArray &mnemonic, float value)
 {
     quint32 bits = 0;
     static_assert(sizeof bits == sizeof value, "IEEE 754 single precision expected");
     std::memcpy(&bits, &value, sizeof bits);
-    return setCommand(m, bits);
+    return setCommand(mnemonic, bits);
 }
 
 QByteArray bootCommand()
@@ -46,15 +39,10 @@ QByteArray bootCommand()
     return QByteArrayLiteral("BOOT");
 }
 
-Mnemonic recognise(const QByteArray &chunk)
+bool names(const QByteArray &chunk, const QByteArray &mnemonic)
 {
-    if (chunk.size() < kReplyHeaderLength)
-        return Mnemonic::None;
-    for (int i = 0; i < kMnemonicCount; ++i) {
-        if (std::memcmp(chunk.constData() + 1, kMnemonics[i], 4) == 0)
-            return Mnemonic(i);
-    }
-    return Mnemonic::None;
+    return chunk.size() >= kReplyHeaderLength && mnemonic.size() == kMnemonicLength
+        && std::memcmp(chunk.constData() + 1, mnemonic.constData(), kMnemonicLength) == 0;
 }
 
 QString valueText(const QByteArray &chunk)
@@ -62,20 +50,15 @@ QString valueText(const QByteArray &chunk)
     return QString::fromUtf8(chunk).mid(kReplyHeaderLength);
 }
 
-Flag flagValue(const QByteArray &chunk, Mnemonic m)
+Flag flagValue(const QByteArray &chunk, const QByteArray &mnemonic)
 {
     const QString text = QString::fromUtf8(chunk);
-    const QString head = QLatin1Char('>') + QString::fromLatin1(mnemonicText(m));
+    const QString head = QLatin1Char('>') + QString::fromLatin1(mnemonic);
     if (text == head + QLatin1Char('1'))
         return Flag::One;
     if (text == head + QLatin1Char('0'))
         return Flag::Zero;
     return Flag::Other;
-}
-
-Mnemonic nextInChain(Mnemonic m)
-{
-    return m == Mnemonic::Kbos || m == Mnemonic::None ? Mnemonic::None : Mnemonic(int(m) + 1);
 }
 
 } // namespace protocol

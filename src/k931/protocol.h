@@ -17,18 +17,16 @@ namespace protocol {
 // loses a command that arrives meanwhile.
 constexpr int kSetCommandSpacingMs = 500;
 
-// In recognition order.
-enum class Mnemonic { Vers, Rpml, Tura, Halp, Halr, Turz, Sont, Ksbm, Kbos, None };
-
-QByteArray mnemonicText(Mnemonic m);
-QByteArray query(Mnemonic m);
-QByteArray setCommand(Mnemonic m, quint32 value);
-QByteArray setFloatCommand(Mnemonic m, float value);
+// A mnemonic is four ASCII capitals ("RPML"); which ones the device knows,
+// and in which order they are recognised, the settings table says.
+QByteArray query(const QByteArray &mnemonic);
+QByteArray setCommand(const QByteArray &mnemonic, quint32 value);
+QByteArray setFloatCommand(const QByteArray &mnemonic, float value);
 QByteArray bootCommand();
 
-// Bytes 1 to 4 of the chunk against each mnemonic in order; a chunk shorter
-// than 5 bytes matches none. Byte 0 plays no part.
-Mnemonic recognise(const QByteArray &chunk);
+// Whether bytes 1 to 4 of the chunk are the mnemonic; a chunk shorter than
+// 5 bytes names none. Byte 0 plays no part.
+bool names(const QByteArray &chunk, const QByteArray &mnemonic);
 
 // A value reply's text: the chunk decoded as UTF-8 without its first five
 // characters.
@@ -36,10 +34,6 @@ QString valueText(const QByteArray &chunk);
 
 // A flag reply compared as a whole with ">" + mnemonic + digit.
 enum class Flag { Zero, One, Other };
-Flag flagValue(const QByteArray &chunk, Mnemonic m);
-
-// The query that follows a handled reply in the read-out chain; None after
-// the last.
-Mnemonic nextInChain(Mnemonic m);
+Flag flagValue(const QByteArray &chunk, const QByteArray &mnemonic);
 
 } // namespace protocol

@@ -5,41 +5,90 @@
 #include <QJsonDocument>
 #include <QSet>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 
 namespace settings {
 
-using protocol::Mnemonic;
-
-const QList<Key> &keys()
+// The table. A new setting is one row here; the window binds it to its
+// widget, and everything else (recognition, the read-out chain, the upload
+// order, the command line's keys and help, the settings file, the
+// simulated K931) follows from the row.
+const QList<Key> &readout()
 {
     static const QList<Key> all = {
-        {"blink", Mnemonic::Ksbm, Kind::Flag},     {"turbo", Mnemonic::Tura, Kind::Float},
-        {"rpm", Mnemonic::Rpml, Kind::UInt},       {"rich", Mnemonic::Halr, Kind::Float},
-        {"lean", Mnemonic::Halp, Kind::Float},     {"turbo-reset", Mnemonic::Turz, Kind::Flag},
-        {"sensor", Mnemonic::Kbos, Kind::Sensor},
+        // mnemonic, kind, upload rank, key, default reply, help
+        {"VERS", Kind::Version, -1, nullptr, nullptr, nullptr},
+        {"RPML", Kind::UInt, 2, "rpm", "6500", "rotação do shift light, número inteiro (por exemplo 6500)"},
+        {"TURA", Kind::Float, 1, "turbo", "1.5", "alerta de pressão do turbo, número com ponto (1.5)"},
+        {"HALP", Kind::Mixture, 4, "lean", "450", "mistura pobre, número com ponto (mV ou lambda)"},
+        {"HALR", Kind::Mixture, 3, "rich", "850", "mistura rica, número com ponto (mV ou lambda)"},
+        {"TURZ", Kind::Flag, 5, "turbo-reset", "1", "zerar o pico do turbo ao ligar, 0 ou 1"},
+        {"SONT", Kind::MixtureUnit, -1, nullptr, "0", nullptr},
+        {"KSBM", Kind::Flag, 0, "blink", "1", "shift light piscando, 0 ou 1"},
+        {"KBOS", Kind::Sensor, 6, "sensor", "1", "faixa do sensor, 3bar ou 5bar (só com Boost)"},
     };
     return all;
 }
 
+const QList<const Key *> &keys()
+{
+    static const QList<const Key *> settable = [] {
+        QList<const Key *> list;
+        for (const Key &key : readout()) {
+            if (key.uploadRank >= 0)
+                list << &key;
+        }
+        std::sort(list.begin(), list.end(), [](const Key *a, const Key *b) { return a->uploadRank < b->uploadRank; });
+        return list;
+    }();
+    return settable;
+}
+
 const Key *findKey(const QString &name)
 {
-    for (const Key &key : keys()) {
-        if (name == QLatin1String(key.name))
+    for (const Key *key : keys()) {
+        if (name == QLatin1String(key->name))
+            return key;
+    }
+    return nullptr;
+}
+
+const Key *keyFor(const QByteArray &mnemonic)
+{
+    for (const Key &key : readout()) {
+        if (mnemonic == key.mnemonicText)
             return &key;
     }
     return nullptr;
 }
 
-const Key *keyFor(Mnemonic mnemonic)
+const Key *recognise(const QByteArray &chunk)
 {
-    for (const Key &key : keys()) {
-        if (key.mnemonic == mnemonic)
+    for (const Key &key : readout()) {
+        if (protocol::names(chunk, key.mnemonic()))
             return &key;
     }
     return nullptr;
+}
+
+const Key *nextInChain(const Key *key)
+{
+    const QList<Key> &all = readout();
+    const qsizetype next = key ? key - all.constData() + 1 : all.size();
+    return next > 0 && next < all.size() ? &all[next] : nullptr;
+}
+
+const Key &firstInChain()
+{
+    return readout().first();
+}
+
+bool isFloat(Kind kind)
+{
+    return kind == Kind::Float || kind == Kind::Mixture;
 }
 
 namespace {
@@ -68,7 +117,8 @@ Parsed parseValue(const Key &key, const QString &text)
         const quint32 value = text.toUInt(&ok, 10);
         return ok ? Parsed{value, {}} : Parsed{0, QStringLiteral("número inteiro sem sinal (por exemplo 6500)")};
     }
-    case Kind::Float: {
+    case Kind::Float:
+    case Kind::Mixture: {
         const float value = text.toFloat(&ok);
         return ok && std::isfinite(value) ? Parsed{floatWord(value), {}}
                                           : Parsed{0, QStringLiteral("número com ponto decimal (por exemplo 1.5)")};
@@ -81,14 +131,16 @@ Parsed parseValue(const Key &key, const QString &text)
         if (text == QLatin1String("3bar") || text == QLatin1String("5bar"))
             return {text == QLatin1String("5bar") ? 1u : 0u, {}};
         return {0, QStringLiteral("3bar ou 5bar")};
+    case Kind::Version:
+    case Kind::MixtureUnit: break;
     }
-    return {0, QStringLiteral("desconhecido")};
+    return {0, QStringLiteral("não é uma configuração")};
 }
 
 QByteArray setCommand(const Key &key, quint32 word)
 {
-    return key.kind == Kind::Float ? protocol::setFloatCommand(key.mnemonic, wordFloat(word))
-                                   : protocol::setCommand(key.mnemonic, word);
+    return isFloat(key.kind) ? protocol::setFloatCommand(key.mnemonic(), wordFloat(word))
+                             : protocol::setCommand(key.mnemonic(), word);
 }
 
 std::optional<quint32> wordOfReply(const Key &key, const QString &text)
@@ -103,7 +155,8 @@ std::optional<quint32> wordOfReply(const Key &key, const QString &text)
 QString displayValue(const Key &key, quint32 word)
 {
     switch (key.kind) {
-    case Kind::Float: {
+    case Kind::Float:
+    case Kind::Mixture: {
         // The shortest text that reads back as the same float: a file
         // written and read again holds the very word the device had.
         const float value = wordFloat(word);
@@ -116,7 +169,9 @@ QString displayValue(const Key &key, quint32 word)
     }
     case Kind::Sensor: return word ? QStringLiteral("5bar") : QStringLiteral("3bar");
     case Kind::UInt:
-    case Kind::Flag: break;
+    case Kind::Flag:
+    case Kind::Version:
+    case Kind::MixtureUnit: break;
     }
     return QString::number(word);
 }
@@ -128,7 +183,7 @@ bool versionHasBoost(const QString &version)
 
 bool isMixture(const Key &key)
 {
-    return key.mnemonic == Mnemonic::Halr || key.mnemonic == Mnemonic::Halp;
+    return key.kind == Kind::Mixture;
 }
 
 bool fitsUnit(const Key &key, quint32 word, bool lambda)
@@ -191,9 +246,12 @@ QJsonValue jsonValue(const Key &key, quint32 word)
 {
     switch (key.kind) {
     case Kind::UInt: return QJsonValue(qint64(word));
-    case Kind::Float: return QJsonValue(displayValue(key, word).toDouble()); // 1.9, not 1.89999998
+    case Kind::Float:
+    case Kind::Mixture: return QJsonValue(displayValue(key, word).toDouble()); // 1.9, not 1.89999998
     case Kind::Flag: return QJsonValue(word != 0);
-    case Kind::Sensor: break;
+    case Kind::Sensor:
+    case Kind::Version:
+    case Kind::MixtureUnit: break;
     }
     return QJsonValue(displayValue(key, word));
 }

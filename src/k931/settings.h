@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The K931's settings, each once: its command-line key, its mnemonic, how
-// its value is written and checked, and the settings file. Qt Core only.
+// What the K931 holds, each item once: its mnemonic, its kind, its place in
+// the read-out and in the upload, its command-line key, what a new device
+// answers; how its value is written and checked; the settings file. The
+// window, tarvik-config and the simulated K931 all take it from here.
+// Qt Core only.
 #pragma once
 
 #include "protocol.h"
@@ -14,18 +17,40 @@
 
 namespace settings {
 
-enum class Kind { UInt, Float, Flag, Sensor };
-
-struct Key {
-    const char *name;
-    protocol::Mnemonic mnemonic;
-    Kind kind;
+enum class Kind {
+    Version,     // the firmware's version text; only read
+    MixtureUnit, // whether the mixture thresholds are in mV or lambda; only read
+    UInt,        // a whole number
+    Float,       // a number with a decimal point
+    Mixture,     // a decimal mixture threshold, in the unit above
+    Flag,        // 0 or 1
+    Sensor,      // the Boost sensor's range, 3 or 5 bar (devices with Boost only)
 };
 
-// In the order the window sends them.
-const QList<Key> &keys();
+struct Key {
+    const char *mnemonicText;
+    Kind kind;
+    int uploadRank;           // its place among the set commands; -1 when never set
+    const char *name;         // the command-line and settings-file key; null when only read
+    const char *factoryReply; // the value text of a device with default settings
+    const char *summary;      // for the command line's help
+    QByteArray mnemonic() const { return QByteArray(mnemonicText); }
+};
+
+// Everything the device is asked, in the read-out chain's order, which is
+// also the order replies are recognised in.
+const QList<Key> &readout();
+// What can be set, in the order the window sends it.
+const QList<const Key *> &keys();
 const Key *findKey(const QString &name);
-const Key *keyFor(protocol::Mnemonic mnemonic);
+const Key *keyFor(const QByteArray &mnemonic);
+// The first entry whose mnemonic the chunk names (protocol::names), or null.
+const Key *recognise(const QByteArray &chunk);
+// The query after this reply in the chain; null after the last.
+const Key *nextInChain(const Key *key);
+// The read-out begins with the version: what else the device holds depends on it.
+const Key &firstInChain();
+bool isFloat(Kind kind);
 
 // The 32-bit word a value is sent as, or why the text is no such value.
 struct Parsed {
@@ -41,7 +66,7 @@ QString displayValue(const Key &key, quint32 word);
 
 bool versionHasBoost(const QString &version);
 
-// The two mixture thresholds, whose numbers mean millivolts or lambda as the
+// The mixture thresholds, whose numbers mean millivolts or lambda as the
 // device's sensor type (SONT) says.
 bool isMixture(const Key &key);
 // Whether a mixture value is plausible in that unit: a narrow-band sensor's

@@ -6,50 +6,60 @@
 #include "mainwindowstate.h"
 #include "protocol.h"
 #include "settings.h"
+#include "settingwidgets.h"
 #include "ui_mainwindow.h"
 
 #include <QDebug>
 #include <QMessageBox>
 #include <QTimer>
 
-
-using protocol::Mnemonic;
+#include <optional>
 
 namespace {
 
-// The command line's rules for the same settings.
-bool isValid(protocol::Mnemonic mnemonic, const QString &text)
+// The word a setting is sent as, taken from its widget; nothing for a
+// sensor range with neither button checked.
+std::optional<quint32> formWord(Ui_MainWindow *ui, const settings::Key &key)
 {
-    const settings::Key *key = settings::keyFor(mnemonic);
-    return key && settings::parseValue(*key, text).error.isEmpty();
-}
-
-QString reasonFor(protocol::Mnemonic mnemonic)
-{
-    return settings::parseValue(*settings::keyFor(mnemonic), QString()).error;
+    if (key.kind == settings::Kind::Sensor) {
+        if (ui->RadioSensorType3Bar->isChecked())
+            return 0;
+        if (ui->RadioSensorType5Bar->isChecked())
+            return 1;
+        return std::nullopt;
+    }
+    const SettingWidgets widgets = widgetsFor(ui, key);
+    if (widgets.box)
+        return widgets.box->isChecked() ? 1 : 0;
+    if (widgets.field)
+        return settings::parseValue(key, widgets.field->text()).word;
+    return std::nullopt;
 }
 
 } // namespace
 
 // A field that does not convert would be sent as 0 and written into the
-// device; better to say which one and send nothing.
+// device; better to say which one, and why, and send nothing.
 bool MainWindow::validateCalibrationFields()
 {
     QStringList invalid;
-    if (!isValid(Mnemonic::Rpml, ui->RpmShiftLightVal->text()))
-        invalid << ui->label_2->text();
-    if (!isValid(Mnemonic::Tura, ui->TurboPressureAlertVal->text()))
-        invalid << ui->label_3->text();
-    if (!isValid(Mnemonic::Halr, ui->SetHallmeterRicoVal->text()))
-        invalid << ui->LabelHallmeterRich->text();
-    if (!isValid(Mnemonic::Halp, ui->SetHallmeterPobreVal->text()))
-        invalid << ui->LabelHallmeterLean->text();
+    QStringList reasons;
+    // Named in the read-out's order, the form's from top to bottom.
+    for (const settings::Key &key : settings::readout()) {
+        const SettingWidgets widgets = widgetsFor(ui, key);
+        if (!widgets.field || key.uploadRank < 0)
+            continue;
+        const QString error = settings::parseValue(key, widgets.field->text()).error;
+        if (error.isEmpty())
+            continue;
+        invalid << widgets.name();
+        reasons << tr("%1: %2.").arg(widgets.name(), error);
+    }
     if (invalid.isEmpty())
         return true;
     QMessageBox::warning(this, tr("Aviso"),
-                         tr("Valor inválido em: %1\n\nRpm Shift Light: %2.\nDemais campos: %3.")
-                             .arg(invalid.join(QStringLiteral(", ")), reasonFor(Mnemonic::Rpml),
-                                  reasonFor(Mnemonic::Tura)));
+                         tr("Valor inválido em: %1\n\n%2")
+                             .arg(invalid.join(QStringLiteral(", ")), reasons.join(QLatin1Char('\n'))));
     return false;
 }
 
@@ -81,16 +91,10 @@ void MainWindow::on_SetAllCalibrations_clicked()
 
     commandIndex = 0;
     commandQueue.clear();
-    commandQueue << protocol::setCommand(Mnemonic::Ksbm, ui->PiscaShiftLight->isChecked() ? 1 : 0)
-                 << protocol::setFloatCommand(Mnemonic::Tura, ui->TurboPressureAlertVal->text().toFloat())
-                 << protocol::setCommand(Mnemonic::Rpml, ui->RpmShiftLightVal->text().toUInt(nullptr, 10))
-                 << protocol::setFloatCommand(Mnemonic::Halr, ui->SetHallmeterRicoVal->text().toFloat())
-                 << protocol::setFloatCommand(Mnemonic::Halp, ui->SetHallmeterPobreVal->text().toFloat())
-                 << protocol::setCommand(Mnemonic::Turz, ui->ZerarPicoTurbo->isChecked() ? 1 : 0);
-    if (ui->RadioSensorType3Bar->isChecked())
-        commandQueue << protocol::setCommand(Mnemonic::Kbos, 0);
-    else if (ui->RadioSensorType5Bar->isChecked())
-        commandQueue << protocol::setCommand(Mnemonic::Kbos, 1);
+    for (const settings::Key *key : settings::keys()) {
+        if (const std::optional<quint32> word = formWord(ui, *key))
+            commandQueue << settings::setCommand(*key, *word);
+    }
     commandTimer->start(configuration.commandIntervalMs);
 }
 

@@ -10,6 +10,7 @@
 #include "progress.h"
 #include "mainwindowstate.h"
 #include "protocol.h"
+#include "settings.h"
 #include "ui_mainwindow.h"
 #include "ledindicator.h"
 
@@ -153,7 +154,7 @@ void MainWindow::openDevicePort()
         return;
     }
     if (!deviceAnswered)
-        serialPort->write(protocol::query(protocol::Mnemonic::Vers));
+        serialPort->write(protocol::query(settings::firstInChain().mnemonic()));
 }
 
 // A port that could not be opened is not a connection: back to scanning,

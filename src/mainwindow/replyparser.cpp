@@ -6,18 +6,19 @@
 #include "mainwindowstate.h"
 #include "protocol.h"
 #include "settings.h"
+#include "settingwidgets.h"
 #include "ui_mainwindow.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
 
 using protocol::Flag;
-using protocol::Mnemonic;
+using settings::Kind;
 
 namespace {
 
 // A flag the device sends as anything but 0 or 1 leaves the box as it was.
-void checkFromFlag(QCheckBox *box, const QByteArray &chunk, Mnemonic mnemonic)
+void checkFromFlag(QCheckBox *box, const QByteArray &chunk, const QByteArray &mnemonic)
 {
     const Flag flag = protocol::flagValue(chunk, mnemonic);
     if (flag != Flag::Other)
@@ -28,19 +29,12 @@ void checkFromFlag(QCheckBox *box, const QByteArray &chunk, Mnemonic mnemonic)
 
 void MainWindow::parseReply(QByteArray chunk)
 {
-    const Mnemonic mnemonic = protocol::recognise(chunk);
-    QLineEdit *valueField = nullptr;
-    switch (mnemonic) {
-    case Mnemonic::None:
+    const settings::Key *key = settings::recognise(chunk);
+    if (!key)
         return;
-    case Mnemonic::Vers: valueField = ui->VersionBox; break;
-    case Mnemonic::Rpml: valueField = ui->RpmShiftLightVal; break;
-    case Mnemonic::Tura: valueField = ui->TurboPressureAlertVal; break;
-    case Mnemonic::Halp: valueField = ui->SetHallmeterPobreVal; break;
-    case Mnemonic::Halr: valueField = ui->SetHallmeterRicoVal; break;
-    case Mnemonic::Turz: checkFromFlag(ui->ZerarPicoTurbo, chunk, mnemonic); break;
-    case Mnemonic::Sont: {
-        const Flag flag = protocol::flagValue(chunk, mnemonic);
+    switch (key->kind) {
+    case Kind::MixtureUnit: {
+        const Flag flag = protocol::flagValue(chunk, key->mnemonic());
         if (flag != Flag::Other) {
             const QString unit = flag == Flag::Zero ? QStringLiteral("mV") : QString(QChar(0x03BB));
             ui->LabelHallmeterLean->setText(tr("Hallmeter Mistura Pobre (%1)").arg(unit));
@@ -48,13 +42,12 @@ void MainWindow::parseReply(QByteArray chunk)
         }
         break;
     }
-    case Mnemonic::Ksbm: checkFromFlag(ui->PiscaShiftLight, chunk, mnemonic); break;
-    case Mnemonic::Kbos: {
+    case Kind::Sensor: {
         const bool hasBoost = settings::versionHasBoost(ui->VersionBox->text());
         ui->RadioSensorType3Bar->setEnabled(hasBoost);
         ui->RadioSensorType5Bar->setEnabled(hasBoost);
         if (hasBoost) {
-            const Flag flag = protocol::flagValue(chunk, mnemonic);
+            const Flag flag = protocol::flagValue(chunk, key->mnemonic());
             if (flag == Flag::Zero) {
                 ui->RadioSensorType3Bar->setChecked(true);
                 ui->RadioSensorType5Bar->setChecked(false);
@@ -63,14 +56,27 @@ void MainWindow::parseReply(QByteArray chunk)
                 ui->RadioSensorType5Bar->setChecked(true);
             }
         }
+        break;
+    }
+    case Kind::Flag:
+        if (QCheckBox *box = widgetsFor(ui, *key).box)
+            checkFromFlag(box, chunk, key->mnemonic());
+        break;
+    case Kind::Version:
+    case Kind::UInt:
+    case Kind::Float:
+    case Kind::Mixture:
+        // The field shows the device's value, never an accumulation of
+        // replies: a repeated reply would otherwise double it and the next
+        // upload would write that back into the device.
+        if (QLineEdit *field = widgetsFor(ui, *key).field)
+            field->setText(protocol::valueText(chunk));
+        break;
+    }
+    const settings::Key *next = settings::nextInChain(key);
+    if (!next) {
         deviceAnswered = true;
         return;
     }
-    }
-    // The field shows the device's value, never an accumulation of replies:
-    // a repeated reply would otherwise double it and the next upload would
-    // write that back into the device.
-    if (valueField)
-        valueField->setText(protocol::valueText(chunk));
-    serialPort->write(protocol::query(protocol::nextInChain(mnemonic)));
+    serialPort->write(protocol::query(next->mnemonic()));
 }

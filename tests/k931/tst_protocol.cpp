@@ -1,51 +1,51 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The settings protocol's bytes and the recognition of replies, and the
-// firmware description reader.
+// The settings protocol's bytes, the recognition of replies and the orders
+// of the read-out and the upload, and the firmware description reader.
 #include "firmwaredescription.h"
 #include "protocol.h"
+#include "settings.h"
 
 #include <QtTest>
 
 using protocol::Flag;
-using protocol::Mnemonic;
-Q_DECLARE_METATYPE(protocol::Mnemonic)
 
 class TestProtocol : public QObject {
     Q_OBJECT
 private slots:
     void commands()
     {
-        QCOMPARE(protocol::setCommand(Mnemonic::Rpml, 6500), QByteArray::fromHex("3E52504D4C00001964"));
-        QCOMPARE(protocol::setFloatCommand(Mnemonic::Tura, 1.5f), QByteArray::fromHex("3E545552413FC00000"));
-        QCOMPARE(protocol::setCommand(Mnemonic::Rpml, 7000).right(4), QByteArray::fromHex("00001B58"));
-        QCOMPARE(protocol::setCommand(Mnemonic::Kbos, 0xFFFFFFFFu).right(4), QByteArray::fromHex("FFFFFFFF"));
-        QCOMPARE(protocol::query(Mnemonic::Vers), QByteArray("?VERS"));
-        QCOMPARE(protocol::query(Mnemonic::Kbos), QByteArray("?KBOS"));
+        QCOMPARE(protocol::setCommand("RPML", 6500), QByteArray::fromHex("3E52504D4C00001964"));
+        QCOMPARE(protocol::setFloatCommand("TURA", 1.5f), QByteArray::fromHex("3E545552413FC00000"));
+        QCOMPARE(protocol::setCommand("RPML", 7000).right(4), QByteArray::fromHex("00001B58"));
+        QCOMPARE(protocol::setCommand("KBOS", 0xFFFFFFFFu).right(4), QByteArray::fromHex("FFFFFFFF"));
+        QCOMPARE(protocol::query("VERS"), QByteArray("?VERS"));
+        QCOMPARE(protocol::query("KBOS"), QByteArray("?KBOS"));
         QCOMPARE(protocol::bootCommand(), QByteArray("BOOT"));
     }
 
     void recognition_data()
     {
         QTest::addColumn<QByteArray>("chunk");
-        QTest::addColumn<Mnemonic>("mnemonic");
-        QTest::newRow("value reply") << QByteArray(">RPML6500") << Mnemonic::Rpml;
-        QTest::newRow("exactly five bytes") << QByteArray(">VERS") << Mnemonic::Vers;
-        QTest::newRow("four bytes") << QByteArray(">VER") << Mnemonic::None;
-        QTest::newRow("empty") << QByteArray() << Mnemonic::None;
-        QTest::newRow("one byte") << QByteArray(">") << Mnemonic::None;
-        QTest::newRow("echoed query") << QByteArray("?RPML") << Mnemonic::Rpml;
-        QTest::newRow("byte 0 ignored") << QByteArray("xKBOS1") << Mnemonic::Kbos;
-        QTest::newRow("lower case") << QByteArray(">vers1") << Mnemonic::None;
-        QTest::newRow("unknown") << QByteArray(">ABCD1") << Mnemonic::None;
-        QTest::newRow("binary") << QByteArray("\x00HALP\x01", 6) << Mnemonic::Halp;
-        QTest::newRow("two replies") << QByteArray(">TURA1.5>HALP450") << Mnemonic::Tura;
+        QTest::addColumn<QByteArray>("mnemonic"); // empty: none
+        QTest::newRow("value reply") << QByteArray(">RPML6500") << QByteArray("RPML");
+        QTest::newRow("exactly five bytes") << QByteArray(">VERS") << QByteArray("VERS");
+        QTest::newRow("four bytes") << QByteArray(">VER") << QByteArray();
+        QTest::newRow("empty") << QByteArray() << QByteArray();
+        QTest::newRow("one byte") << QByteArray(">") << QByteArray();
+        QTest::newRow("echoed query") << QByteArray("?RPML") << QByteArray("RPML");
+        QTest::newRow("byte 0 ignored") << QByteArray("xKBOS1") << QByteArray("KBOS");
+        QTest::newRow("lower case") << QByteArray(">vers1") << QByteArray();
+        QTest::newRow("unknown") << QByteArray(">ABCD1") << QByteArray();
+        QTest::newRow("binary") << QByteArray("\x00HALP\x01", 6) << QByteArray("HALP");
+        QTest::newRow("two replies") << QByteArray(">TURA1.5>HALP450") << QByteArray("TURA");
     }
 
     void recognition()
     {
         QFETCH(QByteArray, chunk);
-        QFETCH(Mnemonic, mnemonic);
-        QCOMPARE(protocol::recognise(chunk), mnemonic);
+        QFETCH(QByteArray, mnemonic);
+        const settings::Key *key = settings::recognise(chunk);
+        QCOMPARE(key ? key->mnemonic() : QByteArray(), mnemonic);
     }
 
     void values()
@@ -58,20 +58,25 @@ private slots:
 
     void flags()
     {
-        QCOMPARE(protocol::flagValue(">TURZ1", Mnemonic::Turz), Flag::One);
-        QCOMPARE(protocol::flagValue(">TURZ0", Mnemonic::Turz), Flag::Zero);
-        QCOMPARE(protocol::flagValue(">TURZ1\r", Mnemonic::Turz), Flag::Other);
-        QCOMPARE(protocol::flagValue(">TURZ2", Mnemonic::Turz), Flag::Other);
-        QCOMPARE(protocol::flagValue("?TURZ", Mnemonic::Turz), Flag::Other);
-        QCOMPARE(protocol::flagValue("xTURZ1", Mnemonic::Turz), Flag::Other);
+        QCOMPARE(protocol::flagValue(">TURZ1", "TURZ"), Flag::One);
+        QCOMPARE(protocol::flagValue(">TURZ0", "TURZ"), Flag::Zero);
+        QCOMPARE(protocol::flagValue(">TURZ1\r", "TURZ"), Flag::Other);
+        QCOMPARE(protocol::flagValue(">TURZ2", "TURZ"), Flag::Other);
+        QCOMPARE(protocol::flagValue("?TURZ", "TURZ"), Flag::Other);
+        QCOMPARE(protocol::flagValue("xTURZ1", "TURZ"), Flag::Other);
     }
 
     void chain()
     {
         QList<QByteArray> queries;
-        for (Mnemonic m = Mnemonic::Vers; m != Mnemonic::None; m = protocol::nextInChain(m))
-            queries << protocol::query(m);
+        for (const settings::Key *key = &settings::firstInChain(); key; key = settings::nextInChain(key))
+            queries << protocol::query(key->mnemonic());
         QCOMPARE(queries, (QList<QByteArray>{"?VERS", "?RPML", "?TURA", "?HALP", "?HALR", "?TURZ", "?SONT", "?KSBM", "?KBOS"}));
+        // The upload has an order of its own.
+        QList<QByteArray> uploaded;
+        for (const settings::Key *key : settings::keys())
+            uploaded << key->mnemonic();
+        QCOMPARE(uploaded, (QList<QByteArray>{"KSBM", "TURA", "RPML", "HALR", "HALP", "TURZ", "KBOS"}));
     }
 
     void description()

@@ -106,16 +106,16 @@ int Device::open(QString name)
 }
 
 // The reply to one query, or nothing within the time limit.
-std::optional<QString> Device::query(protocol::Mnemonic mnemonic)
+std::optional<QString> Device::query(const Key &key)
 {
     port.readAll();
-    if (!send(protocol::query(mnemonic)))
+    if (!send(protocol::query(key.mnemonic())))
         return std::nullopt;
     QElapsedTimer clock;
     clock.start();
     QByteArray chunk;
     while (clock.elapsed() < kReplyTimeoutMs && port.isOpen()) {
-        const bool valueBegun = protocol::recognise(chunk) == mnemonic && chunk.startsWith('>')
+        const bool valueBegun = settings::recognise(chunk) == &key && chunk.startsWith('>')
                              && !protocol::valueText(chunk).trimmed().isEmpty();
         const int wait = valueBegun ? kReplyQuietMs : int(kReplyTimeoutMs - clock.elapsed());
         if (port.waitForReadyRead(std::max(wait, 1)))
@@ -135,25 +135,27 @@ bool Device::send(const QByteArray &bytes)
 // sequence from both front ends.
 int readAll(Device &device, Readout &out)
 {
-    const auto version = device.query(protocol::Mnemonic::Vers);
-    if (!version) {
-        say(QStringLiteral("O aparelho não respondeu a \"?VERS\": desconecte e reconecte o aparelho."));
-        return kExitFailed;
-    }
-    out.version = *version;
-    out.lambda = false;
-    out.values.clear();
-    for (protocol::Mnemonic m = protocol::nextInChain(protocol::Mnemonic::Vers); m != protocol::Mnemonic::None;
-         m = protocol::nextInChain(m)) {
-        if (m == protocol::Mnemonic::Sont) {
-            const auto lambda = device.query(m);
-            out.lambda = lambda && *lambda == QLatin1String("1");
+    out = Readout();
+    // Every query of the chain, as the window asks them, so that the device
+    // sees the same sequence from both front ends.
+    for (const Key *key = &settings::firstInChain(); key; key = settings::nextInChain(key)) {
+        const auto text = device.query(*key);
+        // A device without Boost has no sensor range: whatever it answers
+        // is no setting of it.
+        if (key->kind == settings::Kind::Sensor && !settings::versionHasBoost(out.version))
+            continue;
+        if (key->kind == settings::Kind::Version || key->kind == settings::Kind::MixtureUnit) {
+            if (!text) {
+                say(QStringLiteral("O aparelho não respondeu a \"?%1\": desconecte e reconecte o aparelho.")
+                        .arg(QLatin1String(key->mnemonicText)));
+                return kExitFailed;
+            }
+            if (key->kind == settings::Kind::Version)
+                out.version = *text;
+            else
+                out.lambda = *text == QLatin1String("1");
             continue;
         }
-        const Key *key = settings::keyFor(m);
-        if (!key || (key->kind == settings::Kind::Sensor && !settings::versionHasBoost(out.version)))
-            continue;
-        const auto text = device.query(m);
         const std::optional<quint32> word = text ? settings::wordOfReply(*key, *text) : std::nullopt;
         if (!word) {
             say(QStringLiteral("Resposta inválida ou ausente para %1: desconecte e reconecte o aparelho.")
@@ -212,15 +214,15 @@ QString importProblem(const settings::FileContents &contents, const QString &pat
 {
     const bool boost = settings::versionHasBoost(readout.version);
     QStringList absent;
-    for (const Key &key : settings::keys()) {
+    for (const Key *key : settings::keys()) {
         const bool held = std::any_of(contents.values.begin(), contents.values.end(),
-                                      [&key](const auto &pair) { return pair.first == &key; });
-        if (held && key.kind == settings::Kind::Sensor && !boost)
+                                      [key](const auto &pair) { return pair.first == key; });
+        if (held && key->kind == settings::Kind::Sensor && !boost)
             return QStringLiteral("%1 traz a faixa do sensor de Boost (sensor), mas este aparelho (%2) está sem "
                                   "Boost; nada foi enviado.")
                 .arg(path, readout.version);
-        if (!held && (key.kind != settings::Kind::Sensor || boost))
-            absent << QLatin1String(key.name);
+        if (!held && (key->kind != settings::Kind::Sensor || boost))
+            absent << QLatin1String(key->name);
     }
     const QString deviceUnit = settings::unitName(readout.lambda);
     if (contents.unit != settings::Unit::Unknown && (contents.unit == settings::Unit::Lambda) != readout.lambda)
@@ -243,9 +245,9 @@ QString importProblem(const settings::FileContents &contents, const QString &pat
 int writeAndCheck(Device &device, const QString &version, const Values &requested)
 {
     Values values;
-    for (const Key &key : settings::keys()) {
+    for (const Key *key : settings::keys()) {
         for (const auto &pair : requested) {
-            if (pair.first == &key)
+            if (pair.first == key)
                 values.append(pair);
         }
     }
@@ -266,7 +268,7 @@ int writeAndCheck(Device &device, const QString &version, const Values &requeste
     QThread::msleep(protocol::kSetCommandSpacingMs);
     QStringList notTaken;
     for (const auto &[key, word] : values) {
-        const auto text = device.query(key->mnemonic);
+        const auto text = device.query(*key);
         const std::optional<quint32> held = text ? settings::wordOfReply(*key, *text) : std::nullopt;
         if (held != word)
             notTaken << QStringLiteral("%1 (enviado %2, lido %3)")

@@ -31,7 +31,7 @@ public:
     // An empty name takes the first K931 port.
     int open(QString name);
     void close() { port.close(); }
-    std::optional<QString> query(protocol::Mnemonic mnemonic);
+    std::optional<QString> query(const settings::Key &key);
     bool send(const QByteArray &bytes);
 
 private:

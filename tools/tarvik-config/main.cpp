@@ -39,13 +39,12 @@ void printUsage(FILE *to)
                  "  import        grava as configurações de um arquivo (só o que difere)\n"
                  "  update        atualiza o firmware, do servidor ou de --file\n"
                  "\n"
-                 "Chaves:\n"
-                 "  rpm           rotação do shift light, número inteiro (por exemplo 6500)\n"
-                 "  turbo         alerta de pressão do turbo, número com ponto (1.5)\n"
-                 "  rich, lean    misturas rica e pobre, número com ponto (mV ou lambda)\n"
-                 "  blink         shift light piscando, 0 ou 1\n"
-                 "  turbo-reset   zerar o pico do turbo ao ligar, 0 ou 1\n"
-                 "  sensor        faixa do sensor, 3bar ou 5bar (só com Boost)\n"
+                 "Chaves:\n");
+    // One line a setting, from the device's table (the shell's completion
+    // reads its keys from here).
+    for (const Key *key : settings::keys())
+        std::fprintf(to, "  %-13s %s\n", key->name, key->summary);
+    std::fprintf(to,
                  "\n"
                  "Opções:\n"
                  "  --port PORTA  a porta do aparelho (sem ela: o primeiro K931)\n"
@@ -81,7 +80,7 @@ void print(const Readout &readout, bool json)
     }
     std::printf("Versão: %s\n", qPrintable(readout.version));
     for (const auto &[key, word] : readout.values) {
-        const bool mixture = key->mnemonic == protocol::Mnemonic::Halr || key->mnemonic == protocol::Mnemonic::Halp;
+        const bool mixture = settings::isMixture(*key);
         std::printf("%s=%s%s\n", key->name, qPrintable(settings::displayValue(*key, word)),
                     mixture ? (readout.lambda ? " λ" : " mV") : "");
     }
