@@ -138,7 +138,7 @@ void TestSettings::filesOfBothVersions()
         {R"({"format": 2, "settings": {"rpm": 1}})", QStringLiteral("formato de arquivo desconhecido")},
         {R"({"format": 1, "unit": "V", "settings": {"rpm": 1}})", QStringLiteral("unidade desconhecida")},
         {"{\"format\": 1, \"settings\": {\"rpm\": 1, \"r\\u0070m\": 2}}", QStringLiteral("chave repetida no arquivo: rpm")},
-        {R"({"format": 1, "settings": {"colour": 1}})", QStringLiteral("configuração desconhecida: colour")},
+        {R"({"format": 1, "settings": {"nao-existe": 1}})", QStringLiteral("configuração desconhecida: nao-existe")},
         {R"({"format": 1, "settings": {"turbo": true}})", QStringLiteral("turbo: número com ponto decimal")},
         {R"({"format": 1, "settings": {}})", QStringLiteral("não traz nenhuma configuração")},
         {"[1, 2]", QStringLiteral("não é um arquivo de configurações")},
