@@ -4,6 +4,7 @@
 #include "mainwindow.h"
 
 #include "firmwarecheck.h"
+#include "k931ports.h"
 #include "programmer.h"
 #include "usbids.h"
 
@@ -21,12 +22,6 @@
 
 namespace {
 constexpr float kAnimationEnd = 100.0f;
-
-bool isTheDevice(const QSerialPortInfo &info)
-{
-    return info.hasVendorIdentifier() && info.vendorIdentifier() == k931::kUsbVendor && info.hasProductIdentifier()
-        && info.productIdentifier() == k931::kSerialProduct;
-}
 
 // A few words that fit under the progress bar.
 QString openFailureText(const QSerialPort &port)
@@ -49,10 +44,8 @@ QString openFailureText(const QSerialPort &port)
 
 void MainWindow::scanForDevice()
 {
-    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+    const QList<QSerialPortInfo> ports = road::k931Ports();
     for (const QSerialPortInfo &info : ports) {
-        if (!isTheDevice(info))
-            continue;
         if (info.portName() == unopenablePort && !portOpensNow())
             return;
         portName = info.portName();
@@ -111,12 +104,17 @@ void MainWindow::lookForWaitingBootloader()
 int MainWindow::k931BootloaderIn(const flashing::DfuDeviceInfo *devices, int listed)
 {
     const int k931 = firstK931Bootloader(devices, listed);
-    if (listed > 0 && k931 < 0 && foreignBootloaderNamed != QLatin1String(devices[0].usbIndex)) {
-        foreignBootloaderNamed = QString::fromLatin1(devices[0].usbIndex);
-        qDebug() << "Bootloader" << foreignBootloaderNamed << "is not a K931's, left alone:"
-                 << devices[0].flashLayout;
-    }
+    if (listed > 0 && k931 < 0)
+        nameForeignBootloader(QString::fromLatin1(devices[0].usbIndex), QString::fromLatin1(devices[0].flashLayout));
     return k931;
+}
+
+void MainWindow::nameForeignBootloader(const QString &usbIndex, const QString &flashLayout)
+{
+    if (foreignBootloaderNamed == usbIndex)
+        return;
+    foreignBootloaderNamed = usbIndex;
+    qDebug() << "Bootloader" << foreignBootloaderNamed << "is not a K931's, left alone:" << flashLayout.toLatin1().constData();
 }
 
 // Looked at again from scratch: the notice, the bar's text and the offer

@@ -65,6 +65,7 @@ private:
     void lookForWaitingBootloader();
     void recheckWaitingBootloader();
     int k931BootloaderIn(const flashing::DfuDeviceInfo *devices, int listed);
+    void nameForeignBootloader(const QString &usbIndex, const QString &flashLayout);
     // Reply parser
     void parseReply(QByteArray chunk);
     // Calibration upload

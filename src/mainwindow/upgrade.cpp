@@ -10,13 +10,14 @@
 #include "firmwaredescription.h"
 #include "usbids.h"
 #include "programmer.h"
+#include "bootloaderwait.h"
+#include "firmwarewrite.h"
 #include "mainwindowstate.h"
 #include "ui_mainwindow.h"
 #include "ledindicator.h"
 
 #include <QCoreApplication>
 #include <QDebug>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -160,43 +161,34 @@ void MainWindow::endUpgrade()
 // to a limit: a device that never enters it must not freeze the window.
 void MainWindow::ConnectDFUandSelectHEX()
 {
-    auto *poll = new QTimer(this);
-    const QDeadlineTimer deadline(configuration.dfuWaitLimitMs);
-    auto attempt = [this, poll, deadline] {
-        flashing::DfuDeviceInfo *devices = nullptr;
-        const int listed = flashing::getDfuDeviceList(&devices, k931::kDfuProduct, k931::kUsbVendor);
-        const int k931 = k931BootloaderIn(devices, listed);
-        if (k931 >= 0) {
-            poll->stop();
-            poll->deleteLater();
-            const int connected = flashing::connectDfuBootloader(devices[k931].usbIndex);
-            // Refusals the user can act on are said; the write would only
-            // fail as "not connected".
-            if (connected == flashing::kAccessDenied || connected == flashing::kInterfaceBusy) {
-                QMessageBox::information(this, tr("Erro"), tr("Impossivel Atualizar! Erro: ")
-                                                               + flashFailureReason(connected, QString()));
-                stopWaitingForBootloader();
-                return;
-            }
-            firmwareFilePath = workFilePath(localFirmwareName());
-            QMessageBox::warning(this, tr("Importante"), tr("Não desconecte o aparelho"));
-            QTimer::singleShot(configuration.upgradeStepDelayMs, this, &MainWindow::DoUpgrade);
-        } else if (deadline.hasExpired()) {
-            poll->stop();
-            poll->deleteLater();
-            const QString foreign = listed > 0 ? tr("\nO aparelho em modo de atualização em %1 não é um K931 e "
-                                                    "não foi gravado.")
-                                                     .arg(QString::fromLatin1(devices[0].usbIndex))
-                                               : QString();
-            QMessageBox::warning(this, tr("Aviso"),
-                                 tr("Aparelho não encontrado em modo de atualização.\n"
-                                    "Desconecte e reconecte o aparelho e tente novamente.")
-                                     + foreign);
+    auto *wait = new road::BootloaderWait(configuration.dfuWaitLimitMs, configuration.dfuPollIntervalMs, this);
+    connect(wait, &road::BootloaderWait::foreignBootloaderListed, this, &MainWindow::nameForeignBootloader);
+    connect(wait, &road::BootloaderWait::bootloaderFound, this, [this, wait](const QString &usbIndex) {
+        wait->deleteLater();
+        const road::Outcome connected = road::connectBootloader(usbIndex);
+        // Refusals the user can act on are said; the write would only
+        // fail as "not connected".
+        if (connected.result == flashing::kAccessDenied || connected.result == flashing::kInterfaceBusy) {
+            QMessageBox::information(this, tr("Erro"), tr("Impossivel Atualizar! Erro: ") + connected.reason);
             stopWaitingForBootloader();
+            return;
         }
-    };
-    connect(poll, &QTimer::timeout, this, attempt);
-    poll->start(configuration.dfuPollIntervalMs);
+        firmwareFilePath = workFilePath(localFirmwareName());
+        QMessageBox::warning(this, tr("Importante"), tr("Não desconecte o aparelho"));
+        QTimer::singleShot(configuration.upgradeStepDelayMs, this, &MainWindow::DoUpgrade);
+    });
+    connect(wait, &road::BootloaderWait::waitExpired, this, [this, wait](const QString &foreignUsbIndex) {
+        wait->deleteLater();
+        const QString foreign = foreignUsbIndex.isEmpty()
+            ? QString()
+            : tr("\nO aparelho em modo de atualização em %1 não é um K931 e não foi gravado.").arg(foreignUsbIndex);
+        QMessageBox::warning(this, tr("Aviso"),
+                             tr("Aparelho não encontrado em modo de atualização.\n"
+                                "Desconecte e reconecte o aparelho e tente novamente.")
+                                 + foreign);
+        stopWaitingForBootloader();
+    });
+    wait->start();
 }
 
 void MainWindow::stopWaitingForBootloader()
@@ -231,8 +223,7 @@ void MainWindow::DoUpgrade()
     connect(&progressTimer, &QTimer::timeout, this, &MainWindow::UpdateProgressFlash, Qt::UniqueConnection);
     progressTimer.start(configuration.progressTickMs);
 
-    const int result = flashing::downloadFile(reinterpret_cast<const char16_t *>(firmwareFilePath.utf16()),
-                                              k931::kFlashStart, 0, 1, u"");
+    const int result = road::writeFirmware(firmwareFilePath).result;
     if (result == 0) {
         writtenBootloaderListed = true;
         ui->progressBar->setValue(100);

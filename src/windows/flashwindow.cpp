@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "flashwindow.h"
 
-#include "flashfailure.h"
-
+#include "firmwarewrite.h"
 #include "progress.h"
 #include "usbids.h"
 #include "programmer.h"
@@ -44,12 +43,12 @@ void FlashWindow::on_ConnectButton_clicked()
         ui->textEdit->append(tr("Nenhum aparelho encontrado\n"));
         return;
     }
-    const int connected = flashing::connectDfuBootloader(devices[0].usbIndex);
-    if (connected != 0) {
+    const road::Outcome connected = road::connectBootloader(QString::fromLatin1(devices[0].usbIndex));
+    if (!connected.ok()) {
         ui->textEdit->append(tr("Erro ao conectar\n"));
         // Permission and a program holding the device are the user's to fix.
-        if (connected == flashing::kAccessDenied || connected == flashing::kInterfaceBusy)
-            ui->textEdit->append(flashFailureReason(connected, QString()));
+        if (connected.result == flashing::kAccessDenied || connected.result == flashing::kInterfaceBusy)
+            ui->textEdit->append(connected.reason);
         return;
     }
     ui->textEdit->append(tr("Conectado\n"));
@@ -85,11 +84,10 @@ void FlashWindow::on_FlashButton_clicked()
     flashProgressTimer.start(configuration.progressTickMs);
     QMessageBox::warning(this, tr("Importante"), tr("Não desconecte o aparelho"));
 
-    const int result = flashing::downloadFile(reinterpret_cast<const char16_t *>(flashFilePath.utf16()),
-                                              k931::kFlashStart, 0, 1, u"");
-    if (result != 0) {
+    const road::Outcome written = road::writeFirmware(flashFilePath);
+    if (!written.ok()) {
         ui->textEdit->append(tr("Impossivel Atualizar"));
-        ui->textEdit->append(flashFailureReason(result, flashFilePath));
+        ui->textEdit->append(written.reason);
         return;
     }
     ui->textEdit->append(tr("Atualizado"));

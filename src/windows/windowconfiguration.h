@@ -6,6 +6,7 @@
 // below.
 #pragma once
 
+#include "bootloaderwait.h"
 #include "firmwaredescription.h"
 #include "protocol.h"
 
@@ -36,10 +37,10 @@ constexpr int kCommandIntervalMs = protocol::kSetCommandSpacingMs;
 // After "BOOT" and after the warning box: the device needs this long to
 // leave its application and come up as a bootloader.
 constexpr int kUpgradeStepDelayMs = 4000;
-// How often the upgrade looks for the bootloader on USB.
-constexpr int kDfuPollIntervalMs = 250;
-// A device that has not come up as a bootloader by then never will.
-constexpr int kDfuWaitLimitMs = 30000;
+// How often the upgrade looks for the bootloader on USB, and how long: as
+// long as the command-line update waits.
+constexpr int kDfuPollIntervalMs = road::kBootloaderPollMs;
+constexpr int kDfuWaitLimitMs = road::kBootloaderWaitMs;
 // A firmware download that moves no byte for this long has failed: the user
 // waits for it with the upgrade button disabled.
 constexpr int kDownloadStallLimitMs = 30000;

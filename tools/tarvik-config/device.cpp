@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "device.h"
 
+#include "k931ports.h"
+
 #include "firmwarefile.h"
 #include "programmer.h"
 #include "usbids.h"
@@ -11,7 +13,6 @@
 #include <QJsonDocument>
 #include <QLockFile>
 #include <QSaveFile>
-#include <QSerialPortInfo>
 #include <QThread>
 
 #include <algorithm>
@@ -59,26 +60,10 @@ void say(const QString &text)
     std::fprintf(stderr, "%s\n", qPrintable(text));
 }
 
-QList<QSerialPortInfo> k931Ports()
-{
-    QList<QSerialPortInfo> ports;
-    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
-        if (info.vendorIdentifier() == k931::kUsbVendor && info.productIdentifier() == k931::kSerialProduct)
-            ports << info;
-    }
-    return ports;
-}
-
-QString firstK931Port()
-{
-    const QList<QSerialPortInfo> ports = k931Ports();
-    return ports.isEmpty() ? QString() : ports.first().portName();
-}
-
 int Device::open(QString name)
 {
     if (name.isEmpty())
-        name = firstK931Port();
+        name = road::firstK931Port();
     if (name.isEmpty()) {
         flashing::DfuDeviceInfo *list = nullptr;
         if (flashing::getDfuDeviceList(&list, k931::kDfuProduct, k931::kUsbVendor) > 0)

@@ -10,7 +10,6 @@
 #include <QList>
 #include <QPair>
 #include <QSerialPort>
-#include <QSerialPortInfo>
 #include <QString>
 
 #include <optional>
@@ -21,10 +20,6 @@ using Values = QList<QPair<const settings::Key *, quint32>>;
 
 // Messages for the person at the terminal go to standard error.
 void say(const QString &text);
-
-QList<QSerialPortInfo> k931Ports();
-// The name of the first K931 serial port, empty when none is present.
-QString firstK931Port();
 
 class Device {
 public:

@@ -3,6 +3,7 @@
 // and support: read what the device holds, write values and check that it
 // took them, keep them in a settings file and bring them back.
 #include "device.h"
+#include "k931ports.h"
 #include "firmwaredescription.h"
 #include "programmer.h"
 #include "settings.h"
@@ -88,7 +89,7 @@ void print(const Readout &readout, bool json)
 
 int devices()
 {
-    const QList<QSerialPortInfo> ports = k931Ports();
+    const QList<QSerialPortInfo> ports = road::k931Ports();
     for (const QSerialPortInfo &info : ports)
         std::printf("serial\t%s\t%s\n", qPrintable(info.portName()), qPrintable(info.serialNumber()));
     flashing::DfuDeviceInfo *list = nullptr;

@@ -1,16 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "update.h"
 
+#include "bootloaderwait.h"
 #include "device.h"
 #include "downloadmanager.h"
 #include "firmwaredescription.h"
 #include "firmwarefile.h"
 #include "firmwarecheck.h"
-#include "flashfailure.h"
+#include "firmwarewrite.h"
 #include "interruption.h"
+#include "k931ports.h"
 #include "protocol.h"
-#include "programmer.h"
-#include "usbids.h"
+#include "terminalprogress.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -26,69 +27,35 @@
 #include <cstdio>
 #include <optional>
 
-#ifndef _WIN32
-#include <unistd.h>
-#endif
-
 namespace {
 
 // A download that moves no byte for this long has failed.
 constexpr int kDownloadStallLimitMs = 30000;
-// After "BOOT" the chip resets into its ROM within a second or two; the
-// window waits as long.
-constexpr int kBootloaderWaitMs = 30000;
-constexpr int kBootloaderPollMs = 250;
 // After the write the owner re-plugs the device.
 constexpr int kReturnWaitMs = 60000;
 constexpr int kReturnPollMs = 500;
 // The application opens its port a moment before it answers.
 constexpr int kApplicationStartMs = 1000;
-constexpr int kBarWidth = 40;
 // How often a wait looks whether Ctrl-C was pressed.
 constexpr int kInterruptionPollMs = 100;
-
-bool progressOnTerminal()
-{
-#ifdef _WIN32
-    return false;
-#else
-    return isatty(STDOUT_FILENO) != 0;
-#endif
-}
-
-struct Progress {
-    int percent = 0;
-    int lastPrinted = -1;
-    bool terminal = false;
-} progress;
-
-void drawProgress()
-{
-    if (progress.terminal && progress.percent != progress.lastPrinted) {
-        progress.lastPrinted = progress.percent;
-        const int filled = progress.percent * kBarWidth / 100;
-        std::printf("\r[%s%s] %3d%%", std::string(size_t(filled), '#').c_str(),
-                    std::string(size_t(kBarWidth - filled), ' ').c_str(), progress.percent);
-        std::fflush(stdout);
-    } else if (!progress.terminal && progress.percent / 10 != progress.lastPrinted / 10) {
-        std::printf("%d%%\n", progress.percent);
-        progress.lastPrinted = progress.percent;
-    }
-}
-
-const flashing::DisplayCallbacks kProgressCallbacks{
-    [] { progress.percent = 0; },
-    [](int, const char16_t *) {},
-    [](int increment, int) {
-        progress.percent = std::min(100, progress.percent + increment);
-        drawProgress();
-    }};
 
 QString workFolder()
 {
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
     QDir().mkpath(folder);
     return folder;
+}
+
+// Runs the loop until it is quit or Ctrl-C is pressed.
+void runInterruptibly(QEventLoop &loop)
+{
+    QTimer interruptionPoll;
+    QObject::connect(&interruptionPoll, &QTimer::timeout, &loop, [&loop] {
+        if (interruption::requested())
+            loop.quit();
+    });
+    interruptionPoll.start(kInterruptionPollMs);
+    loop.exec();
 }
 
 // Fetches one file into the work folder with the window's download code.
@@ -100,12 +67,6 @@ std::optional<QString> download(const QString &url)
     // The failure is said once, below, in the user's words.
     manager.setConsoleReports(false);
     QEventLoop loop;
-    QTimer interruptionPoll;
-    QObject::connect(&interruptionPoll, &QTimer::timeout, &loop, [&loop] {
-        if (interruption::requested())
-            loop.quit();
-    });
-    interruptionPoll.start(kInterruptionPollMs);
     bool saved = false;
     int status = 0;
     int error = 0;
@@ -116,7 +77,7 @@ std::optional<QString> download(const QString &url)
         loop.quit();
     });
     manager.execute(url);
-    loop.exec();
+    runInterruptibly(loop);
     if (interruption::requested())
         return std::nullopt;
     if (saved)
@@ -183,47 +144,45 @@ void pause(int ms)
 // is named once and left alone.
 std::optional<QString> waitForBootloader()
 {
-    const QDeadlineTimer deadline(kBootloaderWaitMs);
-    QString foreignSaid;
-    while (!deadline.hasExpired() && !interruption::requested()) {
-        flashing::DfuDeviceInfo *list = nullptr;
-        const int count = flashing::getDfuDeviceList(&list, k931::kDfuProduct, k931::kUsbVendor);
-        const int k931 = firstK931Bootloader(list, count);
-        if (k931 >= 0)
-            return QString::fromLatin1(list[k931].usbIndex);
-        if (count > 0 && foreignSaid != QLatin1String(list[0].usbIndex)) {
-            foreignSaid = QString::fromLatin1(list[0].usbIndex);
-            say(QStringLiteral("O bootloader em %1 não é de um K931 (memória \"%2\"): ele não será gravado.")
-                    .arg(foreignSaid, QString::fromLatin1(list[0].flashLayout)));
-        }
-        pause(kBootloaderPollMs);
-    }
-    return std::nullopt;
+    road::BootloaderWait wait;
+    QEventLoop loop;
+    std::optional<QString> found;
+    QObject::connect(&wait, &road::BootloaderWait::bootloaderFound, &loop, [&](const QString &usbIndex) {
+        found = usbIndex;
+        loop.quit();
+    });
+    QObject::connect(&wait, &road::BootloaderWait::foreignBootloaderListed, &loop,
+                     [](const QString &usbIndex, const QString &flashLayout) {
+                         say(QStringLiteral("O bootloader em %1 não é de um K931 (memória \"%2\"): ele não será "
+                                            "gravado.")
+                                 .arg(usbIndex, flashLayout));
+                     });
+    QObject::connect(&wait, &road::BootloaderWait::waitExpired, &loop, &QEventLoop::quit);
+    wait.start();
+    runInterruptibly(loop);
+    return found;
 }
 
 int writeFirmware(const QString &usbIndex, const QString &path)
 {
-    int r = flashing::connectDfuBootloader(usbIndex.toLatin1().constData());
-    if (r != flashing::kOk) {
+    const road::Outcome connected = road::connectBootloader(usbIndex);
+    if (!connected.ok()) {
         say(QStringLiteral("Erro ao conectar ao bootloader: %1. Rode o comando de novo depois de corrigir.")
-                .arg(flashFailureReason(r, QString())));
+                .arg(connected.reason));
         return kExitFailed;
     }
-    progress = Progress{};
-    progress.terminal = progressOnTerminal();
-    flashing::setDisplayCallbacks(kProgressCallbacks);
+    terminalprogress::show(stdout, false);
     std::printf("Gravando %s\n", qPrintable(path));
     std::fflush(stdout);
     interruption::setWriting(true);
-    r = flashing::downloadFile(reinterpret_cast<const char16_t *>(path.utf16()), k931::kFlashStart, 0, 1, u"");
+    const road::Outcome written = road::writeFirmware(path);
     interruption::setWriting(false);
-    if (progress.terminal)
-        std::printf("\n");
-    if (r != flashing::kOk) {
+    terminalprogress::end();
+    if (!written.ok()) {
         say(QStringLiteral("A gravação falhou: %1 (%2). O aparelho continua no modo de atualização: "
                            "rode o comando de novo.")
-                .arg(flashFailureReason(r, path))
-                .arg(r));
+                .arg(written.reason)
+                .arg(written.result));
         return kExitFailed;
     }
     std::printf("Firmware gravado e conferido.\n");
@@ -236,7 +195,7 @@ int waitForApplication(Device &device, Readout &readout)
     std::printf("Desconecte e reconecte o aparelho (aguardando até %d s).\n", kReturnWaitMs / 1000);
     std::fflush(stdout);
     const QDeadlineTimer deadline(kReturnWaitMs);
-    while (firstK931Port().isEmpty()) {
+    while (road::firstK931Port().isEmpty()) {
         if (interruption::requested())
             return kExitFailed;
         if (deadline.hasExpired()) {
@@ -338,7 +297,7 @@ int updateCommand(const UpdateRequest &request)
     // is; its settings cannot be read there, but those an earlier run kept
     // are restored.
     Device device;
-    const bool inApplication = !request.port.isEmpty() || !firstK931Port().isEmpty();
+    const bool inApplication = !request.port.isEmpty() || !road::firstK931Port().isEmpty();
     const QString keptSettings = request.keepSettings ? settingsFilePath(*firmware) : QString();
     const KeptFile earlier = request.keepSettings ? earlierKeptSettings(keptSettings) : KeptFile::None;
     if (earlier == KeptFile::Unusable)

@@ -6,10 +6,11 @@
 //   tarvik-dfu write FILE [--no-verify]
 #include "firmwarefile.h"
 #include "flashfailure.h"
+#include "firmwarewrite.h"
 #include "interruption.h"
 #include "programmer.h"
+#include "terminalprogress.h"
 #include "usbids.h"
-#include "textcodec.h"
 
 #include <QFile>
 #include <QString>
@@ -22,43 +23,7 @@
 
 namespace {
 
-constexpr int kBarWidth = 40;
-
 enum ExitCode { kExitOk = 0, kExitFailed = 1, kExitUsage = 2 };
-
-// The display callbacks are plain functions; this is what they draw from.
-struct Terminal {
-    int percent = 0;
-    int drawn = -1;
-} terminal;
-
-void drawBar()
-{
-    if (terminal.percent == terminal.drawn)
-        return;
-    terminal.drawn = terminal.percent;
-    const int filled = terminal.percent * kBarWidth / 100;
-    std::fprintf(stderr, "\r[%.*s%*s] %3d%%", filled, "########################################",
-                 kBarWidth - filled, "", terminal.percent);
-    std::fflush(stderr);
-}
-
-void onStart() { drawBar(); }
-
-void onLog(int, const char16_t *text)
-{
-    std::fprintf(stderr, "\r%-60s\n", flashing::utf16ToUtf8(text).c_str());
-    terminal.drawn = -1;
-    drawBar();
-}
-
-void onStep(int increment, int)
-{
-    terminal.percent += increment;
-    if (terminal.percent > 100)
-        terminal.percent = 100;
-    drawBar();
-}
 
 void printUsage(FILE *to)
 {
@@ -147,29 +112,26 @@ int write(const std::string &path, bool verify)
                 .arg(k931::kDfuProduct, 4, 16, QLatin1Char('0')));
         return kExitFailed;
     }
-    int r = flashing::connectDfuBootloader(devices[0].usbIndex);
-    if (r != flashing::kOk) {
-        say(QStringLiteral("Não foi possível conectar a %1: %2 (%3).")
-                .arg(QString::fromLatin1(devices[0].usbIndex), flashFailureReason(r, QString()))
-                .arg(r));
+    const QString usbIndex = QString::fromLatin1(devices[0].usbIndex);
+    const road::Outcome connected = road::connectBootloader(usbIndex);
+    if (!connected.ok()) {
+        say(QStringLiteral("Não foi possível conectar a %1: %2 (%3).").arg(usbIndex, connected.reason).arg(connected.result));
         return kExitFailed;
     }
-    const QString name = QFile::decodeName(QByteArray::fromStdString(path));
-    flashing::setDisplayCallbacks({onStart, onLog, onStep});
-    const std::u16string wide = flashing::utf8ToUtf16(path);
+    terminalprogress::show(stderr, true);
     // A signal during the write only takes effect once the write is over:
     // the device is never left half-written by Ctrl-C.
-    std::printf("Gravando %s em %s\n", path.c_str(), devices[0].usbIndex);
+    std::printf("Gravando %s em %s\n", path.c_str(), qPrintable(usbIndex));
     std::fflush(stdout);
     interruption::setWriting(true);
-    r = flashing::downloadFile(wide.c_str(), k931::kFlashStart, 0, verify ? 1 : 0, u"");
+    const road::Outcome written = road::writeFirmware(QFile::decodeName(QByteArray::fromStdString(path)), verify);
     interruption::setWriting(false);
-    std::fprintf(stderr, "\n");
-    if (r != flashing::kOk) {
+    terminalprogress::end();
+    if (!written.ok()) {
         say(QStringLiteral("A gravação falhou: %1 (%2). O aparelho continua no modo de atualização: rode o "
                            "comando de novo.")
-                .arg(flashFailureReason(r, name))
-                .arg(r));
+                .arg(written.reason)
+                .arg(written.result));
         return interruption::requested() ? interruption::exitStatus() : kExitFailed;
     }
     std::printf(verify ? "Firmware gravado e conferido.\n" : "Firmware gravado (sem conferir).\n");
