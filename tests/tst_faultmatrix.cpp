@@ -172,7 +172,6 @@ void TestFaultMatrix::unplugAtEachStepOfTheReadOut()
         device.setBehaviour(step, SimulatedK931::Behaviour::Silent);
         QVERIFY(device.plug());
         QTRY_VERIFY_WITH_TIMEOUT(device.receivedBytes().contains('?' + step), 15000);
-        QTest::qWait(80);
         device.unplug();
         QTRY_VERIFY_WITH_TIMEOUT(!window.findChild<QSerialPort *>()->isOpen(), 2000);
         QTRY_COMPARE_WITH_TIMEOUT(part<QLabel>(ui, "label_4")->text(), QStringLiteral("Desconectado"), 2000);

@@ -139,8 +139,8 @@ void TestFirmwareRoad::updateFromTheServer()
     QCOMPARE(answerer->boxes.first().text, QStringLiteral("Atualizacao v1.6 disponivel"));
     pressUpgradeAndWaitForTheNewVersion();
     QVERIFY(device->application().receivedBytes().contains("?VERS"));
-    // Up to date now: no further notice.
-    QTest::qWait(500);
+    // Up to date now: no further notice at the next comparisons.
+    QTest::qWait(5 * quickConfiguration(server->url(QStringLiteral("/"))).versionCheckIntervalMs);
     QCOMPARE(answerer->texts().count(QStringLiteral("Atualizacao v1.6 disponivel")), 1);
 }
 

@@ -56,8 +56,8 @@ void TestDownloadManager::fetch(const QUrl &url, StdCapture &capture)
     const int before = (capture.out() + capture.err()).count('\n');
     manager->execute(url.toString());
     QTRY_VERIFY((capture.out() + capture.err()).count('\n') > before);
-    // The reply is released on the next turn; let it go before judging.
-    QTest::qWait(20);
+    // The reply is released later; let it go before judging.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 QByteArray TestDownloadManager::fileContents(const QString &name)

@@ -33,6 +33,9 @@ QList<QByteArray> queryChain()
 }
 
 const QList<QByteArray> kQueryChain = queryChain();
+// A reply crosses the pseudo-terminal and is parsed well within this: what
+// the window would send in answer to it has been sent by then.
+constexpr int kReplyMs = 300;
 constexpr int kConnectTimeoutMs = 9000;
 
 } // namespace
@@ -142,13 +145,15 @@ void TestDeviceLink::readOutThenUploads()
     QCOMPARE(part<QProgressBar>(ui, "progressBar")->value(), 100);
     QVERIFY(deviceAnswered);
 
-    // A repeated value reply replaces the field, it does not append.
+    // A repeated value reply replaces the field, it does not append; the
+    // chain it restarts runs to its end again.
+    deviceAnswered = false;
     device->send(">RPML6500");
-    QTRY_VERIFY(device->receivedBytes().count("?TURA") == 2);
+    QTRY_VERIFY(deviceAnswered);
+    QCOMPARE(device->receivedBytes().count("?TURA"), 2);
     QCOMPARE(part<QLineEdit>(ui, "RpmShiftLightVal")->text(), QStringLiteral("6500"));
 
     // The upload: one command per setting from the widgets, 500 ms apart.
-    QTest::qWait(300); // let the replies to the repeated chain settle
     part<QLineEdit>(ui, "RpmShiftLightVal")->setText(QStringLiteral("7000"));
     part<QLineEdit>(ui, "TurboPressureAlertVal")->setText(QStringLiteral("1.5"));
     part<QLineEdit>(ui, "SetHallmeterRicoVal")->setText(QStringLiteral("0.9"));
@@ -183,7 +188,7 @@ void TestDeviceLink::readOutThenUploads()
     QTRY_VERIFY_WITH_TIMEOUT(device->received.size() >= from + 2, 3000);
     device->unplug();
     QTRY_VERIFY_WITH_TIMEOUT(answerer.sawBox(QStringLiteral("Erro")), 3000);
-    QTest::qWait(600); // past the next command's turn: still no success
+    QTest::qWait(delays::kCommandIntervalMs + 100); // past the next command's turn: still no success
     QCOMPARE(answerer.boxes.last().title, QStringLiteral("Erro"));
     QCOMPARE(part<QLabel>(ui, "label_4")->text(), QStringLiteral("Desconectado"));
 }
@@ -247,7 +252,8 @@ void TestDeviceLink::silentDeviceStopsTheChain()
     QVERIFY(device->plug());
     openWindow();
     QTRY_VERIFY_WITH_TIMEOUT(device->receivedBytes().contains("?HALR"), kConnectTimeoutMs);
-    QTest::qWait(400);
+    // The chain moves on only on a reply: by the end of the animation a
+    // window that did not wait for one would have asked again.
     QTRY_COMPARE(part<QLabel>(ui, "label_4")->text(), QStringLiteral("Conectado"));
     QCOMPARE(device->receivedBytes(), kQueryChain.mid(0, 5));
     QVERIFY(!deviceAnswered);
@@ -261,7 +267,7 @@ void TestDeviceLink::silentDeviceStopsTheChain()
     QTRY_COMPARE(answerer.boxes.size(), 1);
     QCOMPARE(answerer.boxes[0].title, QStringLiteral("Aviso"));
     QVERIFY(answerer.boxes[0].text.startsWith(QStringLiteral("As configurações do aparelho ainda não foram lidas.")));
-    QTest::qWait(400);
+    QTest::qWait(2 * offlineConfiguration().commandIntervalMs); // past the first command's turn
     QCOMPARE(device->received.size(), from);
     QCOMPARE(answerer.boxes.size(), 1);
 }
@@ -290,7 +296,7 @@ void TestDeviceLink::misbehavingReplies()
     device->setBehaviour("KSBM", SimulatedK931::Behaviour::Garbage);
     QVERIFY(device->plug());
     QTRY_VERIFY_WITH_TIMEOUT(device->receivedBytes().contains("?KSBM"), kConnectTimeoutMs);
-    QTest::qWait(300);
+    QTest::qWait(kReplyMs);
     QVERIFY(!part<QCheckBox>(ui, "ZerarPicoTurbo")->isChecked());                       // ">TURZ1\r" is no flag text
     QCOMPARE(part<QLabel>(ui, "LabelHallmeterLean")->text(), QStringLiteral("Hallmeter Mistura Pobre")); // "?SONT" echoed
     QVERIFY(!device->receivedBytes().contains("?KBOS"));            // garbage stops the chain
@@ -314,7 +320,7 @@ void TestDeviceLink::onlyTheRightProductAndTheFirstPort()
     SimulatedK931 foreign(*testbed, otherVendor);
     QVERIFY(foreign.plug());
     openWindow();
-    QTest::qWait(500);
+    QTest::qWait(5 * offlineConfiguration().portScanIntervalMs); // several scans saw them
     QVERIFY(part<QLabel>(ui, "ProgessText")->text().isEmpty());
     QVERIFY(portScanTimer->isActive());
 
@@ -347,7 +353,6 @@ void TestDeviceLink::busyPortGoesBackToScanning()
     device->holdPortExclusively(true);
     openWindow();
     QTRY_COMPARE_WITH_TIMEOUT(part<QLabel>(ui, "ProgessText")->text(), QStringLiteral("Porta ocupada"), kConnectTimeoutMs);
-    QTest::qWait(200);
     QCOMPARE(part<QLabel>(ui, "label_4")->text(), QStringLiteral("Desconectado"));
     QVERIFY(!part<LedIndicator>(window.get(), "deviceLamp")->isOn());
     QVERIFY(device->received.isEmpty());
@@ -382,7 +387,7 @@ void TestDeviceLink::uploadWithoutDeviceOrInvalidFields()
     part<QPushButton>(ui, "SetAllCalibrations")->click();
     QTRY_COMPARE(answerer.boxes.size(), 1);
     QCOMPARE(answerer.boxes[0].text, QStringLiteral("Aparelho não conectado"));
-    QTest::qWait(400);
+    QTest::qWait(2 * slowPacing().commandIntervalMs); // past the first command's turn
     QCOMPARE(answerer.boxes.size(), 1); // nothing queued, no success later
 
     QVERIFY(device->plug());
@@ -407,21 +412,21 @@ void TestDeviceLink::uploadWithoutDeviceOrInvalidFields()
         QVERIFY2(text.startsWith(QStringLiteral("Valor inválido em: ") + c.named.join(QStringLiteral(", ")) + "\n"),
                  qPrintable(text));
     }
-    QTest::qWait(400);
+    QTest::qWait(2 * slowPacing().commandIntervalMs);
     QCOMPARE(device->received.size(), from);
 
-    // A valid press, then one refused for a field 450 ms later: the first
-    // upload ends with the refusal, no "Sucesso" follows.
+    // A valid press, then one refused for a field once the first command
+    // went out: the first upload ends with the refusal, no "Sucesso" follows.
     part<QLineEdit>(ui, "RpmShiftLightVal")->setText(QStringLiteral("6500"));
     part<QLineEdit>(ui, "TurboPressureAlertVal")->setText(QStringLiteral("1.5"));
     const int boxes = int(answerer.boxes.size());
     part<QPushButton>(ui, "SetAllCalibrations")->click();
-    QTest::qWait(450);
+    QTRY_COMPARE(device->received.size(), from + 1); // the first command went out
     part<QLineEdit>(ui, "TurboPressureAlertVal")->setText(QStringLiteral("x"));
     part<QPushButton>(ui, "SetAllCalibrations")->click();
     QTRY_COMPARE(answerer.boxes.size(), boxes + 1);
     QCOMPARE(answerer.boxes.last().title, QStringLiteral("Aviso"));
-    QTest::qWait(1900); // past the end of the first upload's seven turns
+    QTest::qWait((settings::keys().size() + 1) * slowPacing().commandIntervalMs); // past the first upload's end
     QCOMPARE(answerer.boxes.size(), boxes + 1);
     QCOMPARE(sentAfter(*device, from), (QList<QByteArray>{QByteArray::fromHex("3E4B53424D00000001")}));
 
@@ -437,7 +442,7 @@ void TestDeviceLink::uploadWithoutDeviceOrInvalidFields()
     const int before = int(device->received.size());
     const int boxesBefore = int(answerer.boxes.size());
     part<QPushButton>(ui, "SetAllCalibrations")->click();
-    QTest::qWait(150);
+    QTest::qWait(slowPacing().commandIntervalMs / 2);
     part<QLineEdit>(ui, "RpmShiftLightVal")->setText(QStringLiteral("6500"));
     const qint64 pressAt = device->elapsedMs();
     part<QPushButton>(ui, "SetAllCalibrations")->click();
@@ -523,16 +528,17 @@ void TestDeviceLink::bareAndEchoedReplies()
     // Replies are told apart by their mnemonic alone, so an echoed query
     // reads as a reply without a value, and so does a bare reply: the field
     // empties either way.
+    deviceAnswered = false;
     device->send("?RPML");
     QTRY_VERIFY(part<QLineEdit>(ui, "RpmShiftLightVal")->text().isEmpty());
-    QTest::qWait(300); // the chain it restarted runs out
+    QTRY_VERIFY(deviceAnswered); // the chain it restarted ran out
 
     ModalAnswerer answerer;
     const int from = int(device->received.size());
     part<QPushButton>(ui, "SetAllCalibrations")->click();
     QTRY_COMPARE(answerer.boxes.size(), 1);
     QVERIFY(answerer.boxes[0].text.startsWith(QStringLiteral("Valor inválido em: Rpm Shift Light\n")));
-    QTest::qWait(300);
+    QTest::qWait(2 * offlineConfiguration().commandIntervalMs); // past the first command's turn
     QCOMPARE(device->received.size(), from);
 }
 

@@ -209,7 +209,7 @@ void TestFlashWindow::successfulWriteClosesOnRemoval()
     ModalAnswerer answerer;
     answerer.onBox = [&](const ModalAnswerer::Box &box) {
         if (box.title == QLatin1String("Importante")) {
-            QTest::qWait(150); // the 50 ms progress timer already runs
+            QTest::qWait(3 * quick.progressTickMs); // its progress timer already runs
             barWhileWarned = part<QProgressBar>(&window, "progressBar")->value();
         }
     };
@@ -222,7 +222,7 @@ void TestFlashWindow::successfulWriteClosesOnRemoval()
     QCOMPARE(part<QProgressBar>(&window, "progressBar")->value(), 100);
 
     // Still listed: the window stays; unplugged: it closes.
-    QTest::qWait(300);
+    QTest::qWait(3 * quick.removalPollMs);
     QVERIFY(window.isVisible());
     backend->deviceCount = 0;
     QTRY_VERIFY_WITH_TIMEOUT(!window.isVisible(), 1500);
