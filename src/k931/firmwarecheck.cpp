@@ -4,12 +4,13 @@
 #include "firmwarefile.h"
 #include "flashfailure.h"
 #include "memorylayout.h"
+#include "textcodec.h"
 #include "usbids.h"
 
 #include <QCoreApplication>
-#include <QFile>
 
 #include <algorithm>
+#include <filesystem>
 #include <iterator>
 
 namespace {
@@ -36,14 +37,43 @@ QString hexAddress(uint64_t address)
     return QStringLiteral("0x") + QString::number(address, 16).toUpper().rightJustified(8, QLatin1Char('0'));
 }
 
+QString unreadableReason(const std::string &path)
+{
+    std::error_code error;
+    const auto status = std::filesystem::status(path, error);
+    if (!std::filesystem::exists(status))
+        return QCoreApplication::translate("FlashWindow", "arquivo não encontrado");
+    if (!std::filesystem::is_regular_file(status))
+        return QCoreApplication::translate("FlashWindow", "não é um arquivo comum");
+    return QCoreApplication::translate("FlashWindow", "sem permissão de leitura");
+}
+
+FirmwareCheck loadChecked(const QString &path, flashing::FirmwareImage &image)
+{
+    // The engine's own conversion: a name that is no UTF-8 (an old Latin-1
+    // name) reaches the same file the engine will write from.
+    const std::string bytes = flashing::utf16ToUtf8(reinterpret_cast<const char16_t *>(path.utf16()));
+    const int read = flashing::loadFirmwareFile(bytes, k931::kFlashStart, image);
+    if (read == flashing::kFileNotFound)
+        return {read, unreadableReason(bytes)};
+    if (read != flashing::kOk)
+        return {read, flashFailureReason(read, path)};
+    return {};
+}
+
 } // namespace
+
+FirmwareCheck readFirmwareFile(const QString &path)
+{
+    flashing::FirmwareImage image;
+    return loadChecked(path, image);
+}
 
 FirmwareCheck checkFirmwareFile(const QString &path)
 {
     flashing::FirmwareImage image;
-    const int read = flashing::loadFirmwareFile(QFile::encodeName(path).toStdString(), k931::kFlashStart, image);
-    if (read != flashing::kOk)
-        return {read, flashFailureReason(read, path)};
+    if (FirmwareCheck read = loadChecked(path, image); !read.ok())
+        return read;
     const uint64_t flashEnd = uint64_t(k931::kFlashStart) + k931::kFlashBytes;
     for (const flashing::Segment &segment : image.segments) {
         if (segment.address < k931::kFlashStart || segment.end() > flashEnd) {

@@ -15,8 +15,11 @@ struct FirmwareCheck {
     bool ok() const { return result == flashing::kOk; }
 };
 
-// Readable, a valid Intel HEX (or .bin) file, and every byte inside the
-// K931's flash.
+// A regular, readable file holding valid Intel HEX (or a .bin image); the
+// reason names which of these it is not, in the words a person checks a
+// file by.
+FirmwareCheck readFirmwareFile(const QString &path);
+// That, and every byte inside the K931's flash.
 FirmwareCheck checkFirmwareFile(const QString &path);
 
 // Whether a listed bootloader announces the K931 chip's internal flash.

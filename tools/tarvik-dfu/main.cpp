@@ -4,18 +4,15 @@
 //
 //   tarvik-dfu list
 //   tarvik-dfu write FILE [--no-verify]
-#include "firmwarefile.h"
-#include "flashfailure.h"
+#include "firmwarecheck.h"
 #include "firmwarewrite.h"
 #include "interruption.h"
 #include "programmer.h"
 #include "terminalprogress.h"
+#include "textcodec.h"
 #include "usbids.h"
 
-#include <QFile>
 #include <QString>
-
-#include <sys/stat.h>
 
 #include <cstdio>
 #include <cstring>
@@ -70,39 +67,30 @@ int list()
     return kExitOk;
 }
 
-// Why a file could not be read, in the words a person would check it by.
-QString unreadableReason(const std::string &path)
-{
-    struct stat status {};
-    if (stat(path.c_str(), &status) != 0)
-        return QStringLiteral("arquivo não encontrado");
-    if (!S_ISREG(status.st_mode))
-        return QStringLiteral("não é um arquivo comum");
-    return QStringLiteral("sem permissão de leitura");
-}
-
 void say(const QString &text)
 {
     std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
 }
 
 // The file is judged before any device is looked for, and "invalid" comes
-// with the line and the reason: a technician can fix the file.
-bool fileIsFirmware(const std::string &path)
+// with the line and the reason: a technician can fix the file. Any chip's
+// flash may be written here; the engine checks the file against the
+// device's own layout.
+bool fileIsFirmware(const QString &path)
 {
-    flashing::FirmwareImage image;
-    const int r = flashing::loadFirmwareFile(path, k931::kFlashStart, image);
-    const QString name = QFile::decodeName(QByteArray::fromStdString(path));
-    if (r == flashing::kFileNotFound)
-        say(QStringLiteral("%1: %2").arg(name, unreadableReason(path)));
-    else if (r != flashing::kOk)
-        say(QStringLiteral("%1: %2").arg(name, flashFailureReason(r, name)));
-    return r == flashing::kOk;
+    const FirmwareCheck check = readFirmwareFile(path);
+    if (!check.ok())
+        say(QStringLiteral("%1: %2").arg(path, check.reason));
+    return check.ok();
 }
 
 int write(const std::string &path, bool verify)
 {
-    if (!fileIsFirmware(path))
+    // Carried as the engine carries it, so that a name that is no UTF-8
+    // still names the file.
+    const std::u16string wide = flashing::utf8ToUtf16(path);
+    const QString name = QString::fromUtf16(wide.data(), qsizetype(wide.size()));
+    if (!fileIsFirmware(name))
         return kExitFailed;
     flashing::DfuDeviceInfo *devices = nullptr;
     if (flashing::getDfuDeviceList(&devices, k931::kDfuProduct, k931::kUsbVendor) == 0) {
@@ -124,7 +112,7 @@ int write(const std::string &path, bool verify)
     std::printf("Gravando %s em %s\n", path.c_str(), qPrintable(usbIndex));
     std::fflush(stdout);
     interruption::setWriting(true);
-    const road::Outcome written = road::writeFirmware(QFile::decodeName(QByteArray::fromStdString(path)), verify);
+    const road::Outcome written = road::writeFirmware(name, verify);
     interruption::setWriting(false);
     terminalprogress::end();
     if (!written.ok()) {
