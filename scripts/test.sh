@@ -6,4 +6,6 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh scripts/test.sh
 bash scripts/build.sh
 cd "${BUILD_DIR:-build}"
-ctest --output-on-failure --timeout 600
+# The tests that open a serial port share its lock file and take turns
+# (RESOURCE_LOCK); the others run beside them.
+ctest --output-on-failure --timeout 600 --parallel "$(nproc)"

@@ -420,13 +420,15 @@ void TestDeviceLink::uploadWithoutDeviceOrInvalidFields()
     part<QLineEdit>(ui, "RpmShiftLightVal")->setText(QStringLiteral("6500"));
     part<QLineEdit>(ui, "TurboPressureAlertVal")->setText(QStringLiteral("1.5"));
     const int boxes = int(answerer.boxes.size());
+    const qint64 firstPressAt = device->elapsedMs();
     part<QPushButton>(ui, "SetAllCalibrations")->click();
     QTRY_COMPARE(device->received.size(), from + 1); // the first command went out
     part<QLineEdit>(ui, "TurboPressureAlertVal")->setText(QStringLiteral("x"));
     part<QPushButton>(ui, "SetAllCalibrations")->click();
     QTRY_COMPARE(answerer.boxes.size(), boxes + 1);
     QCOMPARE(answerer.boxes.last().title, QStringLiteral("Aviso"));
-    QTest::qWait((settings::keys().size() + 1) * slowPacing().commandIntervalMs); // past the first upload's end
+    // Past the turn of the first upload's last command.
+    QTest::qWait(int(firstPressAt + (settings::keys().size() + 1) * slowPacing().commandIntervalMs - device->elapsedMs()));
     QCOMPARE(answerer.boxes.size(), boxes + 1);
     QCOMPARE(sentAfter(*device, from), (QList<QByteArray>{QByteArray::fromHex("3E4B53424D00000001")}));
 

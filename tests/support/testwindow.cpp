@@ -16,13 +16,13 @@ MainWindowConfiguration realConfiguration(const QUrl &root)
 MainWindowConfiguration quickConfiguration(const QUrl &root)
 {
     MainWindowConfiguration c = realConfiguration(root);
-    c.portScanIntervalMs = 100;
-    c.portOpenDelayMs = 200;
-    c.progressTickMs = 3;
-    c.internetCheckIntervalMs = 200;
+    c.portScanIntervalMs = 50;
+    c.portOpenDelayMs = 50;
+    c.progressTickMs = 1;
+    c.internetCheckIntervalMs = 100;
     c.probeTimeoutMs = 1000;
-    c.descriptionParseDelayMs = 200;
-    c.versionCheckIntervalMs = 100;
+    c.descriptionParseDelayMs = 100;
+    c.versionCheckIntervalMs = 50;
     c.commandIntervalMs = 50;
     c.upgradeStepDelayMs = 300;
     c.dfuPollIntervalMs = 50;
