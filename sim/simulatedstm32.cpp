@@ -323,7 +323,7 @@ TransferResult SimulatedStm32::controlIn(uint8_t request, uint16_t value, uint8_
         }
         if (value < dfu::kFirstDataBlock || length > kTransferSize)
             return stall(dfu::kErrStalledPacket);
-        if (faults.readProtected)
+        if (faults.readProtected || faults.uploadRefused)
             return stall(dfu::kErrVendor);
         const uint32_t address = pointer + uint32_t(value - dfu::kFirstDataBlock) * kTransferSize;
         if (sectorIndex(address) < 0 || sectorIndex(address + length - 1u) < 0) {

@@ -39,6 +39,7 @@ public:
         bool corruptReadBack = false;  // UPLOAD returns one flipped bit
         int writeProtectedSector = -1; // erase and write silently do nothing there
         bool readProtected = false;    // read, write and erase fail with errVENDOR
+        bool uploadRefused = false;    // read alone fails with errVENDOR
         int goneAfterTransfers = -1;   // the device vanishes after this many transfers
         int stallTransfer = -1;        // the transfer with this number is refused
     };

@@ -152,12 +152,15 @@ int DfuseEngine::checkImage(const FirmwareImage &image, bool erase, bool verify)
     return kOk;
 }
 
-WorkPlan DfuseEngine::plan(const FirmwareImage &image, bool erase, bool verify) const
+WorkPlan DfuseEngine::plan(const FirmwareImage &image, bool erase, bool verify, bool backup) const
 {
     WorkPlan plan;
     if (erase) {
-        for (const Sector &sector : layout.sectorsTouched(image))
+        for (const Sector &sector : layout.sectorsTouched(image)) {
             plan.eraseMs += timing::eraseStepMs(sector.size);
+            if (backup)
+                plan.backupMs += timing::readStepMs(sector.size, double(sector.size) / blockSize);
+        }
     }
     for (const Segment &segment : image.segments) {
         const auto bytes = uint32_t(segment.data.size());
@@ -254,7 +257,44 @@ int DfuseEngine::read(uint32_t address, uint32_t length, std::vector<uint8_t> &o
     return r;
 }
 
-int DfuseEngine::write(const FirmwareImage &image, bool erase, bool verify, ProgressSink *sink)
+// A device gone mid-read fails the write (it would fail the erase anyway);
+// a refused read only costs the copy.
+int DfuseEngine::backUp(const std::vector<Sector> &sectors, FlashBackup &backup, ProgressSink *sink)
+{
+    FirmwareImage old;
+    size_t bytes = 0;
+    for (const Sector &sector : sectors)
+        bytes += sector.size;
+    if (sink)
+        sink->phaseStarted(Phase::Backup, bytes);
+    double leftMs = 0;
+    for (const Sector &sector : sectors)
+        leftMs += timing::readStepMs(sector.size, double(sector.size) / blockSize);
+    for (const Sector &sector : sectors) {
+        Segment segment{sector.start, std::vector<uint8_t>(sector.size)};
+        int r = (sector.access & kReadable) ? readRange(sector.start, sector.size, segment.data.data(), sink)
+                                            : kReadProtected;
+        if (r == kUsbError)
+            return r;
+        if (r != kOk) {
+            // The refusal leaves the device in dfuERROR; the erase needs dfuIDLE.
+            const int back = recover();
+            if (back != kOk)
+                return back;
+            backup.unreadable(r);
+            if (sink)
+                sink->advanced(leftMs);
+            return kOk;
+        }
+        leftMs -= timing::readStepMs(sector.size, double(sector.size) / blockSize);
+        old.segments.push_back(std::move(segment));
+    }
+    backup.keep(old);
+    return kOk;
+}
+
+int DfuseEngine::write(const FirmwareImage &image, bool erase, bool verify, ProgressSink *sink,
+                       FlashBackup *backup)
 {
     int r = checkImage(image, erase, verify);
     if (r != kOk)
@@ -263,6 +303,8 @@ int DfuseEngine::write(const FirmwareImage &image, bool erase, bool verify, Prog
         return r;
     if (erase) {
         const std::vector<Sector> sectors = layout.sectorsTouched(image);
+        if (backup && (r = backUp(sectors, *backup, sink)) != kOk)
+            return r;
         if (sink)
             sink->phaseStarted(Phase::Erase, sectors.size());
         for (const Sector &sector : sectors) {

@@ -14,7 +14,7 @@
 
 namespace flashing {
 
-enum class Phase { Erase, Write, Verify };
+enum class Phase { Backup, Erase, Write, Verify };
 
 class ProgressSink {
 public:
@@ -24,12 +24,26 @@ public:
     virtual void advanced(double expectedMs) = 0;
 };
 
+// Where a write puts the flash it is about to erase, so that the firmware
+// it replaces is never lost with it.
+class FlashBackup {
+public:
+    virtual ~FlashBackup() = default;
+    // Every sector the write erases, as it was; the first erase waits for
+    // this to return.
+    virtual void keep(const FirmwareImage &old) = 0;
+    // The device would not read them (read-out protection): the write goes
+    // on without a copy.
+    virtual void unreadable(int result) = 0;
+};
+
 // The expected duration of a write, split by phase, from the timing model.
 struct WorkPlan {
+    double backupMs = 0;
     double eraseMs = 0;
     double writeMs = 0;
     double verifyMs = 0;
-    double totalMs() const { return eraseMs + writeMs + verifyMs; }
+    double totalMs() const { return backupMs + eraseMs + writeMs + verifyMs; }
 };
 
 class DfuseEngine {
@@ -40,8 +54,10 @@ public:
     int recover();
     // Refuses an image that the device cannot take; touches no USB.
     int checkImage(const FirmwareImage &image, bool erase, bool verify) const;
-    WorkPlan plan(const FirmwareImage &image, bool erase, bool verify) const;
-    int write(const FirmwareImage &image, bool erase, bool verify, ProgressSink *sink);
+    // With a backup, the sectors to be erased are read first (only when
+    // erasing: a write over flash left as it is replaces nothing).
+    WorkPlan plan(const FirmwareImage &image, bool erase, bool verify, bool backup = false) const;
+    int write(const FirmwareImage &image, bool erase, bool verify, ProgressSink *sink, FlashBackup *backup = nullptr);
     int read(uint32_t address, uint32_t length, std::vector<uint8_t> &out);
 
     // The result code for a DFU status that the device reported.
@@ -58,6 +74,7 @@ private:
     int writeSegment(const Segment &segment, ProgressSink *sink);
     int verifySegment(const Segment &segment, ProgressSink *sink);
     int readRange(uint32_t address, uint32_t length, uint8_t *out, ProgressSink *sink);
+    int backUp(const std::vector<Sector> &sectors, FlashBackup &backup, ProgressSink *sink);
 
     DfuTransport &usb;
     const MemoryLayout &layout;

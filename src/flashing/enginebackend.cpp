@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "enginebackend.h"
 
+#include "backupfolder.h"
 #include "dfuseengine.h"
 #include "firmwarefile.h"
 #include "textcodec.h"
@@ -34,6 +35,7 @@ public:
             return;
         std::string text;
         switch (phase) {
+        case Phase::Backup: text = "Lendo " + std::to_string(units) + " bytes para a cópia"; break;
         case Phase::Erase: text = "Apagando " + std::to_string(units) + " setor(es)"; break;
         case Phase::Write: text = "Gravando " + std::to_string(units) + " bytes"; break;
         case Phase::Verify: text = "Conferindo " + std::to_string(units) + " bytes"; break;
@@ -46,6 +48,9 @@ public:
         if (verbose)
             push(Event{Event::Log, 0, kMessageInfo, text});
     }
+
+    // Said whatever the verbosity: where the old firmware went matters.
+    void say(int kind, const std::string &text) { push(Event{Event::Log, 0, kind, text}); }
 
     void advanced(double expectedMs) override
     {
@@ -129,6 +134,36 @@ private:
     bool finished = false;
 };
 
+// Saves what the write is about to erase, from the engine's worker thread,
+// before the first erase. A copy that cannot be made is said in one line and
+// the write goes on: the update matters more than the copy.
+class BackupToFolder : public FlashBackup {
+public:
+    BackupToFolder(const BackupPlace &place, CallbackPump &pump) : place(place), pump(pump) {}
+
+    void keep(const FirmwareImage &old) override
+    {
+        std::string path;
+        std::string why;
+        if (saveBackup(place.folder, place.label, old, path, why))
+            pump.say(kMessageInfo, "Cópia do firmware anterior guardada em " + path);
+        else
+            pump.say(kMessageWarning, "Não foi possível guardar a cópia do firmware anterior em " + place.folder
+                                          + " (" + why + "): a gravação continua sem ela.");
+    }
+
+    void unreadable(int result) override
+    {
+        pump.say(kMessageWarning, std::string("Sem cópia do firmware anterior: o aparelho não deixa ler a memória (")
+                                      + (result == kReadProtected ? std::string("proteção de leitura") : "código " + std::to_string(result))
+                                      + "); a gravação continua sem ela.");
+    }
+
+private:
+    const BackupPlace &place;
+    CallbackPump &pump;
+};
+
 } // namespace
 
 EngineBackend::EngineBackend(std::unique_ptr<DeviceProvider> deviceProvider)
@@ -188,14 +223,18 @@ int EngineBackend::writeFile(const char *path, unsigned int address, bool erase,
 
     if (callbacks.progressStart)
         callbacks.progressStart();
-    CallbackPump pump(engine.plan(image, erase, verify).totalMs(), verbosity);
+    // The place is read once: a front end changing it mid-write changes nothing.
+    const BackupPlace backupTo = backupPlace();
+    const bool backup = erase && !backupTo.folder.empty();
+    CallbackPump pump(engine.plan(image, erase, verify, backup).totalMs(), verbosity);
+    BackupToFolder keeper(backupTo, pump);
     // A device whose flash was looked for in the wrong place fails later
     // with a puzzling error; say where the write goes.
     pump.note("Configuração alternativa " + std::to_string(device.alternateSetting) + ": " + device.layoutText);
     int result = kUsbError;
     writing = true;
     std::thread worker([&] {
-        result = engine.write(image, erase, verify, &pump);
+        result = engine.write(image, erase, verify, &pump, backup ? &keeper : nullptr);
         pump.finish(result);
     });
     pump.deliver(callbacks);

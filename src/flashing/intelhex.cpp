@@ -195,4 +195,55 @@ FirmwareImage imageFromBinary(const uint8_t *bytes, size_t size, uint32_t addres
     return image;
 }
 
+namespace {
+
+void appendRecord(std::string &out, uint8_t type, uint16_t offset, const uint8_t *data, size_t n)
+{
+    static const char kDigits[] = "0123456789ABCDEF";
+    auto appendByte = [&out](uint8_t b) {
+        out += kDigits[b >> 4];
+        out += kDigits[b & 0xF];
+    };
+    uint8_t sum = uint8_t(n + (offset >> 8) + (offset & 0xFF) + type);
+    out += ':';
+    appendByte(uint8_t(n));
+    appendByte(uint8_t(offset >> 8));
+    appendByte(uint8_t(offset));
+    appendByte(type);
+    for (size_t i = 0; i < n; ++i) {
+        appendByte(data[i]);
+        sum = uint8_t(sum + data[i]);
+    }
+    appendByte(uint8_t(-sum));
+    out += '\n';
+}
+
+} // namespace
+
+std::string formatIntelHex(const FirmwareImage &image)
+{
+    constexpr uint8_t kData = 0, kEndOfFile = 1, kExtendedLinearAddress = 4;
+    std::string out;
+    bool upperKnown = false;
+    uint32_t upper = 0;
+    for (const auto &segment : image.segments) {
+        size_t i = 0;
+        while (i < segment.data.size()) {
+            const uint32_t address = segment.address + uint32_t(i);
+            if (!upperKnown || (address >> 16) != upper) {
+                upperKnown = true;
+                upper = address >> 16;
+                const uint8_t high[2] = {uint8_t(upper >> 8), uint8_t(upper)};
+                appendRecord(out, kExtendedLinearAddress, 0, high, 2);
+            }
+            size_t n = std::min<size_t>(16, segment.data.size() - i);
+            n = std::min<size_t>(n, 0x10000 - (address & 0xFFFF));
+            appendRecord(out, kData, uint16_t(address), segment.data.data() + i, n);
+            i += n;
+        }
+    }
+    appendRecord(out, kEndOfFile, 0, nullptr, 0);
+    return out;
+}
+
 } // namespace flashing

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace flashing {
 
@@ -36,6 +37,10 @@ struct HexParseResult {
 };
 
 HexParseResult parseIntelHex(const uint8_t *text, size_t size);
+
+// The image as Intel HEX text: 16 data bytes a record, an extended linear
+// address record wherever the upper half of the address changes.
+std::string formatIntelHex(const FirmwareImage &image);
 
 // A raw binary file placed at `address`. Empty when `size` is 0 or the image
 // would run past the 32-bit address space.

@@ -18,6 +18,7 @@ struct LibraryState {
     DisplayCallbacks callbacks{nullptr, nullptr, nullptr};
     int verbosity = 1;
     std::string loadersPath;
+    BackupPlace backup;
     DfuDeviceInfo devices[kMaxListedDevices]{};
     bool writing = false;
     int lastWriteResult = kOk;
@@ -109,6 +110,21 @@ int downloadFile(const char16_t *filePath, unsigned int address, unsigned int sk
         s.writing = false;
     s.lastWriteResult = result;
     return result;
+}
+
+void setBackupFolder(const char *folder)
+{
+    state().backup.folder = folder ? folder : "";
+}
+
+void setBackupLabel(const char *label)
+{
+    state().backup.label = label ? label : "";
+}
+
+const BackupPlace &backupPlace()
+{
+    return state().backup;
 }
 
 bool writeInProgress()

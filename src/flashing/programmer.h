@@ -68,6 +68,18 @@ int connectDfuBootloader(const char *usbIndex);
 int downloadFile(const char16_t *filePath, unsigned int address, unsigned int skipErase,
                  unsigned int verify, const char16_t *binaryPath);
 
+// Before its first erase, every write reads the sectors it will erase and
+// keeps them as an Intel HEX file in this folder (UTF-8; empty: no copy),
+// the newest ten. `label` (the device's version text, where known) goes
+// into the file's name.
+void setBackupFolder(const char *folder);
+void setBackupLabel(const char *label);
+struct BackupPlace {
+    std::string folder;
+    std::string label;
+};
+const BackupPlace &backupPlace();
+
 // Whether a downloadFile call is under way (asked from its callbacks, for
 // example by a window that must not close before the write has ended).
 bool writeInProgress();

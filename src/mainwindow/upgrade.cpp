@@ -89,6 +89,9 @@ void MainWindow::on_UpgradeButton_clicked()
         return;
     }
     firmwareFileName = firmwareFileFor(ui->ModelBox->currentText(), ui->K931TypeBox->currentText());
+    // The copy of the firmware this update replaces is named after it (no
+    // version is known for a device found in its bootloader).
+    flashing::setBackupLabel(ui->VersionBox->text().toUtf8().constData());
     qDebug() << firmwareFileName;
     deleteFirmwareFile();
     ui->ProgessText->setText(tr("Baixando"));

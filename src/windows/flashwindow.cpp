@@ -84,6 +84,7 @@ void FlashWindow::on_FlashButton_clicked()
     flashProgressTimer.start(configuration.progressTickMs);
     QMessageBox::warning(this, tr("Importante"), tr("Não desconecte o aparelho"));
 
+    flashing::setBackupLabel(""); // which firmware it holds is not known here
     const road::Outcome written = road::writeFirmware(flashFilePath);
     if (!written.ok()) {
         ui->textEdit->append(tr("Impossivel Atualizar"));

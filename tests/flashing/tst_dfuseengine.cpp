@@ -4,6 +4,9 @@
 #include "hexfile.h"
 #include "programmer.h"
 #include "simulatedstm32.h"
+#include "backupfolder.h"
+#include "firmwarefile.h"
+#include "textcodec.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -23,6 +26,7 @@ struct CallbackLog {
     int zeroSteps = 0;
     bool otherThread = false;
     std::thread::id thread;
+    QStringList texts;
 } callbackLog;
 
 void noteThread()
@@ -33,7 +37,11 @@ void noteThread()
 
 const flashing::DisplayCallbacks kCallbacks{
     [] { ++callbackLog.starts; noteThread(); },
-    [](int, const char16_t *) { ++callbackLog.logs; noteThread(); },
+    [](int, const char16_t *text) {
+        ++callbackLog.logs;
+        callbackLog.texts << QString::fromStdString(flashing::utf16ToUtf8(text));
+        noteThread();
+    },
     [](int step, int) {
         callbackLog.steps += step;
         callbackLog.zeroSteps += step == 0;
@@ -62,6 +70,9 @@ private slots:
     void skipEraseAndNoVerify();
     void binaryImageAtStartAddress();
     void reentrantCallsDuringAWriteAreRefused();
+    void backupHoldsWhatTheWriteErases();
+    void noCopyNeverStopsTheWrite();
+    void newestTenAreKept();
 
 private:
     int write(const FirmwareImage &image, unsigned skipErase = 0, unsigned verify = 1);
@@ -90,6 +101,8 @@ void TestDfuseEngine::init()
 
 void TestDfuseEngine::cleanup()
 {
+    flashing::setBackupFolder("");
+    flashing::setBackupLabel("");
     bus.reset();
     flashing::setDisplayCallbacks({nullptr, nullptr, nullptr});
 }
@@ -263,6 +276,127 @@ void TestDfuseEngine::reentrantCallsDuringAWriteAreRefused()
     QCOMPARE(results[1], int(flashing::kBusy));
     QVERIFY(bytesMatch(image));
     QCOMPARE(write(image), 0); // and nothing stays blocked afterwards
+}
+
+namespace {
+
+// The old firmware: a pattern over the whole flash that no image repeats.
+void fillWithOldFirmware(SimulatedStm32 &chip)
+{
+    const std::vector<uint8_t> old = randomBytes(chip.flash.size(), 99);
+    std::copy(old.begin(), old.end(), chip.flash.begin());
+}
+
+QStringList linesWith(const QString &word)
+{
+    return callbackLog.texts.filter(word);
+}
+
+} // namespace
+
+// Every sector the write erases, byte for byte, and nothing else; written
+// back, it puts the old firmware back exactly.
+void TestDfuseEngine::backupHoldsWhatTheWriteErases()
+{
+    fillWithOldFirmware(*device);
+    const std::vector<uint8_t> before = device->flash;
+    const QString folder = dir->filePath(QStringLiteral("backups"));
+    flashing::setBackupFolder(folder.toUtf8().constData());
+    flashing::setBackupLabel("K931 V1.5 Boost");
+    FirmwareImage image = imageAt(0x08000000, 20 * 1024, 31);   // sectors 0 and 1
+    image.segments.push_back({0x08020010, randomBytes(100, 32)}); // sector 5
+    QCOMPARE(write(image), 0);
+    QVERIFY(bytesMatch(image));
+    QCOMPARE(callbackLog.steps, 100);
+
+    const std::vector<flashing::BackupEntry> kept = flashing::listBackups(folder.toStdString());
+    QCOMPARE(kept.size(), size_t(1));
+    QVERIFY2(QString::fromStdString(kept[0].path).endsWith(QStringLiteral("_K931_V1.5_Boost.hex")),
+             kept[0].path.c_str());
+    QCOMPARE(linesWith(QStringLiteral("Cópia do firmware anterior guardada em")).size(), 1);
+    FirmwareImage backup;
+    QCOMPARE(flashing::loadFirmwareFile(kept[0].path, 0x08000000, backup), 0);
+    const struct {
+        uint32_t start, size;
+    } erased[] = {{0x08000000, 0x4000}, {0x08004000, 0x4000}, {0x08020000, 0x20000}};
+    QCOMPARE(backup.byteCount(), size_t(0x4000 + 0x4000 + 0x20000));
+    for (const auto &sector : erased) {
+        const auto old = before.begin() + (sector.start - SimulatedStm32::kFlashBase);
+        bool found = false;
+        for (const auto &segment : backup.segments) {
+            if (segment.address <= sector.start && segment.end() >= uint64_t(sector.start) + sector.size)
+                found = std::equal(old, old + sector.size, segment.data.begin() + (sector.start - segment.address));
+        }
+        QVERIFY2(found, qPrintable(QString::number(sector.start, 16)));
+    }
+
+    // Restored like any firmware file: the old bytes are back everywhere.
+    flashing::setBackupFolder("");
+    QCOMPARE(writeFile(QString::fromStdString(kept[0].path)), 0);
+    QVERIFY(device->flash == before);
+}
+
+// A device that will not be read, a folder that cannot take the file: one
+// line each, and the write goes on. A write cut short after its erase leaves
+// the copy in place.
+void TestDfuseEngine::noCopyNeverStopsTheWrite()
+{
+    fillWithOldFirmware(*device);
+    const FirmwareImage image = imageAt(0x08000000, 8 * 1024, 41);
+    const QString folder = dir->filePath(QStringLiteral("backups"));
+    flashing::setBackupFolder(folder.toUtf8().constData());
+
+    // Reading refused: nothing kept, written without a read-back (the same
+    // refusal would fail it).
+    device->faults.uploadRefused = true;
+    QCOMPARE(write(image, 0, 0), 0);
+    QVERIFY(bytesMatch(image));
+    QCOMPARE(linesWith(QStringLiteral("Sem cópia do firmware anterior")).size(), 1);
+    QVERIFY(flashing::listBackups(folder.toStdString()).empty());
+    QCOMPARE(callbackLog.steps, 100);
+    device->faults = {};
+
+    // The folder's place is taken by a file.
+    QFile blocker(dir->filePath(QStringLiteral("taken")));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    flashing::setBackupFolder((blocker.fileName() + QStringLiteral("/backups")).toUtf8().constData());
+    QCOMPARE(write(imageAt(0x08000000, 8 * 1024, 42)), 0);
+    QCOMPARE(linesWith(QStringLiteral("Não foi possível guardar a cópia do firmware anterior")).size(), 1);
+
+    // Cut short after the erase: the copy was saved before it.
+    flashing::setBackupFolder(folder.toUtf8().constData());
+    const std::vector<uint8_t> before = device->flash;
+    device->faults.writeFails = true;
+    QCOMPARE(write(imageAt(0x08000000, 8 * 1024, 43)), int(flashing::kWriteError));
+    const std::vector<flashing::BackupEntry> kept = flashing::listBackups(folder.toStdString());
+    QCOMPARE(kept.size(), size_t(1));
+    FirmwareImage backup;
+    QCOMPARE(flashing::loadFirmwareFile(kept[0].path, 0x08000000, backup), 0);
+    QVERIFY(std::equal(backup.segments[0].data.begin(), backup.segments[0].data.end(), before.begin()));
+    QVERIFY(QDir(folder).entryList(QStringList{QStringLiteral("*.part")}, QDir::Files).isEmpty());
+}
+
+void TestDfuseEngine::newestTenAreKept()
+{
+    const QString folder = dir->filePath(QStringLiteral("backups"));
+    QVERIFY(QDir().mkpath(folder));
+    // Twelve older copies and a file of the user's own.
+    for (int i = 0; i < 12; ++i) {
+        QFile old(folder + QStringLiteral("/2020-01-%1_120000_K931.hex").arg(i + 10));
+        QVERIFY(old.open(QIODevice::WriteOnly));
+    }
+    QFile own(folder + QStringLiteral("/meu-firmware.hex"));
+    QVERIFY(own.open(QIODevice::WriteOnly));
+    own.close();
+    flashing::setBackupFolder(folder.toUtf8().constData());
+    QCOMPARE(write(imageAt(0x08000000, 1024, 51)), 0);
+    const std::vector<flashing::BackupEntry> kept = flashing::listBackups(folder.toStdString());
+    QCOMPARE(kept.size(), flashing::kBackupsKept);
+    QVERIFY(!QString::fromStdString(kept[0].path).contains(QStringLiteral("2020-01"))); // the new one first
+    QVERIFY(QString::fromStdString(kept.back().path).contains(QStringLiteral("2020-01-13"))); // older ones gone
+    QVERIFY(own.exists());
+    QCOMPARE(qint64(kept[0].bytes), QFileInfo(QString::fromStdString(kept[0].path)).size());
 }
 
 QTEST_GUILESS_MAIN(TestDfuseEngine)

@@ -268,6 +268,17 @@ void TestTarvikConfig::updateRestoresTheSettings()
     QCOMPARE(k931.application().values.value("HALR"), QByteArray("0.9"));
     QCOMPARE(QDir(dir.filePath(QStringLiteral("tarvik-config"))).entryList(QDir::Files), QStringList());
     QVERIFY(!r.out.contains(QStringLiteral("Download of")));
+    // The firmware it replaced is kept in the window's data folder, named
+    // after the version the device had, and listed by tarvik-dfu.
+    const QString backups = dir.filePath(QStringLiteral("tarvik-connect/backups"));
+    const QStringList copies = QDir(backups).entryList(QDir::Files);
+    QCOMPARE(copies.size(), 1);
+    QVERIFY2(copies[0].endsWith(QStringLiteral("_K931_V1.5_Boost.hex")), qPrintable(copies[0]));
+    Run listed = run({QStringLiteral("backups")}, QStringLiteral(TARVIK_DFU_PATH));
+    QCOMPARE(listed.exitCode, 0);
+    QVERIFY2(listed.out.startsWith(QStringLiteral("arquivo\tbytes\tsetores\n") + backups + "/" + copies[0] + "\t"),
+             qPrintable(listed.out));
+    QVERIFY2(listed.out.endsWith(QStringLiteral("\t0-1\n")), qPrintable(listed.out));
 
     // A file the server does not have: said once, in Portuguese, nothing sent.
     r = run({QStringLiteral("update"), QStringLiteral("--type"), QStringLiteral("OBD + Flex"), QStringLiteral("--server"),
@@ -279,7 +290,7 @@ void TestTarvikConfig::updateRestoresTheSettings()
 
     k931.application().values["RPML"] = "6900";
     k931.chip().faults.writeFails = true;
-    r = run(update);
+    r = run(update + QStringList{QStringLiteral("--no-backup")});
     QCOMPARE(r.exitCode, 1);
     const QString kept = dir.filePath(QStringLiteral("tarvik-config/K931_OBD_Boost.hex.configuracoes.json"));
     QVERIFY2(r.err.contains(QStringLiteral("continuam em ") + kept), qPrintable(r.err));
@@ -287,6 +298,7 @@ void TestTarvikConfig::updateRestoresTheSettings()
     QVERIFY(file.open(QIODevice::ReadOnly));
     QVERIFY(file.readAll().contains("\"rpm\": 6900"));
     QVERIFY(!r.out.contains(QStringLiteral("Nova versão")));
+    QCOMPARE(QDir(backups).entryList(QDir::Files), copies); // --no-backup: no second copy
 }
 
 // What a user brings from elsewhere is judged before anything is sent: the

@@ -57,6 +57,7 @@ void printUsage(FILE *to)
                  "                update: um arquivo de firmware em vez do servidor\n"
                  "  --keep-settings\n"
                  "                update: guarda as configurações antes e as restaura depois\n"
+                 "  --no-backup   update: grava sem guardar antes uma cópia do firmware atual\n"
                  "  --server URL  update: outro endereço do servidor de firmware\n"
                  "  --help        mostra esta ajuda e sai\n"
                  "  --version     mostra a versão e sai\n"
@@ -130,6 +131,8 @@ bool parseOptions(QStringList args, Options &options)
             options.json = true;
         else if (arg == QLatin1String("--keep-settings"))
             options.update.keepSettings = true;
+        else if (arg == QLatin1String("--no-backup"))
+            options.update.backup = false;
         else if (arg.startsWith(QLatin1String("--")))
             return false;
         else

@@ -2,6 +2,9 @@
 #include "update.h"
 
 #include "bootloaderwait.h"
+#include "datafolder.h"
+#include "programmer.h"
+#include "settings.h"
 #include "device.h"
 #include "downloadmanager.h"
 #include "firmwaredescription.h"
@@ -286,6 +289,8 @@ int updateCommand(const UpdateRequest &request)
         return kExitUsage;
     }
     interruption::catchSignals("\nA gravação termina primeiro: não desconecte o aparelho.\n");
+    road::keepFirmwareBackups(request.backup);
+    flashing::setBackupLabel("");
     bool downloaded = false;
     const auto firmware = firmwareFile(request, downloaded);
     if (interruption::requested())
@@ -314,6 +319,10 @@ int updateCommand(const UpdateRequest &request)
             return r;
         if (interruption::requested())
             return reportInterruption(false, keptSettings);
+        // The copy of the firmware this update replaces is named after it.
+        const std::optional<QString> version =
+            before.version.isEmpty() ? device.query(settings::firstInChain()) : std::optional<QString>(before.version);
+        flashing::setBackupLabel(version ? version->toUtf8().constData() : "");
         std::printf("Enviando \"BOOT\"\n");
         device.send(protocol::bootCommand());
         device.close();

@@ -13,6 +13,7 @@ struct UpdateRequest {
     QString file;          // a local HEX file instead of the server's
     QString server;        // where data.json and the files are, ends in "/"
     bool keepSettings = false;
+    bool backup = true;    // a copy of the firmware it replaces, in the data folder
 };
 
 int updateCommand(const UpdateRequest &request);

@@ -4,7 +4,11 @@
 //
 //   tarvik-dfu list
 //   tarvik-dfu write FILE [--no-verify]
+#include "backupfolder.h"
+#include "datafolder.h"
 #include "firmwarecheck.h"
+#include "firmwarefile.h"
+#include "memorylayout.h"
 #include "firmwarewrite.h"
 #include "interruption.h"
 #include "programmer.h"
@@ -26,17 +30,21 @@ void printUsage(FILE *to)
 {
     std::fprintf(to,
                  "Uso: tarvik-dfu list\n"
-                 "  ou: tarvik-dfu write ARQUIVO [--no-verify]\n"
+                 "  ou: tarvik-dfu write ARQUIVO [--no-verify] [--no-backup]\n"
+                 "  ou: tarvik-dfu backups\n"
                  "Grava um arquivo Intel HEX (ou uma imagem .bin em 0x%08X) num aparelho\n"
                  "que espera no seu bootloader USB DFU (%04x:%04x), apagando só os setores\n"
-                 "que o arquivo ocupa, e lê tudo de volta para conferir.\n"
+                 "que o arquivo ocupa, e lê tudo de volta para conferir. Antes de apagar,\n"
+                 "guarda uma cópia do que esses setores tinham (as dez mais novas ficam).\n"
                  "\n"
                  "Comandos:\n"
                  "  list          lista os aparelhos no modo de atualização\n"
                  "  write         grava o arquivo no primeiro deles\n"
+                 "  backups       lista as cópias do firmware anterior, a mais nova primeiro\n"
                  "\n"
                  "Opções:\n"
                  "  --no-verify   grava sem ler de volta\n"
+                 "  --no-backup   grava sem guardar antes uma cópia (placas novas)\n"
                  "  --help        mostra esta ajuda e sai\n"
                  "  --version     mostra a versão e sai\n"
                  "\n"
@@ -50,6 +58,54 @@ int usage()
 {
     printUsage(stderr);
     return kExitUsage;
+}
+
+// "0-4, 7": the sectors of the K931's flash a copy covers.
+std::string sectorList(const flashing::FirmwareImage &image)
+{
+    flashing::MemoryLayout layout;
+    flashing::parseMemoryLayout(k931::kFlashLayout, layout);
+    std::vector<int> indexes;
+    int index = 0;
+    for (const flashing::SectorRun &run : layout.runs) {
+        for (uint32_t i = 0; i < run.count; ++i, ++index) {
+            const uint32_t start = run.start + i * run.size;
+            for (const flashing::Segment &segment : image.segments) {
+                if (segment.address < uint64_t(start) + run.size && segment.end() > start) {
+                    indexes.push_back(index);
+                    break;
+                }
+            }
+        }
+    }
+    std::string text;
+    for (size_t i = 0; i < indexes.size();) {
+        size_t j = i;
+        while (j + 1 < indexes.size() && indexes[j + 1] == indexes[j] + 1)
+            ++j;
+        text += (text.empty() ? "" : ", ") + std::to_string(indexes[i])
+            + (j > i ? "-" + std::to_string(indexes[j]) : std::string());
+        i = j + 1;
+    }
+    return text;
+}
+
+int backups()
+{
+    const QString folder = road::backupFolder();
+    const std::vector<flashing::BackupEntry> kept = flashing::listBackups(folder.toUtf8().toStdString());
+    if (kept.empty()) {
+        std::printf("Nenhuma cópia de firmware em %s.\n", qPrintable(folder));
+        return kExitOk;
+    }
+    std::printf("arquivo\tbytes\tsetores\n");
+    for (const flashing::BackupEntry &entry : kept) {
+        flashing::FirmwareImage image;
+        const bool readable = flashing::loadFirmwareFile(entry.path, k931::kFlashStart, image) == flashing::kOk;
+        std::printf("%s\t%llu\t%s\n", entry.path.c_str(), static_cast<unsigned long long>(entry.bytes),
+                    readable ? sectorList(image).c_str() : "ilegível");
+    }
+    return kExitOk;
 }
 
 int list()
@@ -143,16 +199,27 @@ int main(int argc, char **argv)
         printUsage(stdout);
         return kExitOk;
     }
-    if (argc >= 2 && std::strcmp(argv[1], "list") != 0 && std::strcmp(argv[1], "write") != 0) {
+    if (argc >= 2 && std::strcmp(argv[1], "list") != 0 && std::strcmp(argv[1], "write") != 0
+        && std::strcmp(argv[1], "backups") != 0) {
         std::fprintf(stderr, "tarvik-dfu: comando desconhecido \"%s\"\n", argv[1]);
         return usage();
     }
     if (argc == 2 && std::strcmp(argv[1], "list") == 0)
         return list();
-    if ((argc == 3 || argc == 4) && std::strcmp(argv[1], "write") == 0) {
-        const bool verify = argc == 3;
-        if (argc == 4 && std::strcmp(argv[3], "--no-verify") != 0)
-            return usage();
+    if (argc == 2 && std::strcmp(argv[1], "backups") == 0)
+        return backups();
+    if (argc >= 3 && std::strcmp(argv[1], "write") == 0) {
+        bool verify = true;
+        bool backup = true;
+        for (int i = 3; i < argc; ++i) {
+            if (std::strcmp(argv[i], "--no-verify") == 0 && verify)
+                verify = false;
+            else if (std::strcmp(argv[i], "--no-backup") == 0 && backup)
+                backup = false;
+            else
+                return usage();
+        }
+        road::keepFirmwareBackups(backup);
         interruption::catchSignals("\nA gravação termina primeiro: não desconecte o aparelho.\n");
         return write(argv[2], verify);
     }
