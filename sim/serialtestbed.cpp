@@ -51,13 +51,20 @@ gboolean handleTtyIoctl(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpoint
 struct SerialTestbed::Private {
     UMockdevTestbed *testbed = nullptr;
     QHash<QString, UMockdevIoctlBase *> handlers;
+    int firstPort = 0;
 };
 
-SerialTestbed::SerialTestbed()
+SerialTestbed::SerialTestbed(int firstPort)
     : d(new Private)
 {
+    d->firstPort = firstPort;
     d->testbed = umockdev_testbed_new();
     QDir(rootDir()).mkpath(QStringLiteral("dev"));
+}
+
+int SerialTestbed::firstPort() const
+{
+    return d->firstPort;
 }
 
 SerialTestbed::~SerialTestbed()

@@ -13,8 +13,12 @@ struct _UMockdevTestbed;
 
 class SerialTestbed {
 public:
-    SerialTestbed();
+    // The simulated ports are ttyACM<firstPort>, ttyACM<firstPort + 1>, ...:
+    // serial programs lock a port by its name in a machine-wide folder, so
+    // suites that use different numbers may run at the same time.
+    explicit SerialTestbed(int firstPort = 0);
     ~SerialTestbed();
+    int firstPort() const;
     SerialTestbed(const SerialTestbed &) = delete;
     SerialTestbed &operator=(const SerialTestbed &) = delete;
 

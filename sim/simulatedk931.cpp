@@ -65,7 +65,7 @@ SimulatedK931::~SimulatedK931()
 
 QString SimulatedK931::portName() const
 {
-    return QStringLiteral("ttyACM%1").arg(identity.index);
+    return QStringLiteral("ttyACM%1").arg(testbed.firstPort() + identity.index);
 }
 
 QByteArray SimulatedK931::ttySysPath() const
@@ -87,7 +87,7 @@ QByteArray SimulatedK931::description() const
          + "A: bInterfaceClass=02\n\n"
          + "P: " + ttySysPath() + "\nE: DEVNAME=/dev/" + portName().toLatin1()
          + "\nE: SUBSYSTEM=tty\nE: ID_VENDOR_ID=" + vid + "\nE: ID_MODEL_ID=" + pid
-         + "\nA: dev=166:" + QByteArray::number(identity.index) + "\n";
+         + "\nA: dev=166:" + QByteArray::number(testbed.firstPort() + identity.index) + "\n";
 }
 
 bool SimulatedK931::plug()

@@ -22,7 +22,7 @@ class SimulatedK931 : public QObject {
     Q_OBJECT
 public:
     struct Identity {
-        int index = 0;           // ttyACM<index>, USB port 1-<index + 1>
+        int index = 0;           // the testbed's port number + index, USB port 1-<index + 1>
         quint16 vendorId = 0x0483;
         quint16 productId = 0x5740;
     };
