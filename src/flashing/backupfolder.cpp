@@ -129,16 +129,28 @@ bool saveBackup(const std::string &folder, const std::string &label, const Firmw
 std::vector<BackupEntry> listBackups(const std::string &folder)
 {
     std::vector<BackupEntry> entries;
+    std::vector<fs::file_time_type> written;
     std::error_code error;
     for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
         if (!it->is_regular_file(error) || !isBackupName(it->path().filename().string()))
             continue;
         entries.push_back({it->path().string(), uint64_t(it->file_size(error))});
+        written.push_back(it->last_write_time(error));
     }
-    std::sort(entries.begin(), entries.end(), [](const BackupEntry &a, const BackupEntry &b) {
-        return fs::path(a.path).filename() > fs::path(b.path).filename();
+    // By when each was written: two copies of one second sort by their
+    // labels otherwise. The name breaks ties.
+    std::vector<size_t> order(entries.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        if (written[a] != written[b])
+            return written[a] > written[b];
+        return fs::path(entries[a].path).filename() > fs::path(entries[b].path).filename();
     });
-    return entries;
+    std::vector<BackupEntry> sorted;
+    for (size_t i : order)
+        sorted.push_back(entries[i]);
+    return sorted;
 }
 
 } // namespace flashing

@@ -146,20 +146,28 @@ public:
         std::string path;
         std::string why;
         if (saveBackup(place.folder, place.label, old, path, why))
-            pump.say(kMessageInfo, "Cópia do firmware anterior guardada em " + path);
+            report(kMessageInfo, "Cópia do firmware anterior guardada em " + path);
         else
-            pump.say(kMessageWarning, "Não foi possível guardar a cópia do firmware anterior em " + place.folder
-                                          + " (" + why + "): a gravação continua sem ela.");
+            report(kMessageWarning, "Não foi possível guardar a cópia do firmware anterior em " + place.folder + " ("
+                                        + why + "): a gravação continua sem ela.");
     }
 
     void unreadable(int result) override
     {
-        pump.say(kMessageWarning, std::string("Sem cópia do firmware anterior: o aparelho não deixa ler a memória (")
-                                      + (result == kReadProtected ? std::string("proteção de leitura") : "código " + std::to_string(result))
-                                      + "); a gravação continua sem ela.");
+        const std::string reason =
+            result == kReadProtected ? std::string("proteção de leitura") : "código " + std::to_string(result);
+        report(kMessageWarning, "Sem cópia do firmware anterior: o aparelho não deixa ler a memória (" + reason
+                                    + "); a gravação continua sem ela.");
     }
 
 private:
+    // Read by the caller once the worker has been joined.
+    void report(int kind, const std::string &line)
+    {
+        setLastBackupReport(line);
+        pump.say(kind, line);
+    }
+
     const BackupPlace &place;
     CallbackPump &pump;
 };
@@ -225,6 +233,7 @@ int EngineBackend::writeFile(const char *path, unsigned int address, bool erase,
         callbacks.progressStart();
     // The place is read once: a front end changing it mid-write changes nothing.
     const BackupPlace backupTo = backupPlace();
+    setLastBackupReport(std::string());
     const bool backup = erase && !backupTo.folder.empty();
     CallbackPump pump(engine.plan(image, erase, verify, backup).totalMs(), verbosity);
     BackupToFolder keeper(backupTo, pump);

@@ -19,6 +19,7 @@ struct LibraryState {
     int verbosity = 1;
     std::string loadersPath;
     BackupPlace backup;
+    std::string lastBackupReport;
     DfuDeviceInfo devices[kMaxListedDevices]{};
     bool writing = false;
     int lastWriteResult = kOk;
@@ -125,6 +126,16 @@ void setBackupLabel(const char *label)
 const BackupPlace &backupPlace()
 {
     return state().backup;
+}
+
+std::string lastBackupReport()
+{
+    return state().lastBackupReport;
+}
+
+void setLastBackupReport(const std::string &line)
+{
+    state().lastBackupReport = line;
 }
 
 bool writeInProgress()

@@ -79,6 +79,10 @@ struct BackupPlace {
     std::string label;
 };
 const BackupPlace &backupPlace();
+// The line the last write said of its copy (where it went, or why there is
+// none), also given to the log callback; empty when it made none.
+std::string lastBackupReport();
+void setLastBackupReport(const std::string &line);
 
 // Whether a downloadFile call is under way (asked from its callbacks, for
 // example by a window that must not close before the write has ended).

@@ -275,6 +275,8 @@ void TestTarvikConfig::updateRestoresTheSettings()
     const QStringList copies = QDir(backups).entryList(QDir::Files);
     QCOMPARE(copies.size(), 1);
     QVERIFY2(copies[0].endsWith(QStringLiteral("_K931_V1.5_Boost.hex")), qPrintable(copies[0]));
+    QVERIFY2(r.out.contains(QStringLiteral("Cópia do firmware anterior guardada em ") + backups + "/" + copies[0]),
+             qPrintable(r.out));
     Run listed = run({QStringLiteral("backups")}, QStringLiteral(TARVIK_DFU_PATH));
     QCOMPARE(listed.exitCode, 0);
     QVERIFY2(listed.out.startsWith(QStringLiteral("arquivo\tbytes\tsetores\n") + backups + "/" + copies[0] + "\t"),

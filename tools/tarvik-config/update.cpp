@@ -181,6 +181,8 @@ int writeFirmware(const QString &usbIndex, const QString &path)
     const road::Outcome written = road::writeFirmware(path);
     interruption::setWriting(false);
     terminalprogress::end();
+    if (const std::string copy = flashing::lastBackupReport(); !copy.empty())
+        std::printf("%s\n", copy.c_str());
     if (!written.ok()) {
         say(QStringLiteral("A gravação falhou: %1 (%2). O aparelho continua no modo de atualização: "
                            "rode o comando de novo.")
