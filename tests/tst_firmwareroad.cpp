@@ -3,6 +3,8 @@
 // K931 on its serial port, its bootloader on emulated USB reached through
 // libusb, and the firmware on a local HTTPS server. The K931 that comes back
 // after the update reports the version of the firmware it was given.
+#include "backupfolder.h"
+#include "datafolder.h"
 #include "enginebackend.h"
 #include "flashwindow.h"
 #include "libusbprovider.h"
@@ -27,6 +29,16 @@ namespace {
 
 constexpr int kRoadTimeoutMs = 20000;
 const QByteArray kNewVersion = "K931 V1.6 Boost";
+
+} // namespace
+
+namespace {
+
+QString newestBackup()
+{
+    const std::vector<flashing::BackupEntry> kept = flashing::listBackups(road::backupFolder().toStdString());
+    return kept.empty() ? QString() : QString::fromStdString(kept.front().path);
+}
 
 } // namespace
 
@@ -69,6 +81,9 @@ void TestFirmwareRoad::initTestCase()
     server = std::make_unique<LocalHttpServer>(LocalHttpServer::Scheme::Https);
     QVERIFY(server->listen());
     folder = std::make_unique<WorkingFolder>();
+    // As main() sets it up, with the data folder in the test's own.
+    qputenv("XDG_DATA_HOME", QFile::encodeName(folder->filePath(QStringLiteral("data"))));
+    road::keepFirmwareBackups(true);
     sampleFirmware = folder->filePath(QStringLiteral("sample.hex"));
     QVERIFY(SimulatedDevice::writeSampleFirmware(sampleFirmware, kNewVersion));
     QFile hex(sampleFirmware);
@@ -80,6 +95,7 @@ void TestFirmwareRoad::initTestCase()
 
 void TestFirmwareRoad::cleanupTestCase()
 {
+    flashing::setBackupFolder("");
     server.reset();
     scope.reset();
     folder.reset();
@@ -139,6 +155,8 @@ void TestFirmwareRoad::updateFromTheServer()
     QCOMPARE(answerer->boxes.first().text, QStringLiteral("Atualizacao v1.6 disponivel"));
     pressUpgradeAndWaitForTheNewVersion();
     QVERIFY(device->application().receivedBytes().contains("?VERS"));
+    // The firmware it replaced was kept first, named after its version.
+    QVERIFY2(newestBackup().endsWith(QStringLiteral("_K931_V1.5_Boost.hex")), qPrintable(newestBackup()));
     // Up to date now: no further notice at the next comparisons.
     QTest::qWait(5 * quickConfiguration(server->url(QStringLiteral("/"))).versionCheckIntervalMs);
     QCOMPARE(answerer->texts().count(QStringLiteral("Atualizacao v1.6 disponivel")), 1);
@@ -153,8 +171,12 @@ void TestFirmwareRoad::deviceLeftInItsBootloader()
     QTRY_COMPARE_WITH_TIMEOUT(part<QLabel>(window.get(), "ProgessText")->text(),
                               QStringLiteral("Aparelho em modo de atualização"), kRoadTimeoutMs);
     QCOMPARE(part<QLabel>(window.get(), "label_4")->text(), QStringLiteral("Desconectado"));
+    const int copiesBefore = int(flashing::listBackups(road::backupFolder().toStdString()).size());
     pressUpgradeAndWaitForTheNewVersion();
     QVERIFY(!device->application().receivedBytes().contains("BOOT"));
+    // Kept too, without a version: none could be read in the bootloader.
+    QCOMPARE(int(flashing::listBackups(road::backupFolder().toStdString()).size()), copiesBefore + 1);
+    QVERIFY2(!newestBackup().contains(QStringLiteral("K931")), qPrintable(newestBackup()));
     QTRY_VERIFY(part<QLabel>(window.get(), "ProgessText")->text().isEmpty());
 }
 
