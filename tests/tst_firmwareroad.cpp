@@ -6,6 +6,7 @@
 #include "backupfolder.h"
 #include "datafolder.h"
 #include "enginebackend.h"
+#include "settings.h"
 #include "flashwindow.h"
 #include "libusbprovider.h"
 #include "localhttpserver.h"
@@ -33,6 +34,11 @@ const QByteArray kNewVersion = "K931 V1.6 Boost";
 } // namespace
 
 namespace {
+
+QStringList keptSettingsFiles()
+{
+    return QDir(QDir(road::dataFolder()).filePath(QStringLiteral("configuracoes"))).entryList(QDir::Files);
+}
 
 QString newestBackup()
 {
@@ -157,6 +163,22 @@ void TestFirmwareRoad::updateFromTheServer()
     QVERIFY(device->application().receivedBytes().contains("?VERS"));
     // The firmware it replaced was kept first, named after its version.
     QVERIFY2(newestBackup().endsWith(QStringLiteral("_K931_V1.5_Boost.hex")), qPrintable(newestBackup()));
+    // And the settings it read, before "BOOT", as a settings file that
+    // "tarvik-config import" takes.
+    const QDir kept(QDir(road::dataFolder()).filePath(QStringLiteral("configuracoes")));
+    const QStringList files = kept.entryList({QStringLiteral("*_K931_V1.5_Boost.json")}, QDir::Files);
+    QCOMPARE(files.size(), 1);
+    QFile file(kept.filePath(files[0]));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const settings::FileContents contents = settings::fromFile(file.readAll());
+    QVERIFY2(contents.error.isEmpty(), qPrintable(contents.error));
+    QCOMPARE(contents.version, QStringLiteral("K931 V1.5 Boost"));
+    QCOMPARE(contents.unit, settings::Unit::MilliVolt);
+    QCOMPARE(contents.values.size(), settings::keys().size());
+    for (const auto &[key, word] : contents.values) {
+        const QByteArray factory = key->factoryReply;
+        QCOMPARE(word, *settings::wordOfReply(*key, QString::fromLatin1(factory)));
+    }
     // Up to date now: no further notice at the next comparisons.
     QTest::qWait(5 * quickConfiguration(server->url(QStringLiteral("/"))).versionCheckIntervalMs);
     QCOMPARE(answerer->texts().count(QStringLiteral("Atualizacao v1.6 disponivel")), 1);
@@ -172,9 +194,12 @@ void TestFirmwareRoad::deviceLeftInItsBootloader()
                               QStringLiteral("Aparelho em modo de atualização"), kRoadTimeoutMs);
     QCOMPARE(part<QLabel>(window.get(), "label_4")->text(), QStringLiteral("Desconectado"));
     const int copiesBefore = int(flashing::listBackups(road::backupFolder().toStdString()).size());
+    const QStringList settingsBefore = keptSettingsFiles();
     pressUpgradeAndWaitForTheNewVersion();
     QVERIFY(!device->application().receivedBytes().contains("BOOT"));
-    // Kept too, without a version: none could be read in the bootloader.
+    // No read-out, no settings file; the firmware is kept, without a
+    // version: none could be read in the bootloader.
+    QCOMPARE(keptSettingsFiles(), settingsBefore);
     QCOMPARE(int(flashing::listBackups(road::backupFolder().toStdString()).size()), copiesBefore + 1);
     QVERIFY2(!newestBackup().contains(QStringLiteral("K931")), qPrintable(newestBackup()));
     QTRY_VERIFY(part<QLabel>(window.get(), "ProgessText")->text().isEmpty());

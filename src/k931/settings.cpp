@@ -3,6 +3,8 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QFileInfo>
+#include <QSaveFile>
 #include <QSet>
 
 #include <algorithm>
@@ -330,6 +332,23 @@ FileContents fromFile(const QByteArray &json)
     if (contents.values.isEmpty())
         contents.error = QStringLiteral("o arquivo não traz nenhuma configuração");
     return contents;
+}
+
+bool saveFile(const QString &path, const QString &version, bool lambda,
+              const QList<QPair<const Key *, quint32>> &values, QString &error)
+{
+    const QFileInfo target(path);
+    if (target.exists() && !target.isFile()) {
+        error = QStringLiteral("não é um arquivo comum");
+        return false;
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(QJsonDocument(toFile(version, lambda, values)).toJson()) < 0
+        || !file.commit()) {
+        error = file.errorString();
+        return false;
+    }
+    return true;
 }
 
 } // namespace settings

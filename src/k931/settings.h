@@ -93,5 +93,10 @@ struct FileContents {
     QString error;
 };
 FileContents fromFile(const QByteArray &json);
+// Writes the file whole or not at all; a path that names something other
+// than a regular file is refused (a rename would replace a device node or a
+// pipe). `error` says why nothing was written.
+bool saveFile(const QString &path, const QString &version, bool lambda,
+              const QList<QPair<const Key *, quint32>> &values, QString &error);
 
 } // namespace settings

@@ -234,6 +234,7 @@ void MainWindow::resetAfterLinkLoss()
     }
     portScanTimer->start(configuration.portScanIntervalMs);
     deviceAnswered = false;
+    readOutReplies.clear();
     versionCheckTimer.start(configuration.versionCheckIntervalMs);
     if (uploading)
         reportUploadFailure();

@@ -82,6 +82,7 @@ private:
     void finishUpgrade();
     void firmwareDownloadEnded(const QUrl &requested, bool saved, int httpStatus, int networkError);
     void bootIntoBootloader();
+    void keepSettingsBeforeBoot();
     void abandonUpgrade(const QString &reason);
     void endUpgrade();
     void showLinkAsItIs();
@@ -120,4 +121,7 @@ private:
     bool writtenBootloaderListed = false;
     // A bootloader of another chip, named once in the log.
     QString foreignBootloaderNamed;
+    // What this connection's read-out replied, by mnemonic: the settings the
+    // device held, whatever the fields show since.
+    QHash<QByteArray, QString> readOutReplies;
 };

@@ -32,6 +32,7 @@ void MainWindow::parseReply(QByteArray chunk)
     const settings::Key *key = settings::recognise(chunk);
     if (!key)
         return;
+    readOutReplies.insert(key->mnemonic(), protocol::valueText(chunk));
     switch (key->kind) {
     case Kind::MixtureUnit: {
         const Flag flag = protocol::flagValue(chunk, key->mnemonic());

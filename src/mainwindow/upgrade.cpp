@@ -12,11 +12,15 @@
 #include "programmer.h"
 #include "bootloaderwait.h"
 #include "firmwarewrite.h"
+#include "datafolder.h"
+#include "settings.h"
 #include "mainwindowstate.h"
 #include "ui_mainwindow.h"
 #include "ledindicator.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QRegularExpression>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -133,11 +137,49 @@ void MainWindow::bootIntoBootloader()
 {
     upgradeInProgress = true;
     // A device already waiting in its bootloader has no port to send to.
-    if (serialPort->isOpen())
+    if (serialPort->isOpen()) {
+        keepSettingsBeforeBoot();
         sendBoot();
+    }
     bootloaderWaiting = false;
     ui->progressBar->setTextVisible(true);
     QTimer::singleShot(configuration.upgradeStepDelayMs, this, &MainWindow::ConnectDFUandSelectHEX);
+}
+
+// A new firmware may come back with its defaults: what the device held is
+// kept in the data folder first, in the settings file format, so that
+// "tarvik-config import" puts it back. Only a completed read-out is kept.
+void MainWindow::keepSettingsBeforeBoot()
+{
+    if (!deviceAnswered)
+        return;
+    const QString version = readOutReplies.value(settings::firstInChain().mnemonic());
+    const bool boost = settings::versionHasBoost(version);
+    QList<QPair<const settings::Key *, quint32>> values;
+    for (const settings::Key *key : settings::keys()) {
+        if (key->kind == settings::Kind::Sensor && !boost)
+            continue;
+        if (const std::optional<quint32> word = settings::wordOfReply(*key, readOutReplies.value(key->mnemonic())))
+            values.append({key, *word});
+    }
+    bool lambda = false;
+    for (const settings::Key &key : settings::readout()) {
+        if (key.kind == settings::Kind::MixtureUnit)
+            lambda = readOutReplies.value(key.mnemonic()) == QLatin1String("1");
+    }
+    QString label = version;
+    label.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9.-]")), QStringLiteral("_"));
+    const QString folder = QDir(road::dataFolder()).filePath(QStringLiteral("configuracoes"));
+    const QString path = QDir(folder).filePath(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd_HHmmss"))
+                                               + (label.isEmpty() ? QString() : QStringLiteral("_") + label)
+                                               + QStringLiteral(".json"));
+    QString error;
+    if (!QDir().mkpath(folder))
+        error = tr("a pasta não pôde ser criada");
+    if (error.isEmpty() && settings::saveFile(path, version, lambda, values, error))
+        qDebug().noquote() << "Configurações guardadas em" << path;
+    else
+        qDebug().noquote() << "Configurações não guardadas em" << folder << "(" + error + ")";
 }
 
 // Nothing was sent to the device: it stays connected as it was.

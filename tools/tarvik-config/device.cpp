@@ -160,17 +160,14 @@ int openAndRead(const QString &port, Device &device, Readout &out)
 
 bool saveSettingsFile(const Readout &readout, const QString &path)
 {
-    // QSaveFile would rename a regular file over a device node or a pipe.
     const QFileInfo target(path);
     if (target.exists() && !target.isFile()) {
         say(QStringLiteral("%1 existe e não é um arquivo comum: escolha outro nome (nada foi gravado).").arg(path));
         return false;
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)
-        || file.write(QJsonDocument(settings::toFile(readout.version, readout.lambda, readout.values)).toJson()) < 0
-        || !file.commit()) {
-        say(QStringLiteral("Não foi possível gravar %1: %2 (nada foi enviado).").arg(path, file.errorString()));
+    QString error;
+    if (!settings::saveFile(path, readout.version, readout.lambda, readout.values, error)) {
+        say(QStringLiteral("Não foi possível gravar %1: %2 (nada foi enviado).").arg(path, error));
         return false;
     }
     std::printf("Configurações de %s gravadas em %s\n", qPrintable(readout.version), qPrintable(path));
