@@ -58,6 +58,8 @@ private slots:
     void updateFromTheServer();
     void deviceLeftInItsBootloader();
     void manualFlashWindow();
+    void settingsComeBackAfterTheUpdate_data();
+    void settingsComeBackAfterTheUpdate();
 
 private:
     void openWindow();
@@ -163,22 +165,6 @@ void TestFirmwareRoad::updateFromTheServer()
     QVERIFY(device->application().receivedBytes().contains("?VERS"));
     // The firmware it replaced was kept first, named after its version.
     QVERIFY2(newestBackup().endsWith(QStringLiteral("_K931_V1.5_Boost.hex")), qPrintable(newestBackup()));
-    // And the settings it read, before "BOOT", as a settings file that
-    // "tarvik-config import" takes.
-    const QDir kept(QDir(road::dataFolder()).filePath(QStringLiteral("configuracoes")));
-    const QStringList files = kept.entryList({QStringLiteral("*_K931_V1.5_Boost.json")}, QDir::Files);
-    QCOMPARE(files.size(), 1);
-    QFile file(kept.filePath(files[0]));
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const settings::FileContents contents = settings::fromFile(file.readAll());
-    QVERIFY2(contents.error.isEmpty(), qPrintable(contents.error));
-    QCOMPARE(contents.version, QStringLiteral("K931 V1.5 Boost"));
-    QCOMPARE(contents.unit, settings::Unit::MilliVolt);
-    QCOMPARE(contents.values.size(), settings::keys().size());
-    for (const auto &[key, word] : contents.values) {
-        const QByteArray factory = key->factoryReply;
-        QCOMPARE(word, *settings::wordOfReply(*key, QString::fromLatin1(factory)));
-    }
     // Up to date now: no further notice at the next comparisons.
     QTest::qWait(5 * quickConfiguration(server->url(QStringLiteral("/"))).versionCheckIntervalMs);
     QCOMPARE(answerer->texts().count(QStringLiteral("Atualizacao v1.6 disponivel")), 1);
@@ -225,6 +211,96 @@ void TestFirmwareRoad::manualFlashWindow()
     // The owner re-plugs: the bootloader leaves and the window closes.
     QTRY_VERIFY_WITH_TIMEOUT(!flash.isVisible(), kRoadTimeoutMs);
     QTRY_VERIFY(device->application().isPlugged());
+}
+
+void TestFirmwareRoad::settingsComeBackAfterTheUpdate_data()
+{
+    QTest::addColumn<QByteArray>("rpm");     // the owner's, before the update
+    QTest::addColumn<QString>("choice");
+    QTest::addColumn<QByteArray>("ignored"); // a setting the device does not store
+    QTest::addColumn<QString>("result");     // the last box's title, empty: no box
+    QTest::addColumn<bool>("spoiled");       // the kept file overwritten during the update
+    QTest::newRow("restored") << QByteArray("7200") << QStringLiteral("Sim") << QByteArray() << QStringLiteral("Sucesso")
+                              << false;
+    QTest::newRow("declined") << QByteArray("7200") << QStringLiteral("Não") << QByteArray() << QString() << false;
+    QTest::newRow("one not taken") << QByteArray("7200") << QStringLiteral("Sim") << QByteArray("RPML")
+                                   << QStringLiteral("Erro") << false;
+    QTest::newRow("unchanged by the update") << QByteArray("6500") << QStringLiteral("Sim") << QByteArray() << QString()
+                                             << false;
+    QTest::newRow("kept file spoiled") << QByteArray("7200") << QStringLiteral("Sim") << QByteArray() << QString()
+                                       << true;
+}
+
+// The simulated K931 comes back from an update with its defaults, as the
+// real one does: the owner is offered the settings it had.
+void TestFirmwareRoad::settingsComeBackAfterTheUpdate()
+{
+    QFETCH(QByteArray, rpm);
+    QFETCH(QString, choice);
+    QFETCH(QByteArray, ignored);
+    QFETCH(QString, result);
+    QFETCH(bool, spoiled);
+    device->application().values["RPML"] = rpm;
+    if (!ignored.isEmpty())
+        device->application().ignoredSettings.insert(ignored);
+    answerer->choice = choice;
+    QVERIFY(device->plugInApplication());
+    openWindow();
+    const QStringList filesBefore = keptSettingsFiles();
+    const QDir kept(QDir(road::dataFolder()).filePath(QStringLiteral("configuracoes")));
+    connect(&device->application(), &SimulatedK931::bootReceived, this, [&] {
+        for (const QString &name : keptSettingsFiles()) {
+            QFile file(kept.filePath(name));
+            if (spoiled && !filesBefore.contains(name) && file.open(QIODevice::WriteOnly))
+                file.write("{\"format\": 1, \"settings\": {\"rpm\": ");
+        }
+    });
+    pressUpgradeAndWaitForTheNewVersion();
+    QTRY_VERIFY_WITH_TIMEOUT(deviceAnswered, kRoadTimeoutMs);
+    const int setsBefore = int(device->application().received.size());
+    const bool offered = answerer->sawBox(QStringLiteral("Configurações"));
+    QCOMPARE(offered, rpm != "6500" && !spoiled);
+    if (offered) {
+        QVERIFY(answerer->texts().contains(
+            QStringLiteral("A atualização mudou as configurações do aparelho.\nRestaurar as configurações anteriores?")));
+    }
+    if (!result.isEmpty()) {
+        QTRY_VERIFY_WITH_TIMEOUT(answerer->boxes.last().title == result, kRoadTimeoutMs);
+        // The upload's own "Sucesso" gives way to the read-back's verdict.
+        QVERIFY(!answerer->texts().contains(QStringLiteral("Todas as calibrações foram enviadas com sucesso!")));
+    } else {
+        QTest::qWait(2 * quickConfiguration(server->url(QStringLiteral("/"))).commandIntervalMs); // the first turn
+        QCOMPARE(int(device->application().received.size()), setsBefore); // nothing sent
+    }
+    const QStringList filesAfter = keptSettingsFiles();
+    if (result == QLatin1String("Sucesso")) {
+        QCOMPARE(device->application().values.value("RPML"), rpm);
+        QCOMPARE(filesAfter, filesBefore); // restored: the file is gone
+    } else if (result == QLatin1String("Erro")) {
+        QVERIFY2(answerer->boxes.last().text.startsWith(QStringLiteral("O aparelho não guardou: Rpm Shift Light.")),
+                 qPrintable(answerer->boxes.last().text));
+        QCOMPARE(filesAfter.size(), filesBefore.size() + 1);
+    } else if (offered) {
+        QCOMPARE(device->application().values.value("RPML"), QByteArray("6500"));
+        // Declined: kept for "tarvik-config import", every setting the
+        // device held before "BOOT".
+        QCOMPARE(filesAfter.size(), filesBefore.size() + 1);
+        QFile file(kept.filePath(filesAfter.last()));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const settings::FileContents contents = settings::fromFile(file.readAll());
+        QVERIFY2(contents.error.isEmpty(), qPrintable(contents.error));
+        QCOMPARE(contents.version, QStringLiteral("K931 V1.5 Boost"));
+        QCOMPARE(contents.unit, settings::Unit::MilliVolt);
+        QCOMPARE(contents.values.size(), settings::keys().size());
+        for (const auto &[key, word] : contents.values) {
+            const QString value = key->mnemonic() == "RPML" ? QString::fromLatin1(rpm) : QString::fromLatin1(key->factoryReply);
+            QCOMPARE(word, *settings::wordOfReply(*key, value));
+        }
+    } else if (spoiled) {
+        QCOMPARE(filesAfter.size(), filesBefore.size() + 1); // never offered, never removed
+    } else {
+        QCOMPARE(filesAfter, filesBefore); // equal: nothing to keep
+    }
 }
 
 QTEST_MAIN(TestFirmwareRoad)

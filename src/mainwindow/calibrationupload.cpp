@@ -113,6 +113,11 @@ void MainWindow::sendNextCommand()
     }
     commandTimer->stop();
     qDebug() << "Todos os dados foram enviados.";
+    // Restored settings count only once they read back equal.
+    if (restoringSettings) {
+        readBackRestoredSettings();
+        return;
+    }
     QMessageBox::information(this, tr("Sucesso"), tr("Todas as calibrações foram enviadas com sucesso!"));
 }
 
@@ -121,6 +126,7 @@ void MainWindow::sendNextCommand()
 void MainWindow::reportUploadFailure()
 {
     commandTimer->stop();
+    restoringSettings = false;
     QMessageBox::warning(this, tr("Erro"),
                          tr("Falha ao enviar as calibrações: o aparelho não recebeu todos os valores.\n"
                             "Verifique a conexão e tente novamente."));

@@ -8,6 +8,8 @@
 #include "windowconfiguration.h"
 
 #include <QByteArray>
+#include <QHash>
+#include <QPair>
 #include <QList>
 #include <QMainWindow>
 #include <QSerialPort>
@@ -18,6 +20,9 @@
 
 QT_BEGIN_NAMESPACE
 class Ui_MainWindow;
+namespace settings {
+struct Key;
+}
 QT_END_NAMESPACE
 
 namespace flashing {
@@ -83,6 +88,11 @@ private:
     void firmwareDownloadEnded(const QUrl &requested, bool saved, int httpStatus, int networkError);
     void bootIntoBootloader();
     void keepSettingsBeforeBoot();
+    // Settings across an update
+    void readOutCompleted();
+    bool loadKeptSettings(QList<QPair<const settings::Key *, quint32>> &values) const;
+    void readBackRestoredSettings();
+    void finishSettingsRestore();
     void abandonUpgrade(const QString &reason);
     void endUpgrade();
     void showLinkAsItIs();
@@ -124,4 +134,10 @@ private:
     // What this connection's read-out replied, by mnemonic: the settings the
     // device held, whatever the fields show since.
     QHash<QByteArray, QString> readOutReplies;
+    // The settings file kept before a successful update, offered back once
+    // the updated device has been read; empty when there is none to offer.
+    QString settingsKeptPath;
+    QString settingsToOffer;
+    bool restoringSettings = false;
+    QList<QPair<const settings::Key *, quint32>> restoringValues;
 };

@@ -77,6 +77,7 @@ void MainWindow::parseReply(QByteArray chunk)
     const settings::Key *next = settings::nextInChain(key);
     if (!next) {
         deviceAnswered = true;
+        readOutCompleted();
         return;
     }
     serialPort->write(protocol::query(next->mnemonic()));

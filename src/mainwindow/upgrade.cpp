@@ -136,6 +136,7 @@ void MainWindow::firmwareDownloadEnded(const QUrl &requested, bool saved, int ht
 void MainWindow::bootIntoBootloader()
 {
     upgradeInProgress = true;
+    settingsKeptPath.clear(); // only this update's own file is offered after it
     // A device already waiting in its bootloader has no port to send to.
     if (serialPort->isOpen()) {
         keepSettingsBeforeBoot();
@@ -176,9 +177,10 @@ void MainWindow::keepSettingsBeforeBoot()
     QString error;
     if (!QDir().mkpath(folder))
         error = tr("a pasta não pôde ser criada");
-    if (error.isEmpty() && settings::saveFile(path, version, lambda, values, error))
+    if (error.isEmpty() && settings::saveFile(path, version, lambda, values, error)) {
+        settingsKeptPath = path;
         qDebug().noquote() << "Configurações guardadas em" << path;
-    else
+    } else
         qDebug().noquote() << "Configurações não guardadas em" << folder << "(" + error + ")";
 }
 
@@ -271,6 +273,7 @@ void MainWindow::DoUpgrade()
     const int result = road::writeFirmware(firmwareFilePath).result;
     if (result == 0) {
         writtenBootloaderListed = true;
+        settingsToOffer = settingsKeptPath;
         ui->progressBar->setValue(100);
         QMessageBox::information(this, tr("Aviso"),
                                  tr("Aparelho atualizado com sucesso!\nFavor reconectar o aparelho"));

@@ -36,6 +36,10 @@ void ModalAnswerer::answer()
         if (onBox)
             onBox(seen);
         QAbstractButton *ok = box->button(QMessageBox::Ok);
+        for (QAbstractButton *button : box->buttons()) {
+            if (!choice.isEmpty() && button->text() == choice)
+                ok = button;
+        }
         if (ok)
             ok->click();
         else

@@ -29,6 +29,9 @@ public:
 
     QList<Box> boxes;
     int fileDialogs = 0;
+    // A box with a button of this text is answered with it, as a user
+    // choosing; others are acknowledged.
+    QString choice;
     // Called with each box just before it is answered.
     std::function<void(const Box &)> onBox;
 
