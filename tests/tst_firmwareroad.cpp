@@ -60,6 +60,7 @@ private slots:
     void manualFlashWindow();
     void settingsComeBackAfterTheUpdate_data();
     void settingsComeBackAfterTheUpdate();
+    void unwritableDataFolderStopsNothing();
 
 private:
     void openWindow();
@@ -301,6 +302,28 @@ void TestFirmwareRoad::settingsComeBackAfterTheUpdate()
     } else {
         QCOMPARE(filesAfter, filesBefore); // equal: nothing to keep
     }
+}
+
+// Where neither the copy of the firmware nor the settings can be kept, the
+// update still runs, and nothing is offered that was not kept.
+void TestFirmwareRoad::unwritableDataFolderStopsNothing()
+{
+    QFile blocker(folder->filePath(QStringLiteral("not-a-folder")));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    const QByteArray dataHome = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", QFile::encodeName(blocker.fileName()));
+    road::keepFirmwareBackups(true);
+    device->application().values["RPML"] = "7200";
+    QVERIFY(device->plugInApplication());
+    openWindow();
+    pressUpgradeAndWaitForTheNewVersion();
+    QTRY_VERIFY_WITH_TIMEOUT(deviceAnswered, kRoadTimeoutMs);
+    const bool offered = answerer->sawBox(QStringLiteral("Configurações"));
+    qputenv("XDG_DATA_HOME", dataHome);
+    road::keepFirmwareBackups(true);
+    QVERIFY(!offered);
+    QVERIFY(QFileInfo(blocker.fileName()).isFile());
 }
 
 QTEST_MAIN(TestFirmwareRoad)
