@@ -4,6 +4,7 @@
 #include "enginebackend.h"
 #include "result.h"
 #include "timing.h"
+#include "usbids.h"
 
 #include <algorithm>
 #include <cstring>
@@ -12,7 +13,7 @@
 using namespace flashing;
 namespace t = flashing::timing;
 
-const char *const SimulatedStm32::kFlashLayout = "@Internal Flash  /0x08000000/04*016Kg,01*064Kg,03*128Kg";
+const char *const SimulatedStm32::kFlashLayout = k931::kFlashLayout;
 
 namespace {
 

@@ -88,7 +88,7 @@ void keepNewest(const std::string &folder)
 
 } // namespace
 
-std::string backupFileName(std::time_t when, const std::string &label)
+std::string keptFileName(std::time_t when, const std::string &label, const std::string &suffix)
 {
     std::tm local{};
 #ifdef _WIN32
@@ -106,7 +106,7 @@ std::string backupFileName(std::time_t when, const std::string &label)
     }
     if (!cleaned.empty())
         name += "_" + cleaned;
-    return name + kSuffix;
+    return name + suffix;
 }
 
 bool saveBackup(const std::string &folder, const std::string &label, const FirmwareImage &old, std::string &path,
@@ -118,7 +118,7 @@ bool saveBackup(const std::string &folder, const std::string &label, const Firmw
         why = error.message();
         return false;
     }
-    const fs::path target = fs::path(folder) / freeName(folder, backupFileName(std::time(nullptr), label));
+    const fs::path target = fs::path(folder) / freeName(folder, keptFileName(std::time(nullptr), label));
     if (!writeWhole(target, formatIntelHex(old), why))
         return false;
     path = target.string();

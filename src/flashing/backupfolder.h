@@ -16,9 +16,11 @@ namespace flashing {
 
 constexpr size_t kBackupsKept = 10;
 
-// "2026-12-08_003112_K931_V1.5_Boost.hex": sorts by time; the label keeps
-// letters, digits, '.' and '-', anything else becomes '_'.
-std::string backupFileName(std::time_t when, const std::string &label);
+// "2026-12-08_003112_K931_V1.5_Boost.hex": the name of every file the
+// program keeps for the owner (firmware copies, settings kept across an
+// update). It sorts by time; the label keeps letters, digits, '.' and '-',
+// anything else becomes '_'.
+std::string keptFileName(std::time_t when, const std::string &label, const std::string &suffix = ".hex");
 
 // Saves the copy in `folder` (made when missing) and removes all but the
 // newest kBackupsKept. On success `path` names the file; otherwise `why`

@@ -11,25 +11,22 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <iterator>
 
 namespace {
 
-// The layout the F446RE's ROM announces for alternate setting 0.
+// The layout the F446RE's ROM announces for alternate setting 0 (the access
+// letters aside).
 bool isK931Flash(const flashing::MemoryLayout &layout)
 {
-    struct Run {
-        uint32_t count;
-        uint32_t size;
-    };
-    static const Run expected[] = {{4, 16 * 1024}, {1, 64 * 1024}, {3, 128 * 1024}};
-    if (layout.runs.size() != std::size(expected) || layout.runs.front().start != k931::kFlashStart)
-        return false;
-    for (size_t i = 0; i < layout.runs.size(); ++i) {
-        if (layout.runs[i].count != expected[i].count || layout.runs[i].size != expected[i].size)
-            return false;
-    }
-    return true;
+    static const flashing::MemoryLayout expected = [] {
+        flashing::MemoryLayout parsed;
+        flashing::parseMemoryLayout(k931::kFlashLayout, parsed);
+        return parsed;
+    }();
+    return std::equal(layout.runs.begin(), layout.runs.end(), expected.runs.begin(), expected.runs.end(),
+                      [](const flashing::SectorRun &a, const flashing::SectorRun &b) {
+                          return a.start == b.start && a.count == b.count && a.size == b.size;
+                      });
 }
 
 QString hexAddress(uint64_t address)

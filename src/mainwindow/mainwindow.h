@@ -89,6 +89,8 @@ private:
     void bootIntoBootloader();
     void keepSettingsBeforeBoot();
     // Settings across an update
+    QString readOutVersion() const;
+    bool readOutInLambda() const;
     void readOutCompleted();
     bool loadKeptSettings(QList<QPair<const settings::Key *, quint32>> &values) const;
     void readBackRestoredSettings();

@@ -50,6 +50,21 @@ void showInForm(Ui_MainWindow *ui, const Values &values)
 
 } // namespace
 
+QString MainWindow::readOutVersion() const
+{
+    return readOutReplies.value(settings::firstInChain().mnemonic());
+}
+
+// The mixture thresholds' unit, as the device's sensor type says.
+bool MainWindow::readOutInLambda() const
+{
+    for (const settings::Key &key : settings::readout()) {
+        if (key.kind == settings::Kind::MixtureUnit)
+            return readOutReplies.value(key.mnemonic()) == QLatin1String("1");
+    }
+    return false;
+}
+
 // The file written before "BOOT", if it is a sound one for this device: a
 // file that is malformed, or whose device had another unit or no Boost where
 // this one has it, is never offered.
@@ -59,15 +74,9 @@ bool MainWindow::loadKeptSettings(Values &values) const
     if (file.size() > settings::kMaxFileBytes || !file.open(QIODevice::ReadOnly))
         return false;
     const settings::FileContents kept = settings::fromFile(file.readAll());
-    const QString version = readOutReplies.value(settings::firstInChain().mnemonic());
-    bool lambda = false;
-    for (const settings::Key &key : settings::readout()) {
-        if (key.kind == settings::Kind::MixtureUnit)
-            lambda = readOutReplies.value(key.mnemonic()) == QLatin1String("1");
-    }
-    const settings::Unit unit = lambda ? settings::Unit::Lambda : settings::Unit::MilliVolt;
+    const settings::Unit unit = readOutInLambda() ? settings::Unit::Lambda : settings::Unit::MilliVolt;
     if (!kept.error.isEmpty() || kept.values.isEmpty() || kept.unit != unit
-        || settings::versionHasBoost(kept.version) != settings::versionHasBoost(version))
+        || settings::versionHasBoost(kept.version) != settings::versionHasBoost(readOutVersion()))
         return false;
     values = kept.values;
     return true;

@@ -13,14 +13,14 @@
 #include "bootloaderwait.h"
 #include "firmwarewrite.h"
 #include "datafolder.h"
+#include "backupfolder.h"
 #include "settings.h"
 #include "mainwindowstate.h"
 #include "ui_mainwindow.h"
 #include "ledindicator.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
-#include <QRegularExpression>
+#include <ctime>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -154,7 +154,7 @@ void MainWindow::keepSettingsBeforeBoot()
 {
     if (!deviceAnswered)
         return;
-    const QString version = readOutReplies.value(settings::firstInChain().mnemonic());
+    const QString version = readOutVersion();
     const bool boost = settings::versionHasBoost(version);
     QList<QPair<const settings::Key *, quint32>> values;
     for (const settings::Key *key : settings::keys()) {
@@ -163,21 +163,13 @@ void MainWindow::keepSettingsBeforeBoot()
         if (const std::optional<quint32> word = settings::wordOfReply(*key, readOutReplies.value(key->mnemonic())))
             values.append({key, *word});
     }
-    bool lambda = false;
-    for (const settings::Key &key : settings::readout()) {
-        if (key.kind == settings::Kind::MixtureUnit)
-            lambda = readOutReplies.value(key.mnemonic()) == QLatin1String("1");
-    }
-    QString label = version;
-    label.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9.-]")), QStringLiteral("_"));
     const QString folder = QDir(road::dataFolder()).filePath(QStringLiteral("configuracoes"));
-    const QString path = QDir(folder).filePath(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd_HHmmss"))
-                                               + (label.isEmpty() ? QString() : QStringLiteral("_") + label)
-                                               + QStringLiteral(".json"));
+    const QString path = QDir(folder).filePath(QString::fromStdString(
+        flashing::keptFileName(std::time(nullptr), version.toUtf8().toStdString(), ".json")));
     QString error;
     if (!QDir().mkpath(folder))
         error = tr("a pasta não pôde ser criada");
-    if (error.isEmpty() && settings::saveFile(path, version, lambda, values, error)) {
+    if (error.isEmpty() && settings::saveFile(path, version, readOutInLambda(), values, error)) {
         settingsKeptPath = path;
         qDebug().noquote() << "Configurações guardadas em" << path;
     } else

@@ -21,11 +21,6 @@ void BootloaderWait::start()
     poll.start();
 }
 
-void BootloaderWait::stop()
-{
-    poll.stop();
-}
-
 void BootloaderWait::look()
 {
     flashing::DfuDeviceInfo *devices = nullptr;

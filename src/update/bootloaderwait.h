@@ -25,7 +25,6 @@ public:
                             QObject *parent = nullptr);
     // The first listing comes one poll period after the start.
     void start();
-    void stop();
 
 signals:
     void bootloaderFound(const QString &usbIndex);
