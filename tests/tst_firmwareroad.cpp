@@ -320,6 +320,9 @@ void TestFirmwareRoad::unwritableDataFolderStopsNothing()
     pressUpgradeAndWaitForTheNewVersion();
     QTRY_VERIFY_WITH_TIMEOUT(deviceAnswered, kRoadTimeoutMs);
     const bool offered = answerer->sawBox(QStringLiteral("Configurações"));
+    QVERIFY2(QString::fromStdString(flashing::lastBackupReport())
+                 .startsWith(QStringLiteral("Não foi possível guardar a cópia do firmware anterior")),
+             flashing::lastBackupReport().c_str());
     qputenv("XDG_DATA_HOME", dataHome);
     road::keepFirmwareBackups(true);
     QVERIFY(!offered);

@@ -32,8 +32,6 @@ private slots:
         QCOMPARE(protocol::setCommand("RPML", 7000).right(4), QByteArray::fromHex("00001B58"));
         QCOMPARE(protocol::setCommand("KBOS", 0xFFFFFFFFu).right(4), QByteArray::fromHex("FFFFFFFF"));
         QCOMPARE(protocol::query("VERS"), QByteArray("?VERS"));
-        QCOMPARE(protocol::query("KBOS"), QByteArray("?KBOS"));
-        QCOMPARE(protocol::bootCommand(), QByteArray("BOOT"));
     }
 
     void recognition_data()
