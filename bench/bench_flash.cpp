@@ -18,6 +18,7 @@
 #include "timing.h"
 #include "hexfile.h"
 #include "simulatedstm32.h"
+#include "usbids.h"
 
 #include <chrono>
 #include <cstdio>
@@ -96,7 +97,9 @@ double modeledWriteMs(size_t bytes, bool sleepPollTimeout, bool backUp = false)
     flashing::DfuseEngine engine(usb, layout, SimulatedStm32::kTransferSize);
     const double before = device.modeledMs();
     DiscardedBackup backup;
-    const int r = engine.write(imageOf(bytes), true, true, nullptr, backUp ? &backup : nullptr);
+    flashing::WriteHooks hooks;
+    hooks.backup = backUp ? &backup : nullptr;
+    const int r = engine.write(imageOf(bytes), true, true, nullptr, hooks);
     if (backUp && backup.bytes != bytes)
         std::fprintf(stderr, "backup held %zu bytes, not %zu\n", backup.bytes, bytes);
     if (r != flashing::kOk)
@@ -125,11 +128,11 @@ double realTimeMaxGapMs(const std::string &hexPath)
     flashing::setDisplayCallbacks({noteCallback, [](int, const char16_t *) { noteCallback(); },
                                    [](int, int) { noteCallback(); }});
     flashing::DfuDeviceInfo *list = nullptr;
-    flashing::getDfuDeviceList(&list, 0xDF11, 0x0483);
+    flashing::getDfuDeviceList(&list, k931::kDfuProduct, k931::kUsbVendor);
     flashing::connectDfuBootloader(list[0].usbIndex);
     const std::u16string path(hexPath.begin(), hexPath.end());
     const auto start = Clock::now();
-    const int r = flashing::downloadFile(path.c_str(), 0x08000000, 0, 1, u"");
+    const int r = flashing::downloadFile(path.c_str(), k931::kFlashStart, 0, 1, u"");
     const double wallMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     std::printf("real-time 64 KiB write: result %d, %.0f ms, %ld callbacks\n", r, wallMs, gaps.calls);
     return gaps.maxGapMs;

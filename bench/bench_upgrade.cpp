@@ -32,13 +32,13 @@ int main(int argc, char **argv)
     SimulatedBus bus;
     bus.plugChip(SimulatedStm32::Clock::RealTime);
     flashing::DfuDeviceInfo *list = nullptr;
-    flashing::getDfuDeviceList(&list, 0xDF11, 0x0483);
+    flashing::getDfuDeviceList(&list, k931::kDfuProduct, k931::kUsbVendor);
     flashing::connectDfuBootloader(list[0].usbIndex);
 
     // 160 KiB: the four 16 KiB sectors, the 64 KiB one and a 128 KiB one.
     QTemporaryDir dir;
     flashing::FirmwareImage image;
-    image.segments.push_back({0x08000000, randomBytes(160 * 1024, 3)});
+    image.segments.push_back({k931::kFlashStart, randomBytes(160 * 1024, 3)});
     QFile file(dir.filePath(QStringLiteral("K931_OBD.hex")));
     file.open(QIODevice::WriteOnly);
     file.write(QByteArray::fromStdString(toIntelHex(image)));

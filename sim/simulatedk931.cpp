@@ -45,6 +45,7 @@ SimulatedK931::SimulatedK931(SerialTestbed &bed, Identity id, QObject *parent)
     : QObject(parent)
     , testbed(bed)
     , identity(id)
+    , serialNumber("2058376B5A3" + QByteArray::number(id.index % 16, 16).toUpper())
 {
     for (const settings::Key &key : settings::readout())
         values.insert(key.mnemonic(), defaultValue(key));
@@ -80,13 +81,17 @@ QByteArray SimulatedK931::description() const
     const QByteArray usb = "/devices/pci0000:00/0000:00:14.0/usb1/" + port;
     const QByteArray vid = QByteArray::number(identity.vendorId, 16).rightJustified(4, '0');
     const QByteArray pid = QByteArray::number(identity.productId, 16).rightJustified(4, '0');
+    // udev's usb_id puts these on the tty too; Qt reads ID_SERIAL_SHORT there.
+    const QByteArray serialLines = serialNumber.isEmpty()
+        ? QByteArray("\nE: ID_SERIAL=Tarvik_K931")
+        : "\nE: ID_SERIAL=Tarvik_K931_" + serialNumber + "\nE: ID_SERIAL_SHORT=" + serialNumber;
     return "P: " + usb + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: ID_VENDOR_ID=" + vid
-         + "\nE: ID_MODEL_ID=" + pid + "\nE: ID_SERIAL=Tarvik_K931_SIM" + QByteArray::number(identity.index)
+         + "\nE: ID_MODEL_ID=" + pid + serialLines
          + "\nA: idVendor=" + vid + "\nA: idProduct=" + pid + "\nA: manufacturer=Tarvik\nA: product=K931\n\n"
          + "P: " + usb + "/" + port + ":1.0\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\nE: DRIVER=cdc_acm\n"
          + "A: bInterfaceClass=02\n\n"
          + "P: " + ttySysPath() + "\nE: DEVNAME=/dev/" + portName().toLatin1()
-         + "\nE: SUBSYSTEM=tty\nE: ID_VENDOR_ID=" + vid + "\nE: ID_MODEL_ID=" + pid
+         + "\nE: SUBSYSTEM=tty\nE: ID_VENDOR_ID=" + vid + "\nE: ID_MODEL_ID=" + pid + serialLines
          + "\nA: dev=166:" + QByteArray::number(testbed.firstPort() + identity.index) + "\n";
 }
 

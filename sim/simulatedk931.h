@@ -5,6 +5,8 @@
 // table, records what it receives, and can misbehave on request.
 #pragma once
 
+#include "usbids.h"
+
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QLockFile>
@@ -23,8 +25,8 @@ class SimulatedK931 : public QObject {
 public:
     struct Identity {
         int index = 0;           // the testbed's port number + index, USB port 1-<index + 1>
-        quint16 vendorId = 0x0483;
-        quint16 productId = 0x5740;
+        quint16 vendorId = k931::kUsbVendor;
+        quint16 productId = k931::kSerialProduct;
     };
 
     // How the device answers one query.
@@ -59,6 +61,10 @@ public:
     void clearBehaviours() { behaviours.clear(); }
     // Drops off the port when it receives "BOOT", as the real device does.
     bool leaveOnBoot = true;
+    // The USB serial number its port carries, like the F446's virtual COM
+    // port (twelve hex digits of the chip's unique ID); empty: none, as some
+    // USB-serial clones. Read at the next plug.
+    QByteArray serialNumber;
     // Every setting back to what a freshly written firmware starts with.
     void restoreDefaultSettings();
     // Set commands for these mnemonics are taken and dropped, as by a

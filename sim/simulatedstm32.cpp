@@ -383,7 +383,7 @@ std::vector<DeviceRecord> SimulatedProvider::list(int productId, int vendorId)
 {
     std::lock_guard<std::mutex> lock(mutex);
     std::vector<DeviceRecord> records;
-    if (productId != 0xDF11 || vendorId != 0x0483)
+    if (productId != k931::kDfuProduct || vendorId != k931::kUsbVendor)
         return records;
     for (const Entry &e : entries)
         records.push_back(e.record);

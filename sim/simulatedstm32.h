@@ -12,6 +12,7 @@
 #include "dfutransport.h"
 #include "deviceprovider.h"
 #include "programmer.h"
+#include "usbids.h"
 
 #include <array>
 #include <chrono>
@@ -24,8 +25,8 @@
 
 class SimulatedStm32 : public flashing::DfuTransport {
 public:
-    static constexpr uint32_t kFlashBase = 0x08000000;
-    static constexpr uint32_t kFlashSize = 512 * 1024;
+    static constexpr uint32_t kFlashBase = k931::kFlashStart;
+    static constexpr uint32_t kFlashSize = k931::kFlashBytes;
     static constexpr uint16_t kTransferSize = 2048;
     static constexpr int kSectorCount = 8;
     static const char *const kFlashLayout;

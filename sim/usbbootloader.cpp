@@ -3,6 +3,7 @@
 #include <umockdev.h>
 
 #include "usbbootloader.h"
+#include "usbids.h"
 
 #include <linux/usbdevice_fs.h>
 #include <sys/ioctl.h>
@@ -72,7 +73,7 @@ void complete(UMockdevIoctlClient *client, long result, int error)
 } // namespace
 
 const char *const UsbBootloader::kAlternateNames[4] = {
-    "@Internal Flash  /0x08000000/04*016Kg,01*064Kg,03*128Kg",
+    k931::kFlashLayout,
     "@Option Bytes  /0x1FFFC000/01*016 e",
     "@OTP Memory /0x1FFF7800/01*512 e,01*016 e",
     "@Device Feature/0xFFFF0000/01*004 e",

@@ -25,8 +25,8 @@ public:
     struct Options {
         int port = 3;              // the USB index "1-<port>"
         std::string serial = "SIM0";
-        uint16_t vendorId = 0x0483;
-        uint16_t productId = 0xDF11;
+        uint16_t vendorId = k931::kUsbVendor;
+        uint16_t productId = k931::kDfuProduct;
         // The ROM puts one functional descriptor after its last alternate
         // setting; some bootloaders repeat it after every one.
         bool functionalAfterEachSetting = false;

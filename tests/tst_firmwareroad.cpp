@@ -3,8 +3,8 @@
 // K931 on its serial port, its bootloader on emulated USB reached through
 // libusb, and the firmware on a local HTTPS server. The K931 that comes back
 // after the update reports the version of the firmware it was given.
-#include "backupfolder.h"
 #include "datafolder.h"
+#include "firmwarecopies.h"
 #include "enginebackend.h"
 #include "settings.h"
 #include "flashwindow.h"
@@ -37,13 +37,18 @@ namespace {
 
 QStringList keptSettingsFiles()
 {
-    return QDir(QDir(road::dataFolder()).filePath(QStringLiteral("configuracoes"))).entryList(QDir::Files);
+    return QDir(road::keptSettingsFolder()).entryList(QDir::Files);
+}
+
+QList<road::FirmwareCopy> copies()
+{
+    return road::listFirmwareCopies(road::backupFolder()).copies;
 }
 
 QString newestBackup()
 {
-    const std::vector<flashing::BackupEntry> kept = flashing::listBackups(road::backupFolder().toStdString());
-    return kept.empty() ? QString() : QString::fromStdString(kept.front().path);
+    const QList<road::FirmwareCopy> kept = copies();
+    return kept.isEmpty() ? QString() : kept.front().path;
 }
 
 } // namespace
@@ -60,7 +65,8 @@ private slots:
     void manualFlashWindow();
     void settingsComeBackAfterTheUpdate_data();
     void settingsComeBackAfterTheUpdate();
-    void unwritableDataFolderStopsNothing();
+    void unwritableDataFolderAsksFirst_data();
+    void unwritableDataFolderAsksFirst();
 
 private:
     void openWindow();
@@ -92,7 +98,6 @@ void TestFirmwareRoad::initTestCase()
     folder = std::make_unique<WorkingFolder>();
     // As main() sets it up, with the data folder in the test's own.
     qputenv("XDG_DATA_HOME", QFile::encodeName(folder->filePath(QStringLiteral("data"))));
-    road::keepFirmwareBackups(true);
     sampleFirmware = folder->filePath(QStringLiteral("sample.hex"));
     QVERIFY(SimulatedDevice::writeSampleFirmware(sampleFirmware, kNewVersion));
     QFile hex(sampleFirmware);
@@ -104,7 +109,6 @@ void TestFirmwareRoad::initTestCase()
 
 void TestFirmwareRoad::cleanupTestCase()
 {
-    flashing::setBackupFolder("");
     server.reset();
     scope.reset();
     folder.reset();
@@ -180,14 +184,15 @@ void TestFirmwareRoad::deviceLeftInItsBootloader()
     QTRY_COMPARE_WITH_TIMEOUT(part<QLabel>(window.get(), "ProgessText")->text(),
                               QStringLiteral("Aparelho em modo de atualização"), kRoadTimeoutMs);
     QCOMPARE(part<QLabel>(window.get(), "label_4")->text(), QStringLiteral("Desconectado"));
-    const int copiesBefore = int(flashing::listBackups(road::backupFolder().toStdString()).size());
+    const int copiesBefore = int(copies().size());
     const QStringList settingsBefore = keptSettingsFiles();
     pressUpgradeAndWaitForTheNewVersion();
     QVERIFY(!device->application().receivedBytes().contains("BOOT"));
     // No read-out, no settings file; the firmware is kept, without a
     // version: none could be read in the bootloader.
     QCOMPARE(keptSettingsFiles(), settingsBefore);
-    QCOMPARE(int(flashing::listBackups(road::backupFolder().toStdString()).size()), copiesBefore + 1);
+    QCOMPARE(int(copies().size()), copiesBefore + 1);
+    QCOMPARE(copies().front().origin, road::CopyOrigin::FoundInBootloader);
     QVERIFY2(!newestBackup().contains(QStringLiteral("K931")), qPrintable(newestBackup()));
     QTRY_VERIFY(part<QLabel>(window.get(), "ProgessText")->text().isEmpty());
 }
@@ -248,7 +253,7 @@ void TestFirmwareRoad::settingsComeBackAfterTheUpdate()
     QVERIFY(device->plugInApplication());
     openWindow();
     const QStringList filesBefore = keptSettingsFiles();
-    const QDir kept(QDir(road::dataFolder()).filePath(QStringLiteral("configuracoes")));
+    const QDir kept(road::keptSettingsFolder());
     connect(&device->application(), &SimulatedK931::bootReceived, this, [&] {
         for (const QString &name : keptSettingsFiles()) {
             QFile file(kept.filePath(name));
@@ -304,29 +309,56 @@ void TestFirmwareRoad::settingsComeBackAfterTheUpdate()
     }
 }
 
-// Where neither the copy of the firmware nor the settings can be kept, the
-// update still runs, and nothing is offered that was not kept.
-void TestFirmwareRoad::unwritableDataFolderStopsNothing()
+void TestFirmwareRoad::unwritableDataFolderAsksFirst_data()
 {
+    QTest::addColumn<QString>("choice");
+    QTest::newRow("continue") << QStringLiteral("Sim");
+    QTest::newRow("stop") << QStringLiteral("Não");
+}
+
+// Where neither the copy of the firmware nor the settings can be kept, the
+// owner is told in the window before "BOOT" and decides; going on, the
+// result says again that there is no copy, and nothing is offered that was
+// not kept.
+void TestFirmwareRoad::unwritableDataFolderAsksFirst()
+{
+    QFETCH(QString, choice);
     QFile blocker(folder->filePath(QStringLiteral("not-a-folder")));
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
     const QByteArray dataHome = qgetenv("XDG_DATA_HOME");
     qputenv("XDG_DATA_HOME", QFile::encodeName(blocker.fileName()));
-    road::keepFirmwareBackups(true);
+    answerer->choice = choice;
     device->application().values["RPML"] = "7200";
     QVERIFY(device->plugInApplication());
     openWindow();
-    pressUpgradeAndWaitForTheNewVersion();
-    QTRY_VERIFY_WITH_TIMEOUT(deviceAnswered, kRoadTimeoutMs);
-    const bool offered = answerer->sawBox(QStringLiteral("Configurações"));
-    QVERIFY2(QString::fromStdString(flashing::lastBackupReport())
-                 .startsWith(QStringLiteral("Não foi possível guardar a cópia do firmware anterior")),
-             flashing::lastBackupReport().c_str());
+    if (choice == QLatin1String("Sim")) {
+        pressUpgradeAndWaitForTheNewVersion();
+        QTRY_VERIFY_WITH_TIMEOUT(deviceAnswered, kRoadTimeoutMs);
+    } else {
+        QTRY_VERIFY_WITH_TIMEOUT(part<QPushButton>(window.get(), "UpgradeButton")->isEnabled(), kRoadTimeoutMs);
+        part<QComboBox>(window.get(), "K931TypeBox")->setCurrentText(QStringLiteral("OBD + Boost"));
+        part<QPushButton>(window.get(), "UpgradeButton")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(answerer->texts().filter(QStringLiteral("Continuar sem cópia?")).size() == 1,
+                                 kRoadTimeoutMs);
+        QTRY_VERIFY(part<QPushButton>(window.get(), "UpgradeButton")->isEnabled());
+        QVERIFY(!device->application().receivedBytes().contains("BOOT"));
+    }
     qputenv("XDG_DATA_HOME", dataHome);
-    road::keepFirmwareBackups(true);
-    QVERIFY(!offered);
+    const QStringList asked = answerer->texts().filter(QStringLiteral("Continuar sem cópia?"));
+    QCOMPARE(asked.size(), 1);
+    QVERIFY2(asked.first().contains(QStringLiteral("a cópia do firmware atual"))
+                 && asked.first().contains(QStringLiteral("as configurações do aparelho")),
+             qPrintable(asked.first()));
+    QVERIFY(!answerer->sawBox(QStringLiteral("Configurações")));
     QVERIFY(QFileInfo(blocker.fileName()).isFile());
+    if (choice == QLatin1String("Sim")) {
+        const auto result = std::find_if(answerer->boxes.begin(), answerer->boxes.end(),
+                                         [](const ModalAnswerer::Box &b) { return b.title == QLatin1String("Aviso") && b.text.startsWith(QStringLiteral("Aparelho atualizado")); });
+        QVERIFY(result != answerer->boxes.end());
+        QVERIFY2(result->informative.startsWith(QStringLiteral("Não foi possível guardar a cópia do firmware anterior")),
+                 qPrintable(result->informative));
+    }
 }
 
 QTEST_MAIN(TestFirmwareRoad)

@@ -2,7 +2,6 @@
 #include "progress.h"
 #include "qttranslations.h"
 #include "termination.h"
-#include "datafolder.h"
 #include "programmer.h"
 #include "mainwindow.h"
 
@@ -55,8 +54,6 @@ int main(int argc, char **argv)
     flashing::setLoadersPath("./.");
     flashing::setDisplayCallbacks({onProgressStart, onLogMessage, onProgressStep});
     flashing::setVerbosityLevel(1);
-    // Every write first keeps the firmware it replaces, in the data folder.
-    road::keepFirmwareBackups(true);
 
     MainWindow window;
     window.show();

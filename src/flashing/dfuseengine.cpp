@@ -294,17 +294,20 @@ int DfuseEngine::backUp(const std::vector<Sector> &sectors, FlashBackup &backup,
 }
 
 int DfuseEngine::write(const FirmwareImage &image, bool erase, bool verify, ProgressSink *sink,
-                       FlashBackup *backup)
+                       const WriteHooks &hooks)
 {
     int r = checkImage(image, erase, verify);
     if (r != kOk)
         return r;
     if ((r = recover()) != kOk)
         return r;
+    const std::vector<Sector> sectors = erase ? layout.sectorsTouched(image) : std::vector<Sector>();
+    if (erase && hooks.backup && (r = backUp(sectors, *hooks.backup, sink)) != kOk)
+        return r;
+    // The last moment at which stopping leaves the device as it was.
+    if (hooks.stopRequested && hooks.stopRequested())
+        return kStopped;
     if (erase) {
-        const std::vector<Sector> sectors = layout.sectorsTouched(image);
-        if (backup && (r = backUp(sectors, *backup, sink)) != kOk)
-            return r;
         if (sink)
             sink->phaseStarted(Phase::Erase, sectors.size());
         for (const Sector &sector : sectors) {

@@ -7,6 +7,7 @@
 #include "dfu.h"
 #include "dfutransport.h"
 #include "firmwareimage.h"
+#include "flashbackup.h"
 #include "memorylayout.h"
 
 #include <cstdint>
@@ -22,19 +23,6 @@ public:
     virtual void phaseStarted(Phase phase, size_t units) = 0;
     // Work done, in milliseconds that the model expects it to take.
     virtual void advanced(double expectedMs) = 0;
-};
-
-// Where a write puts the flash it is about to erase, so that the firmware
-// it replaces is never lost with it.
-class FlashBackup {
-public:
-    virtual ~FlashBackup() = default;
-    // Every sector the write erases, as it was; the first erase waits for
-    // this to return.
-    virtual void keep(const FirmwareImage &old) = 0;
-    // The device would not read them (read-out protection): the write goes
-    // on without a copy.
-    virtual void unreadable(int result) = 0;
 };
 
 // The expected duration of a write, split by phase, from the timing model.
@@ -57,7 +45,7 @@ public:
     // With a backup, the sectors to be erased are read first (only when
     // erasing: a write over flash left as it is replaces nothing).
     WorkPlan plan(const FirmwareImage &image, bool erase, bool verify, bool backup = false) const;
-    int write(const FirmwareImage &image, bool erase, bool verify, ProgressSink *sink, FlashBackup *backup = nullptr);
+    int write(const FirmwareImage &image, bool erase, bool verify, ProgressSink *sink, const WriteHooks &hooks = {});
     int read(uint32_t address, uint32_t length, std::vector<uint8_t> &out);
 
     // The result code for a DFU status that the device reported.

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "enginebackend.h"
 
-#include "backupfolder.h"
 #include "dfuseengine.h"
 #include "firmwarefile.h"
 #include "textcodec.h"
@@ -48,9 +47,6 @@ public:
         if (verbose)
             push(Event{Event::Log, 0, kMessageInfo, text});
     }
-
-    // Said whatever the verbosity: where the old firmware went matters.
-    void say(int kind, const std::string &text) { push(Event{Event::Log, 0, kind, text}); }
 
     void advanced(double expectedMs) override
     {
@@ -134,44 +130,6 @@ private:
     bool finished = false;
 };
 
-// Saves what the write is about to erase, from the engine's worker thread,
-// before the first erase. A copy that cannot be made is said in one line and
-// the write goes on: the update matters more than the copy.
-class BackupToFolder : public FlashBackup {
-public:
-    BackupToFolder(const BackupPlace &place, CallbackPump &pump) : place(place), pump(pump) {}
-
-    void keep(const FirmwareImage &old) override
-    {
-        std::string path;
-        std::string why;
-        if (saveBackup(place.folder, place.label, old, path, why))
-            report(kMessageInfo, "Cópia do firmware anterior guardada em " + path);
-        else
-            report(kMessageWarning, "Não foi possível guardar a cópia do firmware anterior em " + place.folder + " ("
-                                        + why + "): a gravação continua sem ela.");
-    }
-
-    void unreadable(int result) override
-    {
-        const std::string reason =
-            result == kReadProtected ? std::string("proteção de leitura") : "código " + std::to_string(result);
-        report(kMessageWarning, "Sem cópia do firmware anterior: o aparelho não deixa ler a memória (" + reason
-                                    + "); a gravação continua sem ela.");
-    }
-
-private:
-    // Read by the caller once the worker has been joined.
-    void report(int kind, const std::string &line)
-    {
-        setLastBackupReport(line);
-        pump.say(kind, line);
-    }
-
-    const BackupPlace &place;
-    CallbackPump &pump;
-};
-
 } // namespace
 
 EngineBackend::EngineBackend(std::unique_ptr<DeviceProvider> deviceProvider)
@@ -214,7 +172,7 @@ int EngineBackend::connect(const char *usbIndex)
 }
 
 int EngineBackend::writeFile(const char *path, unsigned int address, bool erase, bool verify,
-                             const DisplayCallbacks &callbacks, int verbosity)
+                             const DisplayCallbacks &callbacks, int verbosity, const WriteHooks &hooks)
 {
     if (writing)
         return kBusy;
@@ -231,19 +189,14 @@ int EngineBackend::writeFile(const char *path, unsigned int address, bool erase,
 
     if (callbacks.progressStart)
         callbacks.progressStart();
-    // The place is read once: a front end changing it mid-write changes nothing.
-    const BackupPlace backupTo = backupPlace();
-    setLastBackupReport(std::string());
-    const bool backup = erase && !backupTo.folder.empty();
-    CallbackPump pump(engine.plan(image, erase, verify, backup).totalMs(), verbosity);
-    BackupToFolder keeper(backupTo, pump);
+    CallbackPump pump(engine.plan(image, erase, verify, hooks.backup != nullptr).totalMs(), verbosity);
     // A device whose flash was looked for in the wrong place fails later
     // with a puzzling error; say where the write goes.
     pump.note("Configuração alternativa " + std::to_string(device.alternateSetting) + ": " + device.layoutText);
     int result = kUsbError;
     writing = true;
     std::thread worker([&] {
-        result = engine.write(image, erase, verify, &pump, backup ? &keeper : nullptr);
+        result = engine.write(image, erase, verify, &pump, hooks);
         pump.finish(result);
     });
     pump.deliver(callbacks);

@@ -18,8 +18,6 @@ struct LibraryState {
     DisplayCallbacks callbacks{nullptr, nullptr, nullptr};
     int verbosity = 1;
     std::string loadersPath;
-    BackupPlace backup;
-    std::string lastBackupReport;
     DfuDeviceInfo devices[kMaxListedDevices]{};
     bool writing = false;
     int lastWriteResult = kOk;
@@ -99,6 +97,12 @@ int connectDfuBootloader(const char *usbIndex)
 int downloadFile(const char16_t *filePath, unsigned int address, unsigned int skipErase,
                  unsigned int verify, const char16_t * /*binaryPath*/)
 {
+    return downloadFileWith(filePath, address, skipErase, verify, WriteHooks());
+}
+
+int downloadFileWith(const char16_t *filePath, unsigned int address, unsigned int skipErase, unsigned int verify,
+                     const WriteHooks &hooks)
+{
     if (!filePath || !*filePath)
         return kFileNotFound;
     const std::string path = utf16ToUtf8(filePath);
@@ -106,36 +110,11 @@ int downloadFile(const char16_t *filePath, unsigned int address, unsigned int sk
     const bool outer = !s.writing;
     s.writing = true;
     const int result = backend().writeFile(path.c_str(), address, skipErase == 0, verify != 0, s.callbacks,
-                                           s.verbosity);
+                                           s.verbosity, hooks);
     if (outer)
         s.writing = false;
     s.lastWriteResult = result;
     return result;
-}
-
-void setBackupFolder(const char *folder)
-{
-    state().backup.folder = folder ? folder : "";
-}
-
-void setBackupLabel(const char *label)
-{
-    state().backup.label = label ? label : "";
-}
-
-const BackupPlace &backupPlace()
-{
-    return state().backup;
-}
-
-std::string lastBackupReport()
-{
-    return state().lastBackupReport;
-}
-
-void setLastBackupReport(const std::string &line)
-{
-    state().lastBackupReport = line;
 }
 
 bool writeInProgress()

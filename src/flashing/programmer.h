@@ -9,6 +9,7 @@
 // thread, during the call that causes them.
 #pragma once
 
+#include "flashbackup.h"
 #include "result.h"
 
 #include <cstdint>
@@ -68,21 +69,10 @@ int connectDfuBootloader(const char *usbIndex);
 int downloadFile(const char16_t *filePath, unsigned int address, unsigned int skipErase,
                  unsigned int verify, const char16_t *binaryPath);
 
-// Before its first erase, every write reads the sectors it will erase and
-// keeps them as an Intel HEX file in this folder (UTF-8; empty: no copy),
-// the newest ten. `label` (the device's version text, where known) goes
-// into the file's name.
-void setBackupFolder(const char *folder);
-void setBackupLabel(const char *label);
-struct BackupPlace {
-    std::string folder;
-    std::string label;
-};
-const BackupPlace &backupPlace();
-// The line the last write said of its copy (where it went, or why there is
-// none), also given to the log callback; empty when it made none.
-std::string lastBackupReport();
-void setLastBackupReport(const std::string &line);
+// downloadFile with what this one write needs besides the file: where the
+// flash it replaces goes, and a question asked before the flash is changed.
+int downloadFileWith(const char16_t *filePath, unsigned int address, unsigned int skipErase, unsigned int verify,
+                     const WriteHooks &hooks);
 
 // Whether a downloadFile call is under way (asked from its callbacks, for
 // example by a window that must not close before the write has ended).
@@ -100,7 +90,7 @@ public:
     virtual int connect(const char *usbIndex) = 0;
     // `path` is UTF-8. Callbacks go to the caller's thread during the call.
     virtual int writeFile(const char *path, unsigned int address, bool erase, bool verify,
-                          const DisplayCallbacks &callbacks, int verbosity) = 0;
+                          const DisplayCallbacks &callbacks, int verbosity, const WriteHooks &hooks) = 0;
 };
 
 // Replaces the active backend and returns the previous one, so that a test

@@ -22,6 +22,7 @@ const char *resultText(int result)
     case kBusy: return "a write is already in progress";
     case kAccessDenied: return "no permission to open the USB device (see the udev rules)";
     case kInterfaceBusy: return "the USB device is in use by another program";
+    case kStopped: return "stopped before the flash was changed";
     default:
         if (result <= kUnexpectedStateBase && result > kUnexpectedStateBase - 100)
             return "device in an unexpected DFU state";

@@ -22,6 +22,7 @@ enum Result : int {
     kBusy = -13,             // called again from a callback while a write runs
     kAccessDenied = -14,     // connect: no permission to open the device
     kInterfaceBusy = -15,    // connect: another program holds the DFU interface
+    kStopped = -16,          // stopped on request before the flash was changed
     // The device reported DFU status N (bStatus) not covered above: -100 - N.
     kDeviceStatusBase = -100,
     // The device was found in DFU state N where the engine did not expect

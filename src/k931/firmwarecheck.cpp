@@ -58,6 +58,47 @@ FirmwareCheck loadChecked(const QString &path, flashing::FirmwareImage &image)
     return {};
 }
 
+bool holds(const flashing::FirmwareImage &image, uint64_t address, uint64_t bytes)
+{
+    for (const flashing::Segment &segment : image.segments) {
+        if (segment.address <= address && address + bytes <= segment.end())
+            return true;
+    }
+    return false;
+}
+
+uint32_t wordAt(const flashing::FirmwareImage &image, uint64_t address)
+{
+    for (const flashing::Segment &segment : image.segments) {
+        if (segment.address <= address && address + 4 <= segment.end()) {
+            const uint8_t *p = segment.data.data() + (address - segment.address);
+            return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+        }
+    }
+    return 0;
+}
+
+// Why the chip would not start the image at `start`; empty when it would.
+// Without a stack range any stack pointer is taken.
+QString vectorTableProblem(const flashing::FirmwareImage &image, uint64_t start, uint64_t stackLow,
+                           uint64_t stackHigh)
+{
+    if (!holds(image, start, 8))
+        return QCoreApplication::translate("FlashWindow", "o arquivo não tem dados no início da memória (%1)")
+            .arg(hexAddress(start));
+    const uint32_t stack = wordAt(image, start);
+    const uint32_t reset = wordAt(image, start + 4);
+    if (stackHigh > stackLow && (stack <= stackLow || stack > stackHigh))
+        return QCoreApplication::translate("FlashWindow",
+                                           "a pilha inicial (%1) fica fora da RAM do aparelho (%2 a %3)")
+            .arg(hexAddress(stack), hexAddress(stackLow), hexAddress(stackHigh));
+    if ((reset & 1u) == 0 || !holds(image, reset & ~1u, 2))
+        return QCoreApplication::translate("FlashWindow",
+                                           "o endereço de início (%1) não aponta para o código do arquivo")
+            .arg(hexAddress(reset));
+    return QString();
+}
+
 } // namespace
 
 FirmwareCheck readFirmwareFile(const QString &path)
@@ -82,7 +123,23 @@ FirmwareCheck checkFirmwareFile(const QString &path)
                              hexAddress(k931::kFlashStart), hexAddress(flashEnd - 1))};
         }
     }
+    const QString start =
+        vectorTableProblem(image, k931::kFlashStart, k931::kSramStart, uint64_t(k931::kSramStart) + k931::kSramBytes);
+    if (!start.isEmpty())
+        return {flashing::kInvalidFile,
+                QCoreApplication::translate("FlashWindow", "não é um firmware do K931: %1").arg(start)};
     return {};
+}
+
+QString startWarning(const QString &path)
+{
+    flashing::FirmwareImage image;
+    if (!loadChecked(path, image).ok() || image.segments.empty())
+        return QString();
+    uint64_t lowest = image.segments.front().address;
+    for (const flashing::Segment &segment : image.segments)
+        lowest = std::min<uint64_t>(lowest, segment.address);
+    return vectorTableProblem(image, lowest, 0, 0);
 }
 
 bool isK931Bootloader(const flashing::DfuDeviceInfo &device)

@@ -19,8 +19,15 @@ struct FirmwareCheck {
 // reason names which of these it is not, in the words a person checks a
 // file by.
 FirmwareCheck readFirmwareFile(const QString &path);
-// That, and every byte inside the K931's flash.
+// That, every byte inside the K931's flash, and a start the F446 can run:
+// a vector table at the flash's start whose initial stack pointer lies in
+// its SRAM and whose reset vector is a Thumb address inside the file's data.
 FirmwareCheck checkFirmwareFile(const QString &path);
+// For a file meant for any chip: what makes its first words no vector table
+// a Cortex-M could start from (no data at its lowest address, a reset vector
+// without the Thumb bit or outside the file's data); empty when nothing does
+// or the file cannot be read.
+QString startWarning(const QString &path);
 
 // Whether a listed bootloader announces the K931 chip's internal flash.
 bool isK931Bootloader(const flashing::DfuDeviceInfo &device);

@@ -66,6 +66,7 @@ QString flashFailureReason(int result, const QString &filePath)
     case flashing::kAccessDenied:
         return tr("Sem permissão para abrir o aparelho USB: instale as regras udev (veja o README)");
     case flashing::kInterfaceBusy: return tr("O aparelho USB está em uso por outro programa");
+    case flashing::kStopped: return tr("Interrompido antes de apagar a memória: nada foi gravado");
     default: return tr("Falha no aparelho (código %1)").arg(result);
     }
 }

@@ -3,8 +3,6 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QFileInfo>
-#include <QSaveFile>
 #include <QSet>
 
 #include <algorithm>
@@ -183,6 +181,11 @@ bool versionHasBoost(const QString &version)
     return version.contains(QLatin1String("Boost"), Qt::CaseInsensitive);
 }
 
+bool heldBy(const Key &key, const QString &version)
+{
+    return key.kind != Kind::Sensor || versionHasBoost(version);
+}
+
 bool isMixture(const Key &key)
 {
     return key.kind == Kind::Mixture;
@@ -332,23 +335,6 @@ FileContents fromFile(const QByteArray &json)
     if (contents.values.isEmpty())
         contents.error = QStringLiteral("o arquivo não traz nenhuma configuração");
     return contents;
-}
-
-bool saveFile(const QString &path, const QString &version, bool lambda,
-              const QList<QPair<const Key *, quint32>> &values, QString &error)
-{
-    const QFileInfo target(path);
-    if (target.exists() && !target.isFile()) {
-        error = QStringLiteral("não é um arquivo comum");
-        return false;
-    }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(QJsonDocument(toFile(version, lambda, values)).toJson()) < 0
-        || !file.commit()) {
-        error = file.errorString();
-        return false;
-    }
-    return true;
 }
 
 } // namespace settings

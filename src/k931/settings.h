@@ -65,6 +65,9 @@ std::optional<quint32> wordOfReply(const Key &key, const QString &text);
 QString displayValue(const Key &key, quint32 word);
 
 bool versionHasBoost(const QString &version);
+// Whether a device running `version` has this setting: the boost sensor's
+// range only where the firmware has Boost.
+bool heldBy(const Key &key, const QString &version);
 
 // The mixture thresholds, whose numbers mean millivolts or lambda as the
 // device's sensor type (SONT) says.
@@ -93,10 +96,5 @@ struct FileContents {
     QString error;
 };
 FileContents fromFile(const QByteArray &json);
-// Writes the file whole or not at all; a path that names something other
-// than a regular file is refused (a rename would replace a device node or a
-// pipe). `error` says why nothing was written.
-bool saveFile(const QString &path, const QString &version, bool lambda,
-              const QList<QPair<const Key *, quint32>> &values, QString &error);
 
 } // namespace settings

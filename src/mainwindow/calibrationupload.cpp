@@ -67,8 +67,9 @@ void MainWindow::on_SetAllCalibrations_clicked()
 {
     // Every press ends the upload under way, also one that is refused below:
     // the user asked for something else, and must not hear "Sucesso" after
-    // the refusal.
+    // the refusal. A restore under way ends too: the user's values win.
     commandTimer->stop();
+    endSettingsRestore();
     // Set commands between "BOOT" and the bootloader would be lost.
     if (upgradeRunning) {
         QMessageBox::warning(this, tr("Aviso"), tr("Aguarde o fim da atualização"));
@@ -119,6 +120,10 @@ void MainWindow::sendNextCommand()
         return;
     }
     QMessageBox::information(this, tr("Sucesso"), tr("Todas as calibrações foram enviadas com sucesso!"));
+    // What the device holds now is read again: settings kept before an
+    // update must be these, not those of the last read-out.
+    if (serialPort->isOpen() && !commandTimer->isActive())
+        serialPort->write(protocol::query(settings::firstInChain().mnemonic()));
 }
 
 // The rest of the queue is dropped: the device got only part of the settings,
@@ -126,7 +131,7 @@ void MainWindow::sendNextCommand()
 void MainWindow::reportUploadFailure()
 {
     commandTimer->stop();
-    restoringSettings = false;
+    endSettingsRestore();
     QMessageBox::warning(this, tr("Erro"),
                          tr("Falha ao enviar as calibrações: o aparelho não recebeu todos os valores.\n"
                             "Verifique a conexão e tente novamente."));

@@ -235,6 +235,8 @@ void MainWindow::resetAfterLinkLoss()
     portScanTimer->start(configuration.portScanIntervalMs);
     deviceAnswered = false;
     readOutReplies.clear();
+    // A verdict on a restore must not reach the next device.
+    endSettingsRestore();
     versionCheckTimer.start(configuration.versionCheckIntervalMs);
     if (uploading)
         reportUploadFailure();

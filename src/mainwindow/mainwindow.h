@@ -22,6 +22,7 @@ QT_BEGIN_NAMESPACE
 class Ui_MainWindow;
 namespace settings {
 struct Key;
+struct FileContents;
 }
 QT_END_NAMESPACE
 
@@ -87,14 +88,17 @@ private:
     void finishUpgrade();
     void firmwareDownloadEnded(const QUrl &requested, bool saved, int httpStatus, int networkError);
     void bootIntoBootloader();
-    void keepSettingsBeforeBoot();
+    bool keepWhatTheDeviceHolds();
+    QString keepSettingsBeforeBoot(QString &why);
     // Settings across an update
     QString readOutVersion() const;
     bool readOutInLambda() const;
     void readOutCompleted();
-    bool loadKeptSettings(QList<QPair<const settings::Key *, quint32>> &values) const;
+    bool keptSettingsFit(const settings::FileContents &kept) const;
+    void offerKeptSettings();
     void readBackRestoredSettings();
     void finishSettingsRestore();
+    void endSettingsRestore();
     void abandonUpgrade(const QString &reason);
     void endUpgrade();
     void showLinkAsItIs();
@@ -136,10 +140,16 @@ private:
     // What this connection's read-out replied, by mnemonic: the settings the
     // device held, whatever the fields show since.
     QHash<QByteArray, QString> readOutReplies;
-    // The settings file kept before a successful update, offered back once
-    // the updated device has been read; empty when there is none to offer.
+    // The settings file kept before "BOOT", kept through a failed attempt
+    // for the recovery that follows; offered back once the updated device
+    // has been read (settingsToOffer, empty when there is none to offer).
     QString settingsKeptPath;
     QString settingsToOffer;
     bool restoringSettings = false;
     QList<QPair<const settings::Key *, quint32>> restoringValues;
+    QString restoringPath;
+    // The copy of the firmware an update replaces is named after the version
+    // the device reported when "BOOT" was sent.
+    QString copyVersion;
+    bool copyOfRunningFirmware = false;
 };

@@ -44,7 +44,7 @@ void MainWindow::parseReply(QByteArray chunk)
         break;
     }
     case Kind::Sensor: {
-        const bool hasBoost = settings::versionHasBoost(ui->VersionBox->text());
+        const bool hasBoost = settings::heldBy(*key, ui->VersionBox->text());
         ui->RadioSensorType3Bar->setEnabled(hasBoost);
         ui->RadioSensorType5Bar->setEnabled(hasBoost);
         if (hasBoost) {

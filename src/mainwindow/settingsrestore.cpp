@@ -1,9 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Settings across a firmware update: a new firmware may come back with its
 // defaults. What the device held was kept before "BOOT"; once the updated
-// device has been read out, the owner is offered those settings again.
+// device has been read out, and the update's own boxes are closed, the owner
+// is offered those settings again, once, and only for the device they came
+// from.
 #include "mainwindow.h"
 
+#include "keptsettings.h"
 #include "mainwindowstate.h"
 #include "protocol.h"
 #include "settings.h"
@@ -12,10 +15,13 @@
 
 #include <QCheckBox>
 #include <QDebug>
-#include <QFile>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSerialPortInfo>
+#include <QTimer>
+
+#include <utility>
 
 namespace {
 
@@ -65,21 +71,13 @@ bool MainWindow::readOutInLambda() const
     return false;
 }
 
-// The file written before "BOOT", if it is a sound one for this device: a
-// file that is malformed, or whose device had another unit or no Boost where
-// this one has it, is never offered.
-bool MainWindow::loadKeptSettings(Values &values) const
+// A sound file for this device's firmware: one whose device had another
+// unit, or no Boost where this one has it, is never offered.
+bool MainWindow::keptSettingsFit(const settings::FileContents &kept) const
 {
-    QFile file(settingsToOffer);
-    if (file.size() > settings::kMaxFileBytes || !file.open(QIODevice::ReadOnly))
-        return false;
-    const settings::FileContents kept = settings::fromFile(file.readAll());
     const settings::Unit unit = readOutInLambda() ? settings::Unit::Lambda : settings::Unit::MilliVolt;
-    if (!kept.error.isEmpty() || kept.values.isEmpty() || kept.unit != unit
-        || settings::versionHasBoost(kept.version) != settings::versionHasBoost(readOutVersion()))
-        return false;
-    values = kept.values;
-    return true;
+    return !kept.values.isEmpty() && kept.unit == unit
+        && settings::versionHasBoost(kept.version) == settings::versionHasBoost(readOutVersion());
 }
 
 void MainWindow::readOutCompleted()
@@ -88,37 +86,55 @@ void MainWindow::readOutCompleted()
         finishSettingsRestore();
         return;
     }
-    if (settingsToOffer.isEmpty())
+    offerKeptSettings();
+}
+
+void MainWindow::offerKeptSettings()
+{
+    // Never over the update's own boxes, nor during an upload or an update.
+    if (settingsToOffer.isEmpty() || !deviceAnswered || !serialPort->isOpen() || upgradeRunning
+        || upgradeInProgress || commandTimer->isActive() || restoringSettings)
         return;
-    Values kept;
-    if (!loadKeptSettings(kept)) {
-        qDebug().noquote() << "Configurações guardadas não oferecidas:" << settingsToOffer;
+    QString why;
+    const std::optional<road::KeptSettings> kept = road::readKeptSettings(settingsToOffer, why);
+    if (!kept || !keptSettingsFit(kept->contents)) {
+        qDebug().noquote() << "Configurações guardadas não oferecidas:" << settingsToOffer << why;
         settingsToOffer.clear();
         return;
     }
-    if (differing(kept, readOutReplies, ui).isEmpty()) {
+    const road::DeviceMatch match = road::matchDevice(*kept, QSerialPortInfo(*serialPort).serialNumber());
+    if (match == road::DeviceMatch::Other) {
+        // They wait for their own device.
+        qDebug().noquote() << "Configurações guardadas de outro aparelho:" << settingsToOffer;
+        return;
+    }
+    const QString offered = std::exchange(settingsToOffer, QString()); // once per kept file
+    if (differing(kept->contents.values, readOutReplies, ui).isEmpty()) {
         // The new firmware kept them: nothing to restore, nothing to keep.
-        QFile::remove(settingsToOffer);
-        settingsToOffer.clear();
+        road::forgetKeptSettings(offered);
         return;
     }
     QMessageBox box(QMessageBox::Question, tr("Configurações"),
                     tr("A atualização mudou as configurações do aparelho.\nRestaurar as configurações anteriores?"),
                     QMessageBox::NoButton, this);
+    // Without a serial number the device cannot be told from another: the
+    // owner is shown which settings these are.
+    if (match == road::DeviceMatch::Unknown)
+        box.setInformativeText(tr("Configurações guardadas em %1.").arg(road::describeKept(*kept)));
     QPushButton *yes = box.addButton(tr("Sim"), QMessageBox::YesRole);
     box.addButton(tr("Não"), QMessageBox::NoRole);
     box.setDefaultButton(yes);
     box.exec();
-    if (box.clickedButton() != yes) {
-        settingsToOffer.clear(); // the file stays for "tarvik-config import"
-        return;
-    }
-    showInForm(ui, kept);
-    restoringValues = kept;
-    restoringSettings = true;
+    if (box.clickedButton() != yes)
+        return; // the file stays for "tarvik-config import"
+    showInForm(ui, kept->contents.values);
     on_SetAllCalibrations_clicked();
+    // Refused: the box said why, the file stays.
     if (!commandTimer->isActive())
-        restoringSettings = false; // refused: the box said why, the file stays
+        return;
+    restoringValues = kept->contents.values;
+    restoringPath = offered;
+    restoringSettings = true;
 }
 
 // After the upload, the chain again: only what reads back equal counts.
@@ -133,13 +149,20 @@ void MainWindow::finishSettingsRestore()
     restoringSettings = false;
     const QStringList notTaken = differing(restoringValues, readOutReplies, ui);
     if (notTaken.isEmpty()) {
-        QFile::remove(settingsToOffer);
-        settingsToOffer.clear();
+        road::forgetKeptSettings(restoringPath);
         QMessageBox::information(this, tr("Sucesso"), tr("As configurações anteriores foram restauradas."));
         return;
     }
     QMessageBox::warning(this, tr("Erro"),
                          tr("O aparelho não guardou: %1.\nAs configurações anteriores continuam em %2.")
-                             .arg(notTaken.join(QStringLiteral(", ")), settingsToOffer));
-    settingsToOffer.clear();
+                             .arg(notTaken.join(QStringLiteral(", ")), restoringPath));
+}
+
+// Whatever ends a restore early (the owner's own upload, a lost link), the
+// kept file stays and no verdict follows.
+void MainWindow::endSettingsRestore()
+{
+    if (!std::exchange(restoringSettings, false))
+        return;
+    qDebug().noquote() << "Restauração interrompida; as configurações continuam em" << restoringPath;
 }

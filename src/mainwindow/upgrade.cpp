@@ -13,7 +13,7 @@
 #include "bootloaderwait.h"
 #include "firmwarewrite.h"
 #include "datafolder.h"
-#include "backupfolder.h"
+#include "keptsettings.h"
 #include "settings.h"
 #include "mainwindowstate.h"
 #include "ui_mainwindow.h"
@@ -26,6 +26,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QSerialPortInfo>
 #include <QNetworkReply>
 #include <QTimer>
 
@@ -93,9 +95,6 @@ void MainWindow::on_UpgradeButton_clicked()
         return;
     }
     firmwareFileName = firmwareFileFor(ui->ModelBox->currentText(), ui->K931TypeBox->currentText());
-    // The copy of the firmware this update replaces is named after it (no
-    // version is known for a device found in its bootloader).
-    flashing::setBackupLabel(ui->VersionBox->text().toUtf8().constData());
     qDebug() << firmwareFileName;
     deleteFirmwareFile();
     ui->ProgessText->setText(tr("Baixando"));
@@ -135,52 +134,86 @@ void MainWindow::firmwareDownloadEnded(const QUrl &requested, bool saved, int ht
 
 void MainWindow::bootIntoBootloader()
 {
+    // A device already waiting in its bootloader has no port to send to, no
+    // version and no settings: those kept before the attempt that left it
+    // there are still the ones to offer.
+    const bool running = serialPort->isOpen();
+    if (running && !keepWhatTheDeviceHolds())
+        return;
     upgradeInProgress = true;
-    settingsKeptPath.clear(); // only this update's own file is offered after it
-    // A device already waiting in its bootloader has no port to send to.
-    if (serialPort->isOpen()) {
-        keepSettingsBeforeBoot();
+    if (running)
         sendBoot();
+    else {
+        copyVersion.clear();
+        copyOfRunningFirmware = false;
     }
     bootloaderWaiting = false;
     ui->progressBar->setTextVisible(true);
     QTimer::singleShot(configuration.upgradeStepDelayMs, this, &MainWindow::ConnectDFUandSelectHEX);
 }
 
-// A new firmware may come back with its defaults: what the device held is
-// kept in the data folder first, in the settings file format, so that
-// "tarvik-config import" puts it back. Only a completed read-out is kept.
-void MainWindow::keepSettingsBeforeBoot()
+// What "BOOT" may lose: the settings (a new firmware may come back with its
+// defaults) and the firmware itself. Where either cannot be kept the owner
+// decides, before anything is sent.
+bool MainWindow::keepWhatTheDeviceHolds()
+{
+    copyVersion = readOutVersion();
+    copyOfRunningFirmware = true;
+    QStringList lost;
+    QString why;
+    if (!road::copiesCanBeKept(road::backupFolder(), why))
+        lost << tr("a cópia do firmware atual (%1)").arg(why);
+    const QString keptPath = keepSettingsBeforeBoot(why);
+    if (deviceAnswered && keptPath.isEmpty())
+        lost << tr("as configurações do aparelho (%1)").arg(why);
+    if (!lost.isEmpty()) {
+        QMessageBox box(QMessageBox::Warning, tr("Atenção"),
+                        tr("Não foi possível guardar %1.\nContinuar sem cópia?").arg(lost.join(tr(" nem "))),
+                        QMessageBox::NoButton, this);
+        QPushButton *go = box.addButton(tr("Sim"), QMessageBox::YesRole);
+        QPushButton *stop = box.addButton(tr("Não"), QMessageBox::NoRole);
+        box.setDefaultButton(stop);
+        box.exec();
+        if (box.clickedButton() != go) {
+            road::forgetKeptSettings(keptPath);
+            abandonUpgrade(QString());
+            return false;
+        }
+    }
+    // Only this update's own file is offered after it.
+    if (!keptPath.isEmpty())
+        settingsKeptPath = keptPath;
+    return true;
+}
+
+// The settings file format, so that "tarvik-config import" also puts it
+// back; what the device replied, never what the fields show since. Only a
+// completed read-out is kept.
+QString MainWindow::keepSettingsBeforeBoot(QString &why)
 {
     if (!deviceAnswered)
-        return;
+        return QString();
     const QString version = readOutVersion();
-    const bool boost = settings::versionHasBoost(version);
     QList<QPair<const settings::Key *, quint32>> values;
     for (const settings::Key *key : settings::keys()) {
-        if (key->kind == settings::Kind::Sensor && !boost)
+        if (!settings::heldBy(*key, version))
             continue;
         if (const std::optional<quint32> word = settings::wordOfReply(*key, readOutReplies.value(key->mnemonic())))
             values.append({key, *word});
     }
-    const QString folder = QDir(road::dataFolder()).filePath(QStringLiteral("configuracoes"));
-    const QString path = QDir(folder).filePath(QString::fromStdString(
-        flashing::keptFileName(std::time(nullptr), version.toUtf8().toStdString(), ".json")));
-    QString error;
-    if (!QDir().mkpath(folder))
-        error = tr("a pasta não pôde ser criada");
-    if (error.isEmpty() && settings::saveFile(path, version, readOutInLambda(), values, error)) {
-        settingsKeptPath = path;
-        qDebug().noquote() << "Configurações guardadas em" << path;
-    } else
-        qDebug().noquote() << "Configurações não guardadas em" << folder << "(" + error + ")";
+    const QString path =
+        road::keepSettings(QSerialPortInfo(*serialPort).serialNumber(), version, readOutInLambda(), values, why);
+    qDebug().noquote() << (path.isEmpty() ? "Configurações não guardadas: " + why : "Configurações guardadas em " + path);
+    return path;
 }
 
-// Nothing was sent to the device: it stays connected as it was.
+// Nothing was sent to the device: it stays connected as it was. Without a
+// reason the owner chose to stop, and needs no box saying so.
 void MainWindow::abandonUpgrade(const QString &reason)
 {
     qDebug() << "Upgrade abandoned:" << reason;
-    QMessageBox::information(this, tr("Erro"), tr("Impossivel Atualizar! Erro: ") + reason);
+    if (!reason.isEmpty())
+        QMessageBox::information(this, tr("Erro"), tr("Impossivel Atualizar! Erro: ") + reason);
     deleteFirmwareFile();
     ui->ProgessText->clear();
     endUpgrade();
@@ -262,19 +295,30 @@ void MainWindow::DoUpgrade()
     connect(&progressTimer, &QTimer::timeout, this, &MainWindow::UpdateProgressFlash, Qt::UniqueConnection);
     progressTimer.start(configuration.progressTickMs);
 
-    const int result = road::writeFirmware(firmwareFilePath).result;
+    road::WriteRequest request;
+    request.path = firmwareFilePath;
+    request.copy.folder = road::backupFolder();
+    request.copy.version = copyVersion;
+    request.copy.origin = copyOfRunningFirmware ? road::CopyOrigin::RunningFirmware
+                                                : road::CopyOrigin::FoundInBootloader;
+    const road::Outcome written = road::writeFirmware(request);
+    const int result = written.result;
+    qDebug().noquote() << written.copyReport;
+    QMessageBox box(QMessageBox::Information, tr("Erro"), QString(), QMessageBox::Ok, this);
+    // Where the replaced firmware went, under the result.
+    box.setInformativeText(written.copyReport);
     if (result == 0) {
         writtenBootloaderListed = true;
         settingsToOffer = settingsKeptPath;
         ui->progressBar->setValue(100);
-        QMessageBox::information(this, tr("Aviso"),
-                                 tr("Aparelho atualizado com sucesso!\nFavor reconectar o aparelho"));
+        box.setWindowTitle(tr("Aviso"));
+        box.setText(tr("Aparelho atualizado com sucesso!\nFavor reconectar o aparelho"));
     } else if (result == flashing::kFileNotFound) {
-        QMessageBox::information(this, tr("Erro"),
-                                 tr("Impossivel Atualizar! Erro: ") + missingOnServerText());
+        box.setText(tr("Impossivel Atualizar! Erro: ") + missingOnServerText());
     } else {
-        QMessageBox::information(this, tr("Erro"), tr("Impossivel Atualizar! Erro: ") + QString::number(result));
+        box.setText(tr("Impossivel Atualizar! Erro: ") + QString::number(result));
     }
+    box.exec();
     finishUpgrade();
 }
 
@@ -292,6 +336,9 @@ void MainWindow::finishUpgrade()
         ui->ProgessText->clear();
     }
     endUpgrade();
+    // A device re-plugged while the result box was open has been read:
+    // only now may its settings be offered.
+    offerKeptSettings();
 }
 
 void MainWindow::UpdateProgressFlash()

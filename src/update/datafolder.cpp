@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "datafolder.h"
 
-#include "programmer.h"
-
 #include <QCoreApplication>
 #include <QDir>
 #include <QStandardPaths>
@@ -12,6 +10,13 @@ namespace road {
 namespace {
 // The name the window's executable gives its data folder.
 const QString kProgramName = QStringLiteral("tarvik-connect");
+constexpr int kLabelLength = 40;
+
+QString subFolder(const QString &name)
+{
+    const QString data = dataFolder();
+    return data.isEmpty() ? QString() : QDir(data).filePath(name);
+}
 } // namespace
 
 QString dataFolder()
@@ -25,13 +30,23 @@ QString dataFolder()
 
 QString backupFolder()
 {
-    const QString data = dataFolder();
-    return data.isEmpty() ? QString() : QDir(data).filePath(QStringLiteral("backups"));
+    return subFolder(QStringLiteral("backups"));
 }
 
-void keepFirmwareBackups(bool keep)
+QString keptSettingsFolder()
 {
-    flashing::setBackupFolder(keep ? backupFolder().toUtf8().constData() : "");
+    return subFolder(QStringLiteral("configuracoes"));
+}
+
+QString keptFileName(const QDateTime &when, const QString &label, const QString &suffix)
+{
+    QString cleaned;
+    for (const QChar c : label.left(kLabelLength)) {
+        const bool kept = (c.unicode() < 0x80 && c.isLetterOrNumber()) || c == QLatin1Char('.') || c == QLatin1Char('-');
+        cleaned += kept ? c : QLatin1Char('_');
+    }
+    const QString stamp = when.toString(QStringLiteral("yyyy-MM-dd_HHmmss"));
+    return (cleaned.isEmpty() ? stamp : stamp + QLatin1Char('_') + cleaned) + suffix;
 }
 
 } // namespace road

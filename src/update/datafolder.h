@@ -4,6 +4,7 @@
 // that the owner finds them in one place.
 #pragma once
 
+#include <QDateTime>
 #include <QString>
 
 namespace road {
@@ -12,7 +13,12 @@ namespace road {
 QString dataFolder();
 // Its sub-folder for the copies of the firmware each write replaces.
 QString backupFolder();
-// Hands that folder to the flashing library, or none: no copy is made.
-void keepFirmwareBackups(bool keep);
+// Its sub-folder for the settings kept across an update.
+QString keptSettingsFolder();
+
+// "2026-12-08_003112_K931_V1.5_Boost.hex": the name of every file the
+// program keeps for the owner. It reads by time; the label keeps letters,
+// digits, '.' and '-', anything else becomes '_'.
+QString keptFileName(const QDateTime &when, const QString &label, const QString &suffix);
 
 } // namespace road

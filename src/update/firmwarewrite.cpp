@@ -5,13 +5,15 @@
 #include "programmer.h"
 #include "usbids.h"
 
+#include <optional>
+
 namespace road {
 
 namespace {
 
 Outcome outcome(int result, const QString &path)
 {
-    return {result, result == flashing::kOk ? QString() : flashFailureReason(result, path)};
+    return {result, result == flashing::kOk ? QString() : flashFailureReason(result, path), {}, {}};
 }
 
 } // namespace
@@ -21,11 +23,25 @@ Outcome connectBootloader(const QString &usbIndex)
     return outcome(flashing::connectDfuBootloader(usbIndex.toLatin1().constData()), QString());
 }
 
-Outcome writeFirmware(const QString &path, bool verify)
+Outcome writeFirmware(const WriteRequest &request)
 {
-    const int result = flashing::downloadFile(reinterpret_cast<const char16_t *>(path.utf16()), k931::kFlashStart,
-                                              0, verify ? 1 : 0, u"");
-    return outcome(result, path);
+    std::optional<FirmwareCopyKeeper> keeper;
+    flashing::WriteHooks hooks;
+    if (!request.copy.folder.isEmpty()) {
+        CopyRequest copy = request.copy;
+        copy.writing = request.path;
+        keeper.emplace(copy);
+        hooks.backup = &*keeper;
+    }
+    hooks.stopRequested = request.stopRequested;
+    const int result = flashing::downloadFileWith(reinterpret_cast<const char16_t *>(request.path.utf16()),
+                                                  k931::kFlashStart, 0, request.verify ? 1 : 0, hooks);
+    Outcome done = outcome(result, request.path);
+    if (keeper) {
+        done.copyReport = keeper->report();
+        done.copyPath = keeper->path();
+    }
+    return done;
 }
 
 } // namespace road

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "flashwindow.h"
 
+#include "datafolder.h"
 #include "firmwarewrite.h"
 #include "progress.h"
 #include "usbids.h"
@@ -84,8 +85,13 @@ void FlashWindow::on_FlashButton_clicked()
     flashProgressTimer.start(configuration.progressTickMs);
     QMessageBox::warning(this, tr("Importante"), tr("Não desconecte o aparelho"));
 
-    flashing::setBackupLabel(""); // which firmware it holds is not known here
-    const road::Outcome written = road::writeFirmware(flashFilePath);
+    road::WriteRequest request;
+    request.path = flashFilePath;
+    // Which firmware the device holds is not known here.
+    request.copy.folder = road::backupFolder();
+    const road::Outcome written = road::writeFirmware(request);
+    if (!written.copyReport.isEmpty())
+        ui->textEdit->append(written.copyReport);
     if (!written.ok()) {
         ui->textEdit->append(tr("Impossivel Atualizar"));
         ui->textEdit->append(written.reason);

@@ -4,7 +4,7 @@
 #include "hexfile.h"
 #include "programmer.h"
 #include "simulatedstm32.h"
-#include "backupfolder.h"
+#include "intelhex.h"
 #include "firmwarefile.h"
 #include "textcodec.h"
 
@@ -72,10 +72,11 @@ private slots:
     void reentrantCallsDuringAWriteAreRefused();
     void backupHoldsWhatTheWriteErases();
     void noCopyNeverStopsTheWrite();
-    void newestTenAreKept();
+    void stopBeforeTheEraseWritesNothing();
 
 private:
-    int write(const FirmwareImage &image, unsigned skipErase = 0, unsigned verify = 1);
+    int write(const FirmwareImage &image, unsigned skipErase = 0, unsigned verify = 1,
+              const flashing::WriteHooks &hooks = {});
     int writeFile(const QString &path, unsigned skipErase = 0, unsigned verify = 1);
     QString saveHex(const FirmwareImage &image, const QString &name = QStringLiteral("fw.hex"));
     bool bytesMatch(const FirmwareImage &image) const;
@@ -101,8 +102,6 @@ void TestDfuseEngine::init()
 
 void TestDfuseEngine::cleanup()
 {
-    flashing::setBackupFolder("");
-    flashing::setBackupLabel("");
     bus.reset();
     flashing::setDisplayCallbacks({nullptr, nullptr, nullptr});
 }
@@ -122,9 +121,12 @@ int TestDfuseEngine::writeFile(const QString &path, unsigned skipErase, unsigned
                                   verify, u"");
 }
 
-int TestDfuseEngine::write(const FirmwareImage &image, unsigned skipErase, unsigned verify)
+int TestDfuseEngine::write(const FirmwareImage &image, unsigned skipErase, unsigned verify,
+                           const flashing::WriteHooks &hooks)
 {
-    return writeFile(saveHex(image), skipErase, verify);
+    const QString path = saveHex(image);
+    return flashing::downloadFileWith(reinterpret_cast<const char16_t *>(path.utf16()), 0x08000000, skipErase,
+                                      verify, hooks);
 }
 
 bool TestDfuseEngine::bytesMatch(const FirmwareImage &image) const
@@ -287,10 +289,14 @@ void fillWithOldFirmware(SimulatedStm32 &chip)
     std::copy(old.begin(), old.end(), chip.flash.begin());
 }
 
-QStringList linesWith(const QString &word)
-{
-    return callbackLog.texts.filter(word);
-}
+// What the engine hands a write's copy, as it hands it.
+struct CapturedBackup : flashing::FlashBackup {
+    void keep(const FirmwareImage &image) override { old = image; ++calls; }
+    void unreadable(int result) override { refused = result; ++calls; }
+    FirmwareImage old;
+    int refused = 0;
+    int calls = 0;
+};
 
 } // namespace
 
@@ -300,30 +306,21 @@ void TestDfuseEngine::backupHoldsWhatTheWriteErases()
 {
     fillWithOldFirmware(*device);
     const std::vector<uint8_t> before = device->flash;
-    const QString folder = dir->filePath(QStringLiteral("backups"));
-    flashing::setBackupFolder(folder.toUtf8().constData());
-    flashing::setBackupLabel("K931 V1.5 Boost");
+    CapturedBackup backup;
     FirmwareImage image = imageAt(0x08000000, 20 * 1024, 31);   // sectors 0 and 1
     image.segments.push_back({0x08020010, randomBytes(100, 32)}); // sector 5
-    QCOMPARE(write(image), 0);
+    QCOMPARE(write(image, 0, 1, {&backup, {}}), 0);
     QVERIFY(bytesMatch(image));
     QCOMPARE(callbackLog.steps, 100);
-
-    const std::vector<flashing::BackupEntry> kept = flashing::listBackups(folder.toStdString());
-    QCOMPARE(kept.size(), size_t(1));
-    QVERIFY2(QString::fromStdString(kept[0].path).endsWith(QStringLiteral("_K931_V1.5_Boost.hex")),
-             kept[0].path.c_str());
-    QCOMPARE(linesWith(QStringLiteral("Cópia do firmware anterior guardada em")).size(), 1);
-    FirmwareImage backup;
-    QCOMPARE(flashing::loadFirmwareFile(kept[0].path, 0x08000000, backup), 0);
+    QCOMPARE(backup.calls, 1);
     const struct {
         uint32_t start, size;
     } erased[] = {{0x08000000, 0x4000}, {0x08004000, 0x4000}, {0x08020000, 0x20000}};
-    QCOMPARE(backup.byteCount(), size_t(0x4000 + 0x4000 + 0x20000));
+    QCOMPARE(backup.old.byteCount(), size_t(0x4000 + 0x4000 + 0x20000));
     for (const auto &sector : erased) {
         const auto old = before.begin() + (sector.start - SimulatedStm32::kFlashBase);
         bool found = false;
-        for (const auto &segment : backup.segments) {
+        for (const auto &segment : backup.old.segments) {
             if (segment.address <= sector.start && segment.end() >= uint64_t(sector.start) + sector.size)
                 found = std::equal(old, old + sector.size, segment.data.begin() + (sector.start - segment.address));
         }
@@ -331,63 +328,48 @@ void TestDfuseEngine::backupHoldsWhatTheWriteErases()
     }
 
     // Restored like any firmware file: the old bytes are back everywhere.
-    flashing::setBackupFolder("");
-    QCOMPARE(writeFile(QString::fromStdString(kept[0].path)), 0);
+    QFile copy(dir->filePath(QStringLiteral("copy.hex")));
+    QVERIFY(copy.open(QIODevice::WriteOnly));
+    copy.write(QByteArray::fromStdString(flashing::formatIntelHex(backup.old)));
+    copy.close();
+    QCOMPARE(writeFile(copy.fileName()), 0);
     QVERIFY(device->flash == before);
 }
 
-// A device that will not be read: one line, and the write goes on. A write
-// cut short after its erase leaves the copy in place.
+// A device that will not be read: said once, and the write goes on.
 void TestDfuseEngine::noCopyNeverStopsTheWrite()
 {
     fillWithOldFirmware(*device);
     const FirmwareImage image = imageAt(0x08000000, 8 * 1024, 41);
-    const QString folder = dir->filePath(QStringLiteral("backups"));
-    flashing::setBackupFolder(folder.toUtf8().constData());
-
-    // Reading refused: nothing kept, written without a read-back (the same
-    // refusal would fail it).
+    CapturedBackup backup;
+    // Reading refused: written without a read-back (the same refusal would
+    // fail it).
     device->faults.uploadRefused = true;
-    QCOMPARE(write(image, 0, 0), 0);
+    QCOMPARE(write(image, 0, 0, {&backup, {}}), 0);
     QVERIFY(bytesMatch(image));
-    QCOMPARE(linesWith(QStringLiteral("Sem cópia do firmware anterior")).size(), 1);
-    QVERIFY(flashing::listBackups(folder.toStdString()).empty());
+    QCOMPARE(backup.calls, 1);
+    QVERIFY(backup.refused != 0);
     QCOMPARE(callbackLog.steps, 100);
-    device->faults = {};
-
-    // Cut short after the erase: the copy was saved before it. (A folder
-    // that cannot be made is met on the window's whole road.)
-    const std::vector<uint8_t> before = device->flash;
-    device->faults.writeFails = true;
-    QCOMPARE(write(imageAt(0x08000000, 8 * 1024, 43)), int(flashing::kWriteError));
-    const std::vector<flashing::BackupEntry> kept = flashing::listBackups(folder.toStdString());
-    QCOMPARE(kept.size(), size_t(1));
-    FirmwareImage backup;
-    QCOMPARE(flashing::loadFirmwareFile(kept[0].path, 0x08000000, backup), 0);
-    QVERIFY(std::equal(backup.segments[0].data.begin(), backup.segments[0].data.end(), before.begin()));
-    QVERIFY(QDir(folder).entryList(QStringList{QStringLiteral("*.part")}, QDir::Files).isEmpty());
 }
 
-void TestDfuseEngine::newestTenAreKept()
+// Ctrl-C while the file is checked or the copy is read: the write ends
+// before its first erase and the flash is as it was.
+void TestDfuseEngine::stopBeforeTheEraseWritesNothing()
 {
-    const QString folder = dir->filePath(QStringLiteral("backups"));
-    QVERIFY(QDir().mkpath(folder));
-    // Twelve older copies and a file of the user's own.
-    for (int i = 0; i < 12; ++i) {
-        QFile old(folder + QStringLiteral("/2020-01-%1_120000_K931.hex").arg(i + 10));
-        QVERIFY(old.open(QIODevice::WriteOnly));
-    }
-    QFile own(folder + QStringLiteral("/meu-firmware.hex"));
-    QVERIFY(own.open(QIODevice::WriteOnly));
-    own.close();
-    flashing::setBackupFolder(folder.toUtf8().constData());
-    QCOMPARE(write(imageAt(0x08000000, 1024, 51)), 0);
-    const std::vector<flashing::BackupEntry> kept = flashing::listBackups(folder.toStdString());
-    QCOMPARE(kept.size(), flashing::kBackupsKept);
-    QVERIFY(!QString::fromStdString(kept[0].path).contains(QStringLiteral("2020-01"))); // the new one first
-    QVERIFY(QString::fromStdString(kept.back().path).contains(QStringLiteral("2020-01-13"))); // older ones gone
-    QVERIFY(own.exists());
-    QCOMPARE(qint64(kept[0].bytes), QFileInfo(QString::fromStdString(kept[0].path)).size());
+    fillWithOldFirmware(*device);
+    const std::vector<uint8_t> before = device->flash;
+    CapturedBackup backup;
+    int asked = 0;
+    const auto stop = [&] { ++asked; return true; };
+    QCOMPARE(write(imageAt(0x08000000, 40 * 1024, 61), 0, 1, {&backup, stop}), int(flashing::kStopped));
+    QVERIFY(device->flash == before);
+    QCOMPARE(asked, 1);
+    QCOMPARE(backup.calls, 1); // the copy comes first: what was read is kept
+    // Not asked again once the flash changes: a write that began ends.
+    asked = 0;
+    bool stopNow = false;
+    QCOMPARE(write(imageAt(0x08000000, 40 * 1024, 62), 0, 1, {nullptr, [&] { ++asked; return stopNow; }}), 0);
+    QCOMPARE(asked, 1);
 }
 
 QTEST_GUILESS_MAIN(TestDfuseEngine)

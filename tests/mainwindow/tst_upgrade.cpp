@@ -94,7 +94,7 @@ void TestUpgrade::initTestCase()
     QVERIFY2(SerialTestbed::available(), "run with LD_PRELOAD=libumockdev-preload.so.0");
     folder = std::make_unique<WorkingFolder>();
 
-    image.segments.push_back({0x08000000, randomBytes(40 * 1024, 5)});
+    image.segments.push_back({0x08000000, runnableBytes(40 * 1024, 5)});
     image.segments.push_back({0x08020000, randomBytes(3000, 6)});
     firmwareHex = QByteArray::fromStdString(toIntelHex(image));
     server = std::make_unique<LocalHttpServer>();

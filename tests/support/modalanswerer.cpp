@@ -31,7 +31,7 @@ void ModalAnswerer::answer()
         }
     }
     if (auto *box = qobject_cast<QMessageBox *>(modal)) {
-        Box seen{box->windowTitle(), box->text(), box->icon() == QMessageBox::Warning};
+        Box seen{box->windowTitle(), box->text(), box->icon() == QMessageBox::Warning, box->informativeText()};
         boxes.append(seen);
         if (onBox)
             onBox(seen);

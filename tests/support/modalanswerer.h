@@ -18,6 +18,8 @@ public:
         QString title;
         QString text;
         bool warning = false;
+        QString informative; // the smaller text under the main one
+
     };
 
     explicit ModalAnswerer(QObject *parent = nullptr);

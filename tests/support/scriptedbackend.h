@@ -50,7 +50,7 @@ struct ScriptedBackend : flashing::Backend {
     }
 
     int writeFile(const char *path, unsigned int, bool, bool,
-                  const flashing::DisplayCallbacks &callbacks, int) override
+                  const flashing::DisplayCallbacks &callbacks, int, const flashing::WriteHooks &) override
     {
         writtenPaths.emplace_back(path);
         static const char16_t kText[] = u"scripted";

@@ -15,6 +15,8 @@
 #include <QtTest>
 
 #include <csignal>
+#include <functional>
+#include <numeric>
 #include <sys/stat.h>
 
 namespace {
@@ -63,9 +65,13 @@ private slots:
     void interruptedUpdatesLoseNothing();
 
 private:
-    // `interrupt` is sent once standard output contains `when`.
+    // `interrupt` is sent once standard output or error contains `when`.
     Run run(const QStringList &args, const QString &program = QStringLiteral(TARVIK_CONFIG_PATH),
             const QString &when = QString(), int interrupt = 0);
+    // `interrupt` is sent once `ready` says so.
+    Run runUntil(const QStringList &args, const QString &program, const std::function<bool(const QByteArray &)> &ready,
+                 int interrupt);
+    QString newestKeptSettings() const;
 
     std::unique_ptr<SerialTestbed> testbed;
     std::unique_ptr<SimulatedK931> device;
@@ -94,17 +100,26 @@ void TestTarvikConfig::cleanup()
 // program runs while the loop turns.
 Run TestTarvikConfig::run(const QStringList &args, const QString &program, const QString &when, int interrupt)
 {
+    return runUntil(args, program, [&](const QByteArray &output) { return output.contains(when.toUtf8()); },
+                    interrupt);
+}
+
+Run TestTarvikConfig::runUntil(const QStringList &args, const QString &program,
+                               const std::function<bool(const QByteArray &)> &ready, int interrupt)
+{
     QProcess process;
     QProcessEnvironment env = testbed->childEnvironment();
     env.insert(QStringLiteral("XDG_DATA_HOME"), dir.path()); // where update keeps its files
     process.setProcessEnvironment(env);
     process.start(program, args);
     QByteArray out;
+    QByteArray err;
     bool interrupted = false;
     const bool ended = QTest::qWaitFor(
         [&] {
             out += process.readAllStandardOutput();
-            if (interrupt && !interrupted && out.contains(when.toUtf8())) {
+            err += process.readAllStandardError();
+            if (interrupt && !interrupted && (ready(out) || ready(err))) {
                 ::kill(pid_t(process.processId()), interrupt);
                 interrupted = true;
             }
@@ -114,7 +129,15 @@ Run TestTarvikConfig::run(const QStringList &args, const QString &program, const
     if (!ended)
         process.kill();
     out += process.readAllStandardOutput();
-    return {ended ? process.exitCode() : -1, QString::fromUtf8(out), QString::fromUtf8(process.readAllStandardError())};
+    err += process.readAllStandardError();
+    return {ended ? process.exitCode() : -1, QString::fromUtf8(out), QString::fromUtf8(err)};
+}
+
+QString TestTarvikConfig::newestKeptSettings() const
+{
+    const QDir kept(dir.filePath(QStringLiteral("tarvik-connect/configuracoes")));
+    const QStringList names = kept.entryList({QStringLiteral("*.json")}, QDir::Files, QDir::Name | QDir::Reversed);
+    return names.isEmpty() ? QString() : kept.filePath(names.first());
 }
 
 void TestTarvikConfig::readsAsTextAndJson()
@@ -272,7 +295,7 @@ void TestTarvikConfig::updateRestoresTheSettings()
     // The firmware it replaced is kept in the window's data folder, named
     // after the version the device had, and listed by tarvik-dfu.
     const QString backups = dir.filePath(QStringLiteral("tarvik-connect/backups"));
-    const QStringList copies = QDir(backups).entryList(QDir::Files);
+    const QStringList copies = QDir(backups).entryList({QStringLiteral("*.hex")}, QDir::Files);
     QCOMPARE(copies.size(), 1);
     QVERIFY2(copies[0].endsWith(QStringLiteral("_K931_V1.5_Boost.hex")), qPrintable(copies[0]));
     QVERIFY2(r.out.contains(QStringLiteral("Cópia do firmware anterior guardada em ") + backups + "/" + copies[0]),
@@ -295,13 +318,17 @@ void TestTarvikConfig::updateRestoresTheSettings()
     k931.chip().faults.writeFails = true;
     r = run(update + QStringList{QStringLiteral("--no-backup")});
     QCOMPARE(r.exitCode, 1);
-    const QString kept = dir.filePath(QStringLiteral("tarvik-config/K931_OBD_Boost.hex.configuracoes.json"));
+    // Kept in the data folder, named by the device and when, never beside
+    // the firmware file; what the device held at this run.
+    const QString kept = newestKeptSettings();
+    QVERIFY2(kept.contains(QString::fromLatin1(k931.application().serialNumber)), qPrintable(kept));
     QVERIFY2(r.err.contains(QStringLiteral("continuam em ") + kept), qPrintable(r.err));
     QFile file(kept);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QVERIFY(file.readAll().contains("\"rpm\": 6900"));
     QVERIFY(!r.out.contains(QStringLiteral("Nova versão")));
-    QCOMPARE(QDir(backups).entryList(QDir::Files), copies); // --no-backup: no second copy
+    QCOMPARE(QDir(backups).entryList({QStringLiteral("*.hex")}, QDir::Files), copies); // --no-backup: no second copy
+    QCOMPARE(QDir(dir.filePath(QStringLiteral("tarvik-config"))).entryList(QDir::Files), QStringList());
 }
 
 // What a user brings from elsewhere is judged before anything is sent: the
@@ -400,10 +427,12 @@ void TestTarvikConfig::settingsFilesGuardTheDevice()
     QVERIFY(device->received.size() <= 10); // the read-out only
 }
 
-// Ctrl-C lets the write end and says where everything is; a second run keeps
-// the settings the first one kept. The simulated K931 behaves like the chip:
-// in a car (powered) a re-plugged cable brings its bootloader back; after a
-// write cut short a power cycle starts nothing.
+// A signal before the first erase stops the write with nothing written; once
+// the erase has begun the write ends first; either way the tool says where
+// everything is, and settings kept by a stopped run are restored only when
+// the owner names them. The simulated K931 behaves like the chip: in a car
+// (powered) a re-plugged cable brings its bootloader back; after a write cut
+// short a power cycle starts nothing.
 void TestTarvikConfig::interruptedUpdatesLoseNothing()
 {
     device.reset();
@@ -414,29 +443,48 @@ void TestTarvikConfig::interruptedUpdatesLoseNothing()
     k931.application().values["TURA"] = "1.9";
     QVERIFY(k931.plugInApplication());
     const QString hex = dir.filePath(QStringLiteral("new.hex"));
-    const QString kept = hex + QStringLiteral(".configuracoes.json");
     QVERIFY(SimulatedDevice::writeSampleFirmware(hex, "K931 V1.6 Boost"));
 
-    // A file that does not fit the flash: refused before "BOOT".
+    // Files that cannot be the K931's firmware: refused before "BOOT".
     flashing::FirmwareImage tooLarge;
     tooLarge.segments.push_back({0x0807F000, randomBytes(8192, 3)});
-    const QString outside = dir.filePath(QStringLiteral("outside.hex"));
-    QFile outsideFile(outside);
-    QVERIFY(outsideFile.open(QIODevice::WriteOnly));
-    outsideFile.write(QByteArray::fromStdString(toIntelHex(tooLarge)));
-    outsideFile.close();
-    Run r = run({QStringLiteral("update"), QStringLiteral("--file"), outside});
-    QCOMPARE(r.exitCode, 2);
-    QVERIFY2(r.err.contains(QStringLiteral("fora da memória flash")), qPrintable(r.err));
+    flashing::FirmwareImage noVectors;
+    noVectors.segments.push_back({0x08000000, randomBytes(8192, 4)});
+    const struct {
+        QString name;
+        QByteArray bytes;
+        QString said;
+    } refused[] = {{QStringLiteral("outside.hex"), QByteArray::fromStdString(toIntelHex(tooLarge)),
+                    QStringLiteral("fora da memória flash")},
+                   {QStringLiteral("random.hex"), QByteArray::fromStdString(toIntelHex(noVectors)),
+                    QStringLiteral("não é um firmware do K931")},
+                   {QStringLiteral("one.bin"), QByteArray("\x01"), QStringLiteral("não é um firmware do K931")}};
+    for (const auto &file : refused) {
+        QFile out(dir.filePath(file.name));
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(file.bytes);
+        out.close();
+        const Run r = run({QStringLiteral("update"), QStringLiteral("--file"), out.fileName()});
+        QCOMPARE(r.exitCode, 2);
+        QVERIFY2(r.err.contains(file.said) && r.err.contains(QStringLiteral("nada foi enviado")), qPrintable(r.err));
+    }
     QVERIFY(!k931.application().receivedBytes().contains("BOOT"));
 
+    // Ctrl-C once the erase has begun: the write ends first.
     const QStringList update = {QStringLiteral("update"), QStringLiteral("--file"), hex, QStringLiteral("--keep-settings")};
     QSignalSpy bootloaderBack(&k931, &SimulatedDevice::bootloaderAppeared);
-    r = run(update, QStringLiteral(TARVIK_CONFIG_PATH), QStringLiteral("Gravando"), SIGINT);
+    const auto erased = [&k931] {
+        const auto &counts = k931.chip().eraseCounts;
+        return std::accumulate(counts.begin(), counts.end(), 0);
+    };
+    int erasedBefore = erased();
+    const auto erasing = [&](const QByteArray &) { return erased() > erasedBefore; };
+    Run r = runUntil(update, QStringLiteral(TARVIK_CONFIG_PATH), erasing, SIGINT);
     QCOMPARE(r.exitCode, 128 + SIGINT);
     QVERIFY2(r.out.contains(QStringLiteral("Firmware gravado e conferido")), qPrintable(r.out));
     QVERIFY2(r.err.contains(QStringLiteral("Interrompido depois da gravação")), qPrintable(r.err));
-    QVERIFY(r.err.contains(QStringLiteral("continuam em %1").arg(kept)));
+    const QString kept = newestKeptSettings();
+    QVERIFY2(r.err.contains(QStringLiteral("continuam em %1").arg(kept)), qPrintable(r.err));
     QVERIFY(!r.out.contains(QStringLiteral("Nova versão")));
 
     // Re-plugged in the car: the bootloader again, where read says so.
@@ -449,20 +497,38 @@ void TestTarvikConfig::interruptedUpdatesLoseNothing()
     QCOMPARE(r.exitCode, 0);
     QVERIFY2(r.out.startsWith(QStringLiteral("USB\tnúmero de série\tproduto\n1-3\t")), qPrintable(r.out));
 
-    // tarvik-dfu, stopped with SIGTERM in its write, finishes it first.
+    // tarvik-dfu: a closed terminal while the flash it replaces is still
+    // being copied stops the write with the flash as it was ...
+    flashing::FirmwareImage big;
+    big.segments.push_back({0x08000000, runnableBytes(384 * 1024, 9)});
+    const QString bigHex = dir.filePath(QStringLiteral("big.hex"));
+    QFile bigFile(bigHex);
+    QVERIFY(bigFile.open(QIODevice::WriteOnly));
+    bigFile.write(QByteArray::fromStdString(toIntelHex(big)));
+    bigFile.close();
+    const std::vector<uint8_t> flashBefore = k931.chip().flash;
+    r = run({QStringLiteral("write"), bigHex}, QStringLiteral(TARVIK_DFU_PATH), QStringLiteral("Lendo"), SIGHUP);
+    QVERIFY2(r.exitCode == 128 + SIGTERM, qPrintable(r.out + r.err));
+    QVERIFY2(r.err.contains(QStringLiteral("nada foi gravado")), qPrintable(r.err));
+    QVERIFY(k931.chip().flash == flashBefore);
+    // ... and SIGTERM once it erases lets it finish.
     bootloaderBack.clear();
-    r = run({QStringLiteral("write"), hex}, QStringLiteral(TARVIK_DFU_PATH), QStringLiteral("Gravando"), SIGTERM);
+    erasedBefore = erased();
+    r = runUntil({QStringLiteral("write"), hex}, QStringLiteral(TARVIK_DFU_PATH), erasing, SIGTERM);
     QVERIFY2(r.exitCode == 128 + SIGTERM, qPrintable(r.out + r.err));
     QVERIFY(r.out.contains(QStringLiteral("Firmware gravado e conferido")));
     QVERIFY(r.err.contains(QStringLiteral("Interrompido depois da gravação")));
     QTRY_VERIFY_WITH_TIMEOUT(bootloaderBack.count() >= 1, 5000);
 
-    // Run again at the desk: the kept settings are not overwritten by the
-    // new firmware's defaults, and they are what comes back.
+    // Run again at the desk: the device cannot be read in its bootloader,
+    // so the kept settings are named, not guessed ...
     k931.externalPower = false;
     r = run(update);
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY2(r.err.contains(kept) && r.err.contains(QStringLiteral("--restore")), qPrintable(r.err));
+    // ... and come back when the owner names them.
+    r = run({QStringLiteral("update"), QStringLiteral("--file"), hex, QStringLiteral("--restore"), kept});
     QVERIFY2(r.exitCode == 0, qPrintable(r.out + r.err));
-    QVERIFY2(r.out.contains(QStringLiteral("não são substituídas")), qPrintable(r.out));
     QCOMPARE(k931.application().values.value("RPML"), QByteArray("7300"));
     QCOMPARE(k931.application().values.value("TURA"), QByteArray("1.9"));
     QVERIFY(!QFile::exists(kept));

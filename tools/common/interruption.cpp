@@ -3,7 +3,7 @@
 
 #include <atomic>
 #include <csignal>
-#include <cstring>
+#include <initializer_list>
 
 #ifndef _WIN32
 #include <unistd.h>
@@ -12,33 +12,39 @@
 namespace interruption {
 namespace {
 
-volatile std::sig_atomic_t caught = 0;
+// Lock-free, so that the handler may set it and the engine's worker thread
+// read it.
+std::atomic<int> caught{0};
 std::atomic<bool> writing{false};
-const char *writeNotice = "";
+constexpr const char kWriteNotice[] =
+    "\nSe a memória ainda não foi apagada, nada será gravado; se já foi, a gravação termina primeiro: não "
+    "desconecte o aparelho.\n";
 
 void onSignal(int number)
 {
-    caught = number;
+    // A closed terminal or a quit key asks the same as kill: stop, safely.
+    caught = number == SIGINT ? SIGINT : SIGTERM;
 #ifndef _WIN32
     // write() is the one way out of a handler that is safe.
     if (writing.load()) {
-        [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, writeNotice, std::strlen(writeNotice));
+        [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, kWriteNotice, sizeof kWriteNotice - 1);
     }
 #endif
 }
 
 } // namespace
 
-void catchSignals(const char *duringWrite)
+void catchSignals()
 {
-    writeNotice = duringWrite;
 #ifndef _WIN32
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    for (const int number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+        sigaction(number, &action, nullptr);
+    // Output into a pipe that was closed (| head) fails quietly instead.
+    std::signal(SIGPIPE, SIG_IGN);
 #else
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
@@ -47,12 +53,12 @@ void catchSignals(const char *duringWrite)
 
 bool requested()
 {
-    return caught != 0;
+    return caught.load() != 0;
 }
 
 int signalNumber()
 {
-    return int(caught);
+    return caught.load();
 }
 
 void setWriting(bool now)
@@ -62,7 +68,7 @@ void setWriting(bool now)
 
 int exitStatus()
 {
-    return 128 + int(caught);
+    return 128 + caught.load();
 }
 
 } // namespace interruption

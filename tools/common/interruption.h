@@ -1,16 +1,20 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Ctrl-C and SIGTERM in the command-line tools. Ending the process at once
-// would leave a device half-written or in its bootloader without a word, so
-// the signal only sets a flag: a running write ends first, the waits look at
-// the flag between their polls, and the tool then says where the device is.
+// Ctrl-C, SIGTERM, a closed terminal (SIGHUP) and SIGQUIT in the
+// command-line tools. Ending the process at once would leave a device
+// half-written or in its bootloader without a word, so the signal only sets
+// a flag: a write that has begun changing the flash ends first, one that has
+// not stops before it does, the waits look at the flag between their polls,
+// and the tool then says where the device is. A closed pipe (SIGPIPE) only
+// ends the output, never the write.
 #pragma once
 
 namespace interruption {
 
-// From here on SIGINT and SIGTERM are caught. `duringWrite` is printed (to
-// standard error) when a signal arrives while a write runs.
-void catchSignals(const char *duringWrite);
-// Whether a signal came, and which (0 when none).
+// From here on those signals are caught. One arriving while a write runs
+// is answered on standard error with what will happen to the device.
+void catchSignals();
+// Whether a signal came, and which (0 when none). SIGHUP and SIGQUIT count
+// as SIGTERM.
 bool requested();
 int signalNumber();
 // Marks the part during which a signal must not cut anything short.

@@ -4,6 +4,7 @@
 // connected to a simulated K931, the About window and the manual flash
 // window, empty and after a write into the simulated bootloader.
 // Usage: tarvik-screenshots OUTPUT_DIR   (scripts/screenshots runs it under Xvfb)
+#include "usbids.h"
 #include "defaultbackend.h"
 #include "aboutwindow.h"
 #include "flashwindow.h"
@@ -70,7 +71,7 @@ bool saveWrittenFlashWindow(SerialTestbed &testbed, SimulatedK931 &application, 
     SimulatedDevice road(testbed, stays);
     application.unplug();
     if (!SimulatedDevice::writeSampleFirmware(hex, "K931 V1.6 Boost") || !road.plugInBootloader()
-        || !waitFor([] { return flashing::getDfuDeviceList(nullptr, 0xDF11, 0x0483) > 0; }, kConnectTimeoutMs)) {
+        || !waitFor([] { return flashing::getDfuDeviceList(nullptr, k931::kDfuProduct, k931::kUsbVendor) > 0; }, kConnectTimeoutMs)) {
         std::fprintf(stderr, "the simulated bootloader did not appear\n");
         return false;
     }

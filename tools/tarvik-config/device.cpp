@@ -2,6 +2,8 @@
 #include "device.h"
 
 #include "k931ports.h"
+#include "ownfile.h"
+#include "textcodec.h"
 
 #include "firmwarefile.h"
 #include "programmer.h"
@@ -12,7 +14,7 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QLockFile>
-#include <QSaveFile>
+#include <QSerialPortInfo>
 #include <QThread>
 
 #include <algorithm>
@@ -53,7 +55,24 @@ QString namesOf(const Values &values)
     return names.join(QStringLiteral(", "));
 }
 
+// Qt's reasons are English and sometimes misleading; what the user can do
+// about each is said beside it.
+QString openFailure(QSerialPort::SerialPortError error)
+{
+    switch (error) {
+    case QSerialPort::DeviceNotFoundError: return QStringLiteral("a porta não existe");
+    case QSerialPort::PermissionError: return QStringLiteral("sem permissão, ou a porta está em uso");
+    case QSerialPort::OpenError: return QStringLiteral("a porta já está aberta");
+    default: return QStringLiteral("erro %1").arg(int(error));
+    }
+}
+
 } // namespace
+
+QString Device::serialNumber() const
+{
+    return QSerialPortInfo(port).serialNumber();
+}
 
 void say(const QString &text)
 {
@@ -80,8 +99,10 @@ int Device::open(QString name)
     if (!port.open(QIODevice::ReadWrite)) {
         const QString holder = portHolder(name);
         say(QStringLiteral("Não foi possível abrir %1: %2. %3")
-                .arg(name, port.errorString(),
-                     !holder.isEmpty() ? QStringLiteral("A porta está em uso por %1: feche esse programa.").arg(holder)
+                .arg(name, openFailure(port.error()),
+                     port.error() == QSerialPort::DeviceNotFoundError
+                         ? QStringLiteral("Confira o nome com \"tarvik-config devices\".")
+                     : !holder.isEmpty() ? QStringLiteral("A porta está em uso por %1: feche esse programa.").arg(holder)
                      : port.error() == QSerialPort::PermissionError
                          ? QStringLiteral("Instale as regras udev do README.")
                          : QStringLiteral("Feche o outro programa que usa a porta (por exemplo o Tarvik Connect).")));
@@ -127,7 +148,7 @@ int readAll(Device &device, Readout &out)
         const auto text = device.query(*key);
         // A device without Boost has no sensor range: whatever it answers
         // is no setting of it.
-        if (key->kind == settings::Kind::Sensor && !settings::versionHasBoost(out.version))
+        if (!settings::heldBy(*key, out.version))
             continue;
         if (key->kind == settings::Kind::Version || key->kind == settings::Kind::MixtureUnit) {
             if (!text) {
@@ -166,8 +187,9 @@ bool saveSettingsFile(const Readout &readout, const QString &path)
         return false;
     }
     QString error;
-    if (!settings::saveFile(path, readout.version, readout.lambda, readout.values, error)) {
-        say(QStringLiteral("Não foi possível gravar %1: %2 (nada foi enviado).").arg(path, error));
+    const QByteArray json = QJsonDocument(settings::toFile(readout.version, readout.lambda, readout.values)).toJson();
+    if (!road::writeOwnFile(path, json, error)) {
+        say(QStringLiteral("Não foi possível gravar %1: %2 (nada foi gravado).").arg(path, error));
         return false;
     }
     std::printf("Configurações de %s gravadas em %s\n", qPrintable(readout.version), qPrintable(path));
@@ -178,11 +200,13 @@ settings::FileContents readSettingsFile(const QString &path)
 {
     settings::FileContents contents;
     std::vector<uint8_t> bytes;
-    const int r = flashing::readWholeFile(QFile::encodeName(path).toStdString(), bytes, settings::kMaxFileBytes);
+    // The engine's conversion: a name that is no UTF-8 reaches its file.
+    const std::string name = flashing::utf16ToUtf8(reinterpret_cast<const char16_t *>(path.utf16()));
+    const int r = flashing::readWholeFile(name, bytes, settings::kMaxFileBytes);
     if (r == flashing::kOk) {
         contents = settings::fromFile(QByteArray(reinterpret_cast<const char *>(bytes.data()), qsizetype(bytes.size())));
     } else {
-        const QFileInfo info(path);
+        const QFileInfo info(QFile::decodeName(QByteArray::fromStdString(name)));
         contents.error = !info.exists()   ? QStringLiteral("o arquivo não existe")
                        : !info.isFile()   ? QStringLiteral("não é um arquivo comum")
                        : r == flashing::kInvalidFile
@@ -194,16 +218,15 @@ settings::FileContents readSettingsFile(const QString &path)
 
 QString importProblem(const settings::FileContents &contents, const QString &path, const Readout &readout)
 {
-    const bool boost = settings::versionHasBoost(readout.version);
     QStringList absent;
     for (const Key *key : settings::keys()) {
         const bool held = std::any_of(contents.values.begin(), contents.values.end(),
                                       [key](const auto &pair) { return pair.first == key; });
-        if (held && key->kind == settings::Kind::Sensor && !boost)
+        if (held && !settings::heldBy(*key, readout.version))
             return QStringLiteral("%1 traz a faixa do sensor de Boost (sensor), mas este aparelho (%2) está sem "
                                   "Boost; nada foi enviado.")
                 .arg(path, readout.version);
-        if (!held && (key->kind != settings::Kind::Sensor || boost))
+        if (!held && settings::heldBy(*key, readout.version))
             absent << QLatin1String(key->name);
     }
     const QString deviceUnit = settings::unitName(readout.lambda);
@@ -234,7 +257,7 @@ int writeAndCheck(Device &device, const QString &version, const Values &requeste
         }
     }
     for (const auto &pair : values) {
-        if (pair.first->kind == settings::Kind::Sensor && !settings::versionHasBoost(version)) {
+        if (!settings::heldBy(*pair.first, version)) {
             say(QStringLiteral("sensor: este aparelho (%1) não tem Boost; nada foi enviado.").arg(version));
             return kExitUsage;
         }

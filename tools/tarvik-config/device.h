@@ -26,6 +26,8 @@ public:
     // An empty name takes the first K931 port.
     int open(QString name);
     void close() { port.close(); }
+    // The USB serial number of the open port, empty when it has none.
+    QString serialNumber() const;
     std::optional<QString> query(const settings::Key &key);
     bool send(const QByteArray &bytes);
 

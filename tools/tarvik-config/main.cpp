@@ -7,6 +7,7 @@
 #include "firmwaredescription.h"
 #include "programmer.h"
 #include "settings.h"
+#include "textcodec.h"
 #include "update.h"
 #include "usbids.h"
 
@@ -57,6 +58,9 @@ void printUsage(FILE *to)
                  "                update: um arquivo de firmware em vez do servidor\n"
                  "  --keep-settings\n"
                  "                update: guarda as configurações antes e as restaura depois\n"
+                 "  --restore ARQUIVO\n"
+                 "                update: depois da atualização, restaura as configurações\n"
+                 "                guardadas nesse arquivo (do mesmo aparelho)\n"
                  "  --no-backup   update: grava sem guardar antes uma cópia do firmware atual\n"
                  "  --server URL  update: outro endereço do servidor de firmware\n"
                  "  --help        mostra esta ajuda e sai\n"
@@ -122,6 +126,7 @@ bool parseOptions(QStringList args, Options &options)
                        : arg == QLatin1String("--type")   ? &options.update.type
                        : arg == QLatin1String("--file")   ? &options.update.file
                        : arg == QLatin1String("--server") ? &options.update.server
+                       : arg == QLatin1String("--restore") ? &options.update.restore
                                                           : nullptr;
         if (value && args.isEmpty())
             return false;
@@ -233,6 +238,18 @@ int readCommand(const Options &options)
     return r;
 }
 
+// As tarvik-dfu carries them: bytes that are no UTF-8 in a file's name
+// come through to the file instead of becoming U+FFFD.
+QStringList arguments(int argc, char **argv)
+{
+    QStringList list;
+    for (int i = 1; i < argc; ++i) {
+        const std::u16string text = flashing::utf8ToUtf16(argv[i]);
+        list << QString::fromUtf16(text.data(), qsizetype(text.size()));
+    }
+    return list;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -240,7 +257,7 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tarvik-config"));
     Options options;
-    if (!parseOptions(QCoreApplication::arguments().mid(1), options))
+    if (!parseOptions(arguments(argc, argv), options))
         return usage();
     if (options.command == QLatin1String("--version")) {
         std::printf("tarvik-config %s\n", TARVIK_VERSION);

@@ -3,6 +3,7 @@
 
 #include "bootloaderwait.h"
 #include "datafolder.h"
+#include "keptsettings.h"
 #include "programmer.h"
 #include "settings.h"
 #include "device.h"
@@ -166,8 +167,9 @@ std::optional<QString> waitForBootloader()
     return found;
 }
 
-int writeFirmware(const QString &usbIndex, const QString &path)
+int writeFirmware(const QString &usbIndex, const QString &path, const road::CopyRequest &copy, bool &stopped)
 {
+    stopped = false;
     const road::Outcome connected = road::connectBootloader(usbIndex);
     if (!connected.ok()) {
         say(QStringLiteral("Erro ao conectar ao bootloader: %1. Rode o comando de novo depois de corrigir.")
@@ -177,12 +179,19 @@ int writeFirmware(const QString &usbIndex, const QString &path)
     terminalprogress::show(stdout, false);
     std::printf("Gravando %s\n", qPrintable(path));
     std::fflush(stdout);
+    road::WriteRequest request;
+    request.path = path;
+    request.copy = copy;
+    request.stopRequested = [] { return interruption::requested(); };
     interruption::setWriting(true);
-    const road::Outcome written = road::writeFirmware(path);
+    const road::Outcome written = road::writeFirmware(request);
     interruption::setWriting(false);
     terminalprogress::end();
-    if (const std::string copy = flashing::lastBackupReport(); !copy.empty())
-        std::printf("%s\n", copy.c_str());
+    if (!written.copyReport.isEmpty())
+        std::printf("%s\n", qPrintable(written.copyReport));
+    stopped = written.result == flashing::kStopped;
+    if (stopped)
+        return kExitFailed; // said by the caller, which knows where the device is
     if (!written.ok()) {
         say(QStringLiteral("A gravação falhou: %1 (%2). O aparelho continua no modo de atualização: "
                            "rode o comando de novo.")
@@ -218,26 +227,29 @@ int waitForApplication(Device &device, Readout &readout)
     return r;
 }
 
-QString settingsFilePath(const QString &firmwarePath)
-{
-    return firmwarePath + QStringLiteral(".configuracoes.json");
-}
-
 // What the new firmware does not already hold, written and read back, with
-// the checks an import makes: the file stays when anything is refused.
+// the checks an import makes: the file stays when anything is refused, and
+// settings of another device never go in.
 int restoreSettings(Device &device, const Readout &now, const QString &path)
 {
-    const settings::FileContents kept = readSettingsFile(path);
-    if (!kept.error.isEmpty()) {
-        say(QStringLiteral("%1: %2").arg(path, kept.error));
+    QString why;
+    const std::optional<road::KeptSettings> kept = road::readKeptSettings(path, why);
+    if (!kept) {
+        say(QStringLiteral("%1: %2").arg(path, why));
         return kExitFailed;
     }
-    if (const QString problem = importProblem(kept, path, now); !problem.isEmpty()) {
+    if (road::matchDevice(*kept, device.serialNumber()) == road::DeviceMatch::Other) {
+        say(QStringLiteral("As configurações em %1 são de outro aparelho (número de série %2; este é %3): nada "
+                           "foi restaurado.")
+                .arg(path, kept->serial, device.serialNumber()));
+        return kExitFailed;
+    }
+    if (const QString problem = importProblem(kept->contents, path, now); !problem.isEmpty()) {
         say(problem);
         return kExitFailed;
     }
     Values missing;
-    for (const auto &pair : kept.values) {
+    for (const auto &pair : kept->contents.values) {
         if (!now.values.contains(pair))
             missing.append(pair);
     }
@@ -245,36 +257,52 @@ int restoreSettings(Device &device, const Readout &now, const QString &path)
     if (r != kExitOk)
         return r;
     std::printf("Configurações restauradas.\n");
-    QFile::remove(path);
+    road::forgetKeptSettings(path);
     return kExitOk;
 }
 
-// Settings kept by a run that did not finish are the owner's: never
-// overwritten by what a new firmware reads now, restored after this update.
-enum class KeptFile { None, FromEarlierRun, Unusable };
-KeptFile earlierKeptSettings(const QString &path)
+// Settings kept by an earlier run that did not finish are older than what
+// the device holds now: they are named, never restored by themselves.
+void nameEarlierKeptSettings(const QString &serial)
 {
-    if (!QFileInfo::exists(path))
-        return KeptFile::None;
-    const settings::FileContents kept = readSettingsFile(path);
-    if (!kept.error.isEmpty()) {
-        say(QStringLiteral("%1 já existe, mas não pode ser usado (%2): mova-o ou apague-o e rode o comando de "
-                           "novo; nada foi enviado.")
-                .arg(path, kept.error));
-        return KeptFile::Unusable;
+    const QList<road::KeptSettings> earlier = road::keptSettingsOf(serial);
+    if (earlier.isEmpty())
+        return;
+    std::printf("Há configurações deste aparelho guardadas antes (%s): %s. Elas não são usadas agora; para "
+                "voltar a elas: tarvik-config import \"%s\".\n",
+                qPrintable(road::describeKept(earlier.first())), qPrintable(earlier.first().path),
+                qPrintable(earlier.first().path));
+}
+
+// A device in its bootloader cannot be read: which kept files there are is
+// said, and the owner chooses one.
+void nameKeptSettingsForRestore()
+{
+    QList<road::KeptSettings> all;
+    const QDir dir(road::keptSettingsFolder());
+    for (const QString &name : dir.entryList({QStringLiteral("*.json")}, QDir::Files, QDir::Name | QDir::Reversed)) {
+        QString why;
+        if (const auto kept = road::readKeptSettings(dir.filePath(name), why))
+            all.append(*kept);
     }
-    std::printf("Configurações guardadas por uma atualização anterior que não terminou: %s. Elas não são "
-                "substituídas e serão restauradas depois desta atualização.\n",
-                qPrintable(path));
-    return KeptFile::FromEarlierRun;
+    if (all.isEmpty())
+        return;
+    say(QStringLiteral("Configurações guardadas antes, a mais nova primeiro:"));
+    for (const road::KeptSettings &kept : all.mid(0, 5))
+        say(QStringLiteral("  %1 (%2%3)")
+                .arg(kept.path, road::describeKept(kept),
+                     kept.serial.isEmpty() ? QString() : QStringLiteral(", número de série %1").arg(kept.serial)));
+    say(QStringLiteral("Para restaurar uma delas depois da atualização: --restore ARQUIVO em vez de --keep-settings."));
 }
 
 // One line on where a stopped update leaves the device and the settings.
-int reportInterruption(bool deviceInBootloader, const QString &keptSettings)
+int reportInterruption(bool deviceInBootloader, const QString &keptSettings, bool flashChanged = true)
 {
-    say(deviceInBootloader ? QStringLiteral("Interrompido: o aparelho está no modo de atualização: rode o comando "
-                                            "de novo.")
-                           : QStringLiteral("Interrompido."));
+    say(!deviceInBootloader ? QStringLiteral("Interrompido.")
+        : flashChanged      ? QStringLiteral("Interrompido: o aparelho está no modo de atualização: rode o comando "
+                                             "de novo.")
+                            : QStringLiteral("Interrompido antes de apagar: nada foi gravado. Desconecte e "
+                                             "reconecte o aparelho: ele volta com o firmware que tinha."));
     if (!keptSettings.isEmpty() && QFile::exists(keptSettings))
         say(QStringLiteral("As configurações antigas continuam em %1: restaure com \"tarvik-config import %1\".")
                 .arg(keptSettings));
@@ -290,9 +318,18 @@ int updateCommand(const UpdateRequest &request)
                 .arg(request.type, firmwareTypes().join(QStringLiteral(", "))));
         return kExitUsage;
     }
-    interruption::catchSignals("\nA gravação termina primeiro: não desconecte o aparelho.\n");
-    road::keepFirmwareBackups(request.backup);
-    flashing::setBackupLabel("");
+    if (request.keepSettings && !request.restore.isEmpty()) {
+        say(QStringLiteral("--keep-settings e --restore não vão juntos: escolha um."));
+        return kExitUsage;
+    }
+    if (!request.restore.isEmpty()) {
+        QString why;
+        if (!road::readKeptSettings(request.restore, why)) {
+            say(QStringLiteral("%1: %2 (nada foi enviado)").arg(request.restore, why));
+            return kExitUsage;
+        }
+    }
+    interruption::catchSignals();
     bool downloaded = false;
     const auto firmware = firmwareFile(request, downloaded);
     if (interruption::requested())
@@ -301,21 +338,33 @@ int updateCommand(const UpdateRequest &request)
         return request.file.isEmpty() ? kExitFailed : kExitUsage;
 
     // A device left in its bootloader by an earlier update is written as it
-    // is; its settings cannot be read there, but those an earlier run kept
-    // are restored.
+    // is; its settings cannot be read there.
     Device device;
     const bool inApplication = !request.port.isEmpty() || !road::firstK931Port().isEmpty();
-    const QString keptSettings = request.keepSettings ? settingsFilePath(*firmware) : QString();
-    const KeptFile earlier = request.keepSettings ? earlierKeptSettings(keptSettings) : KeptFile::None;
-    if (earlier == KeptFile::Unusable)
-        return kExitUsage;
+    QString keptSettings = request.restore;
+    road::CopyRequest copy;
+    if (request.backup)
+        copy.folder = road::backupFolder();
+    copy.origin = inApplication ? road::CopyOrigin::RunningFirmware : road::CopyOrigin::FoundInBootloader;
     if (inApplication) {
         int r = device.open(request.port);
         Readout before;
-        if (r == kExitOk && request.keepSettings && earlier == KeptFile::None) {
+        if (r == kExitOk && request.keepSettings) {
+            nameEarlierKeptSettings(device.serialNumber());
             r = readAll(device, before);
-            if (r == kExitOk && !saveSettingsFile(before, keptSettings))
-                r = kExitFailed;
+            QString why;
+            if (r == kExitOk) {
+                keptSettings =
+                    road::keepSettings(device.serialNumber(), before.version, before.lambda, before.values, why);
+                if (keptSettings.isEmpty()) {
+                    say(QStringLiteral("Não foi possível guardar as configurações (%1): nada foi enviado. Rode sem "
+                                       "--keep-settings para atualizar sem guardá-las.")
+                            .arg(why));
+                    r = kExitFailed;
+                } else {
+                    std::printf("Configurações guardadas em %s\n", qPrintable(keptSettings));
+                }
+            }
         }
         if (r != kExitOk)
             return r;
@@ -324,32 +373,37 @@ int updateCommand(const UpdateRequest &request)
         // The copy of the firmware this update replaces is named after it.
         const std::optional<QString> version =
             before.version.isEmpty() ? device.query(settings::firstInChain()) : std::optional<QString>(before.version);
-        flashing::setBackupLabel(version ? version->toUtf8().constData() : "");
+        copy.version = version.value_or(QString());
         std::printf("Enviando \"BOOT\"\n");
         device.send(protocol::bootCommand());
         device.close();
-    } else if (request.keepSettings && earlier == KeptFile::None) {
-        say(QStringLiteral("O aparelho já está no modo de atualização: suas configurações não podem ser lidas. "
-                           "Rode o comando sem --keep-settings."));
+    } else if (request.keepSettings) {
+        say(QStringLiteral("O aparelho já está no modo de atualização: suas configurações não podem ser lidas "
+                           "agora; nada foi enviado."));
+        nameKeptSettingsForRestore();
         return kExitFailed;
     }
 
     const auto usbIndex = waitForBootloader();
     if (interruption::requested())
-        return reportInterruption(true, keptSettings);
+        return reportInterruption(true, keptSettings, !inApplication);
     if (!usbIndex) {
         say(QStringLiteral("O bootloader não apareceu: desconecte e reconecte o aparelho e rode o comando de novo."));
         if (!keptSettings.isEmpty())
             say(QStringLiteral("As configurações antigas continuam em %1.").arg(keptSettings));
         return kExitFailed;
     }
-    int r = writeFirmware(*usbIndex, *firmware);
-    if (r == kExitOk && downloaded)
+    bool stopped = false;
+    int r = writeFirmware(*usbIndex, *firmware, copy, stopped);
+    // A run again downloads afresh: the working copy never lingers.
+    if (downloaded)
         QFile::remove(*firmware);
     if (interruption::requested()) {
         if (r == kExitOk)
             say(QStringLiteral("Interrompido depois da gravação: desconecte e reconecte o aparelho."));
-        return reportInterruption(r != kExitOk, keptSettings);
+        // Stopped before the erase, a device sent there by "BOOT" still
+        // holds its firmware; one found there may not.
+        return reportInterruption(r != kExitOk, keptSettings, !stopped || !inApplication);
     }
     Readout after;
     if (r == kExitOk)
@@ -358,7 +412,7 @@ int updateCommand(const UpdateRequest &request)
         return reportInterruption(false, keptSettings);
     if (r == kExitOk && !keptSettings.isEmpty())
         r = restoreSettings(device, after, keptSettings);
-    if (r != kExitOk && QFile::exists(keptSettings))
+    if (r != kExitOk && !keptSettings.isEmpty() && QFile::exists(keptSettings))
         say(QStringLiteral("As configurações antigas continuam em %1: restaure com \"tarvik-config import %1\".")
                 .arg(keptSettings));
     return r;

@@ -13,6 +13,7 @@ struct UpdateRequest {
     QString file;          // a local HEX file instead of the server's
     QString server;        // where data.json and the files are, ends in "/"
     bool keepSettings = false;
+    QString restore;       // a kept settings file to put back after the update
     bool backup = true;    // a copy of the firmware it replaces, in the data folder
 };
 

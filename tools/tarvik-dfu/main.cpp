@@ -4,8 +4,8 @@
 //
 //   tarvik-dfu list
 //   tarvik-dfu write FILE [--no-verify]
-#include "backupfolder.h"
 #include "datafolder.h"
+#include "firmwarecopies.h"
 #include "firmwarecheck.h"
 #include "firmwarefile.h"
 #include "memorylayout.h"
@@ -35,7 +35,7 @@ void printUsage(FILE *to)
                  "Grava um arquivo Intel HEX (ou uma imagem .bin em 0x%08X) num aparelho\n"
                  "que espera no seu bootloader USB DFU (%04x:%04x), apagando só os setores\n"
                  "que o arquivo ocupa, e lê tudo de volta para conferir. Antes de apagar,\n"
-                 "guarda uma cópia do que esses setores tinham (as dez mais novas ficam).\n"
+                 "guarda uma cópia do que esses setores tinham (as %d mais novas ficam).\n"
                  "\n"
                  "Comandos:\n"
                  "  list          lista os aparelhos no modo de atualização\n"
@@ -50,8 +50,9 @@ void printUsage(FILE *to)
                  "\n"
                  "Saída: 0 quando o firmware foi gravado e lido de volta idêntico (com\n"
                  "--no-verify: gravado, sem ler de volta); 1 quando não foi; 2 erro de uso;\n"
-                 "130 ou 143 interrompido (Ctrl-C, SIGTERM) depois de a gravação terminar.\n",
-                 k931::kFlashStart, k931::kUsbVendor, k931::kDfuProduct);
+                 "130 ou 143 interrompido (Ctrl-C, SIGTERM, terminal fechado): antes de apagar,\n"
+                 "nada é gravado; depois, a gravação termina primeiro.\n",
+                 k931::kFlashStart, k931::kUsbVendor, k931::kDfuProduct, road::kFirmwareCopiesKept);
 }
 
 int usage()
@@ -90,19 +91,35 @@ std::string sectorList(const flashing::FirmwareImage &image)
     return text;
 }
 
+// Control characters from a folder's name would rewrite the terminal's
+// lines; they are shown as \xNN.
+std::string printable(const QString &text)
+{
+    QString shown;
+    for (const QChar c : text) {
+        const ushort u = c.unicode();
+        shown += u < 0x20 || u == 0x7F || (u >= 0x80 && u < 0xA0) ? QStringLiteral("\\x%1").arg(u, 2, 16, QLatin1Char('0'))
+                                                                    : QString(c);
+    }
+    return shown.toLocal8Bit().toStdString();
+}
+
 int backups()
 {
     const QString folder = road::backupFolder();
-    const std::vector<flashing::BackupEntry> kept = flashing::listBackups(folder.toUtf8().toStdString());
-    if (kept.empty()) {
-        std::printf("Nenhuma cópia de firmware em %s.\n", qPrintable(folder));
+    const road::CopyListing listing = road::listFirmwareCopies(folder);
+    if (!listing.note.isEmpty())
+        std::printf("%s\n", printable(listing.note).c_str());
+    if (listing.copies.isEmpty()) {
+        std::printf("Nenhuma cópia de firmware em %s.\n", printable(folder).c_str());
         return kExitOk;
     }
     std::printf("arquivo\tbytes\tsetores\n");
-    for (const flashing::BackupEntry &entry : kept) {
+    for (const road::FirmwareCopy &copy : listing.copies) {
         flashing::FirmwareImage image;
-        const bool readable = flashing::loadFirmwareFile(entry.path, k931::kFlashStart, image) == flashing::kOk;
-        std::printf("%s\t%llu\t%s\n", entry.path.c_str(), static_cast<unsigned long long>(entry.bytes),
+        const bool readable =
+            flashing::loadFirmwareFile(copy.path.toUtf8().toStdString(), k931::kFlashStart, image) == flashing::kOk;
+        std::printf("%s\t%lld\t%s\n", printable(copy.path).c_str(), static_cast<long long>(copy.bytes),
                     readable ? sectorList(image).c_str() : "ilegível");
     }
     return kExitOk;
@@ -140,7 +157,21 @@ bool fileIsFirmware(const QString &path)
     return check.ok();
 }
 
-int write(const std::string &path, bool verify)
+int stopped()
+{
+    say(QStringLiteral("Interrompido: nada foi gravado."));
+    return interruption::exitStatus();
+}
+
+// A file the connected chip cannot take is the file's fault: running the
+// command again would only fail again.
+bool isFileProblem(int result)
+{
+    return result == flashing::kAddressOutsideFlash || result == flashing::kInvalidFile
+        || result == flashing::kFileNotFound;
+}
+
+int write(const std::string &path, bool verify, bool backup)
 {
     // Carried as the engine carries it, so that a name that is no UTF-8
     // still names the file.
@@ -148,6 +179,10 @@ int write(const std::string &path, bool verify)
     const QString name = QString::fromUtf16(wide.data(), qsizetype(wide.size()));
     if (!fileIsFirmware(name))
         return kExitFailed;
+    if (const QString warning = startWarning(name); !warning.isEmpty())
+        say(QStringLiteral("Aviso: %1: %2; o aparelho pode não iniciar com ele.").arg(name, warning));
+    if (interruption::requested())
+        return stopped();
     flashing::DfuDeviceInfo *devices = nullptr;
     if (flashing::getDfuDeviceList(&devices, k931::kDfuProduct, k931::kUsbVendor) == 0) {
         say(QStringLiteral("Nenhum aparelho no modo de atualização (USB %1:%2): coloque-o no modo de atualização "
@@ -162,15 +197,33 @@ int write(const std::string &path, bool verify)
         say(QStringLiteral("Não foi possível conectar a %1: %2 (%3).").arg(usbIndex, connected.reason).arg(connected.result));
         return kExitFailed;
     }
+    if (interruption::requested())
+        return stopped();
     terminalprogress::show(stderr, true);
-    // A signal during the write only takes effect once the write is over:
-    // the device is never left half-written by Ctrl-C.
     std::printf("Gravando %s em %s\n", path.c_str(), qPrintable(usbIndex));
     std::fflush(stdout);
+    road::WriteRequest request;
+    request.path = name;
+    request.verify = verify;
+    if (backup)
+        request.copy.folder = road::backupFolder();
+    // Before the first erase a signal stops the write; after it, the write
+    // ends first: the device is never left half-written by Ctrl-C.
+    request.stopRequested = [] { return interruption::requested(); };
     interruption::setWriting(true);
-    const road::Outcome written = road::writeFirmware(name, verify);
+    const road::Outcome written = road::writeFirmware(request);
     interruption::setWriting(false);
     terminalprogress::end();
+    if (!written.copyReport.isEmpty())
+        std::printf("%s\n", written.copyReport.toLocal8Bit().constData());
+    if (written.result == flashing::kStopped)
+        return stopped();
+    if (isFileProblem(written.result)) {
+        say(QStringLiteral("%1: %2 (%3). Nada foi gravado: confira se o arquivo é para este aparelho.")
+                .arg(name, written.reason)
+                .arg(written.result));
+        return kExitFailed;
+    }
     if (!written.ok()) {
         say(QStringLiteral("A gravação falhou: %1 (%2). O aparelho continua no modo de atualização: rode o "
                            "comando de novo.")
@@ -219,9 +272,8 @@ int main(int argc, char **argv)
             else
                 return usage();
         }
-        road::keepFirmwareBackups(backup);
-        interruption::catchSignals("\nA gravação termina primeiro: não desconecte o aparelho.\n");
-        return write(argv[2], verify);
+        interruption::catchSignals();
+        return write(argv[2], verify, backup);
     }
     return usage();
 }

@@ -1,0 +1,101 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "keptsettings.h"
+
+#include "datafolder.h"
+#include "ownfile.h"
+
+#include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <algorithm>
+
+namespace road {
+
+namespace {
+
+const QString kSerialField = QStringLiteral("serial");
+const QString kKeptField = QStringLiteral("kept");
+
+} // namespace
+
+QString keepSettings(const QString &serial, const QString &version, bool lambda, const SettingValues &values,
+                     QString &why)
+{
+    const QString folder = keptSettingsFolder();
+    if (folder.isEmpty() || !QDir().mkpath(folder)) {
+        why = QStringLiteral("a pasta %1 não pôde ser criada").arg(folder);
+        return QString();
+    }
+    const QDateTime now = QDateTime::currentDateTime();
+    QJsonObject object = settings::toFile(version, lambda, values);
+    object.insert(kSerialField, serial);
+    object.insert(kKeptField, now.toString(Qt::ISODateWithMs));
+    const QString label = serial.isEmpty() ? version : serial + QLatin1Char('_') + version;
+    const QDir dir(folder);
+    QString name = keptFileName(now, label, QStringLiteral(".json"));
+    for (int n = 2; QFileInfo::exists(dir.filePath(name)) || isLink(dir.filePath(name)); ++n)
+        name = keptFileName(now, label, QStringLiteral("_%1.json").arg(n));
+    const QString path = dir.filePath(name);
+    if (!writeOwnFile(path, QJsonDocument(object).toJson(), why)) {
+        why = QStringLiteral("%1: %2").arg(path, why);
+        return QString();
+    }
+    return path;
+}
+
+std::optional<KeptSettings> readKeptSettings(const QString &path, QString &why)
+{
+    const std::optional<QByteArray> bytes = readOwnFile(path, settings::kMaxFileBytes, why);
+    if (!bytes)
+        return std::nullopt;
+    KeptSettings kept;
+    kept.path = path;
+    kept.contents = settings::fromFile(*bytes);
+    if (!kept.contents.error.isEmpty()) {
+        why = kept.contents.error;
+        return std::nullopt;
+    }
+    const QJsonObject root = QJsonDocument::fromJson(*bytes).object();
+    kept.serial = root.value(kSerialField).toString();
+    kept.kept = QDateTime::fromString(root.value(kKeptField).toString(), Qt::ISODateWithMs);
+    if (!kept.kept.isValid())
+        kept.kept = QFileInfo(path).lastModified();
+    return kept;
+}
+
+QList<KeptSettings> keptSettingsOf(const QString &serial)
+{
+    QList<KeptSettings> found;
+    const QDir dir(keptSettingsFolder());
+    for (const QString &name : dir.entryList({QStringLiteral("*.json")}, QDir::Files | QDir::System)) {
+        QString why;
+        const std::optional<KeptSettings> kept = readKeptSettings(dir.filePath(name), why);
+        if (kept && kept->serial == serial)
+            found.append(*kept);
+    }
+    std::sort(found.begin(), found.end(), [](const KeptSettings &a, const KeptSettings &b) {
+        return a.kept != b.kept ? a.kept > b.kept : a.path > b.path;
+    });
+    return found;
+}
+
+DeviceMatch matchDevice(const KeptSettings &kept, const QString &serial)
+{
+    if (kept.serial.isEmpty() || serial.isEmpty())
+        return DeviceMatch::Unknown;
+    return kept.serial == serial ? DeviceMatch::Same : DeviceMatch::Other;
+}
+
+QString describeKept(const KeptSettings &kept)
+{
+    const QString when = kept.kept.toString(QStringLiteral("dd/MM/yyyy HH:mm"));
+    return kept.contents.version.isEmpty() ? when : QStringLiteral("%1, %2").arg(when, kept.contents.version);
+}
+
+void forgetKeptSettings(const QString &path)
+{
+    removeOwnFile(path);
+}
+
+} // namespace road

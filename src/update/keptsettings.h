@@ -1,0 +1,49 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Settings kept across a firmware update, for the window and tarvik-config
+// alike: one folder, one name rule (the device and the time), and the
+// device they came from, so that they go back only into that device.
+#pragma once
+
+#include "settings.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QPair>
+#include <QString>
+
+#include <optional>
+
+namespace road {
+
+using SettingValues = QList<QPair<const settings::Key *, quint32>>;
+
+struct KeptSettings {
+    QString path;
+    QString serial; // the USB serial number of the device's port; empty: it had none
+    QDateTime kept;
+    settings::FileContents contents;
+};
+
+// Writes what the device holds into keptSettingsFolder(); the file's path,
+// or empty with `why`.
+QString keepSettings(const QString &serial, const QString &version, bool lambda, const SettingValues &values,
+                     QString &why);
+// A kept file, read without following a link or waiting on a pipe.
+std::optional<KeptSettings> readKeptSettings(const QString &path, QString &why);
+// The kept files of the device with this serial number, newest first; an
+// empty serial finds those of devices that had none.
+QList<KeptSettings> keptSettingsOf(const QString &serial);
+
+// Whether kept settings belong to the device now on a port with `serial`:
+// the same serial number, another one, or no way to tell (neither or only
+// one of them has one: the owner is asked).
+enum class DeviceMatch { Same, Other, Unknown };
+DeviceMatch matchDevice(const KeptSettings &kept, const QString &serial);
+
+// "08/12/2026 00:31, K931 V1.5 Boost": how a kept file is named to a person.
+QString describeKept(const KeptSettings &kept);
+
+// Once restored, the file has done its work.
+void forgetKeptSettings(const QString &path);
+
+} // namespace road
