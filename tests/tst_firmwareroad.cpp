@@ -67,10 +67,18 @@ private slots:
     void settingsComeBackAfterTheUpdate();
     void unwritableDataFolderAsksFirst_data();
     void unwritableDataFolderAsksFirst();
+    void keptSettingsAreTheDevicesLatest();
+    void keptSettingsGoOnlyToTheirDevice_data();
+    void keptSettingsGoOnlyToTheirDevice();
+    void restoreQuestionWaitsForTheResultBox();
+    void theOwnersUploadEndsTheRestore();
+    void aLostLinkEndsTheRestore();
+    void recoveryOffersTheSettingsKeptBefore();
 
 private:
     void openWindow();
     void pressUpgradeAndWaitForTheNewVersion();
+    bool restoreVerdictShown() const;
 
     std::unique_ptr<SerialTestbed> testbed;
     std::unique_ptr<BackendScope> scope;
@@ -359,6 +367,190 @@ void TestFirmwareRoad::unwritableDataFolderAsksFirst()
         QVERIFY2(result->informative.startsWith(QStringLiteral("Não foi possível guardar a cópia do firmware anterior")),
                  qPrintable(result->informative));
     }
+}
+
+bool TestFirmwareRoad::restoreVerdictShown() const
+{
+    for (const ModalAnswerer::Box &box : answerer->boxes) {
+        if (box.text.startsWith(QStringLiteral("O aparelho não guardou"))
+            || box.text == QStringLiteral("As configurações anteriores foram restauradas."))
+            return true;
+    }
+    return false;
+}
+
+// Values the owner uploaded after the read-out are the ones kept before
+// "BOOT" and restored after it, not those the read-out found.
+void TestFirmwareRoad::keptSettingsAreTheDevicesLatest()
+{
+    device->application().values["RPML"] = "7200";
+    answerer->choice = QStringLiteral("Sim");
+    QVERIFY(device->plugInApplication());
+    openWindow();
+    QTRY_VERIFY_WITH_TIMEOUT(deviceAnswered, kRoadTimeoutMs);
+    part<QLineEdit>(window.get(), "RpmShiftLightVal")->setText(QStringLiteral("7600"));
+    part<QPushButton>(window.get(), "SetAllCalibrations")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(answerer->sawBox(QStringLiteral("Sucesso")), kRoadTimeoutMs);
+    QCOMPARE(device->application().values.value("RPML"), QByteArray("7600"));
+    pressUpgradeAndWaitForTheNewVersion();
+    QTRY_VERIFY_WITH_TIMEOUT(answerer->texts().contains(QStringLiteral("As configurações anteriores foram restauradas.")),
+                             kRoadTimeoutMs);
+    QCOMPARE(device->application().values.value("RPML"), QByteArray("7600"));
+}
+
+void TestFirmwareRoad::keptSettingsGoOnlyToTheirDevice_data()
+{
+    QTest::addColumn<QByteArray>("serialBefore");
+    QTest::addColumn<QByteArray>("serialAfter");
+    QTest::addColumn<bool>("offered");
+    QTest::newRow("another K931 plugged in") << QByteArray("2058376B5A30") << QByteArray("3671345F3033") << false;
+    QTest::newRow("no serial numbers") << QByteArray() << QByteArray() << true;
+}
+
+// The settings of one K931 never go into another plugged in after it; a
+// device without a serial number cannot be told apart, so the owner is
+// shown which settings these are before deciding.
+void TestFirmwareRoad::keptSettingsGoOnlyToTheirDevice()
+{
+    QFETCH(QByteArray, serialBefore);
+    QFETCH(QByteArray, serialAfter);
+    QFETCH(bool, offered);
+    device->application().values["RPML"] = "7200";
+    device->application().serialNumber = serialBefore;
+    connect(&device->application(), &SimulatedK931::bootReceived, this,
+            [&] { device->application().serialNumber = serialAfter; });
+    QVERIFY(device->plugInApplication());
+    openWindow();
+    const QStringList filesBefore = keptSettingsFiles();
+    pressUpgradeAndWaitForTheNewVersion();
+    QTRY_VERIFY_WITH_TIMEOUT(deviceAnswered, kRoadTimeoutMs);
+    QTest::qWait(2 * quickConfiguration(server->url(QStringLiteral("/"))).commandIntervalMs); // the offer's turn
+    QCOMPARE(answerer->sawBox(QStringLiteral("Configurações")), offered);
+    QCOMPARE(keptSettingsFiles().size(), filesBefore.size() + 1); // declined or waiting: kept
+    if (offered) {
+        const ModalAnswerer::Box question = answerer->boxes.last();
+        QVERIFY2(question.informative.contains(QStringLiteral("K931 V1.5 Boost")), qPrintable(question.informative));
+    } else {
+        QCOMPARE(device->application().values.value("RPML"), QByteArray("6500"));
+    }
+}
+
+// A device re-plugged while the update's result box is still open is read
+// behind it; the question comes only once the box is closed, and "Sim"
+// then restores.
+void TestFirmwareRoad::restoreQuestionWaitsForTheResultBox()
+{
+    device->application().values["RPML"] = "7200";
+    answerer->choice = QStringLiteral("Sim");
+    // The result box runs its own event loop: what happens behind it is
+    // watched from a timer, which closes it once the device has been read.
+    QTimer behindTheBox;
+    bool readBehindTheBox = false;
+    bool askedOverTheBox = false;
+    connect(&behindTheBox, &QTimer::timeout, this, [&] {
+        for (QWidget *w : QApplication::topLevelWidgets())
+            askedOverTheBox |= w->isVisible() && w->windowTitle() == QStringLiteral("Configurações");
+        if (deviceAnswered && part<QLineEdit>(window.get(), "VersionBox")->text() == QString::fromLatin1(kNewVersion)) {
+            readBehindTheBox = true;
+            behindTheBox.stop();
+            QTimer::singleShot(10 * quickConfiguration(server->url(QStringLiteral("/"))).commandIntervalMs, this,
+                               [this] { answerer->setPaused(false); });
+        }
+    });
+    answerer->onBox = [&](const ModalAnswerer::Box &box) {
+        if (!box.text.startsWith(QStringLiteral("Aparelho atualizado")))
+            return;
+        answerer->setPaused(true);
+        behindTheBox.start(20);
+    };
+    QVERIFY(device->plugInApplication());
+    openWindow();
+    QTRY_VERIFY_WITH_TIMEOUT(part<QPushButton>(window.get(), "UpgradeButton")->isEnabled(), kRoadTimeoutMs);
+    part<QComboBox>(window.get(), "K931TypeBox")->setCurrentText(QStringLiteral("OBD + Boost"));
+    part<QPushButton>(window.get(), "UpgradeButton")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(readBehindTheBox, kRoadTimeoutMs);
+    QVERIFY(!askedOverTheBox);
+    QTRY_VERIFY_WITH_TIMEOUT(answerer->texts().contains(QStringLiteral("As configurações anteriores foram restauradas.")),
+                             kRoadTimeoutMs);
+    QVERIFY(!answerer->texts().contains(QStringLiteral("Aguarde o fim da atualização")));
+    QCOMPARE(device->application().values.value("RPML"), QByteArray("7200"));
+}
+
+// "Configurar" pressed while the restore is sent: the owner's own values
+// go in, and no verdict on the restore names them as not taken.
+void TestFirmwareRoad::theOwnersUploadEndsTheRestore()
+{
+    device->application().values["RPML"] = "7200";
+    answerer->choice = QStringLiteral("Sim");
+    answerer->onBox = [this](const ModalAnswerer::Box &box) {
+        if (box.title != QStringLiteral("Configurações"))
+            return;
+        // While the restore's upload is under way.
+        QTimer::singleShot(3 * quickConfiguration(server->url(QStringLiteral("/"))).commandIntervalMs, window.get(), [this] {
+            part<QLineEdit>(window.get(), "RpmShiftLightVal")->setText(QStringLiteral("8000"));
+            part<QPushButton>(window.get(), "SetAllCalibrations")->click();
+        });
+    };
+    QVERIFY(device->plugInApplication());
+    openWindow();
+    const int filesBefore = int(keptSettingsFiles().size());
+    pressUpgradeAndWaitForTheNewVersion();
+    QTRY_VERIFY_WITH_TIMEOUT(answerer->texts().contains(QStringLiteral("Todas as calibrações foram enviadas com sucesso!")),
+                             kRoadTimeoutMs);
+    QTest::qWait(10 * quickConfiguration(server->url(QStringLiteral("/"))).commandIntervalMs); // a read-back's time
+    QVERIFY(!restoreVerdictShown());
+    QCOMPARE(device->application().values.value("RPML"), QByteArray("8000"));
+    QCOMPARE(int(keptSettingsFiles().size()), filesBefore + 1);
+}
+
+// The link lost while the restored values are read back: the restore ends
+// with its file kept, and no verdict reaches the device plugged in next.
+void TestFirmwareRoad::aLostLinkEndsTheRestore()
+{
+    device->application().values["RPML"] = "7200";
+    answerer->choice = QStringLiteral("Sim");
+    answerer->onBox = [this](const ModalAnswerer::Box &box) {
+        // The read-back stalls at the flag, where the cable is pulled.
+        if (box.title == QStringLiteral("Configurações"))
+            device->application().setBehaviour("TURZ", SimulatedK931::Behaviour::Silent);
+    };
+    QVERIFY(device->plugInApplication());
+    openWindow();
+    const int filesBefore = int(keptSettingsFiles().size());
+    pressUpgradeAndWaitForTheNewVersion();
+    QTRY_VERIFY_WITH_TIMEOUT(answerer->sawBox(QStringLiteral("Configurações")), kRoadTimeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(device->application().receivedBytes().endsWith("?TURZ"), kRoadTimeoutMs);
+    device->application().unplug();
+    device->application().clearBehaviours();
+    QTRY_COMPARE(part<QLabel>(window.get(), "label_4")->text(), QStringLiteral("Desconectado"));
+    QVERIFY(device->application().plug());
+    QTRY_VERIFY_WITH_TIMEOUT(deviceAnswered, kRoadTimeoutMs);
+    QTest::qWait(2 * quickConfiguration(server->url(QStringLiteral("/"))).commandIntervalMs);
+    QVERIFY(!restoreVerdictShown());
+    QCOMPARE(int(keptSettingsFiles().size()), filesBefore + 1);
+}
+
+// An update whose write failed leaves the K931 in its bootloader; the
+// update that brings it back offers the settings kept before the first.
+void TestFirmwareRoad::recoveryOffersTheSettingsKeptBefore()
+{
+    device->application().values["RPML"] = "7200";
+    answerer->choice = QStringLiteral("Sim");
+    QVERIFY(device->plugInApplication());
+    openWindow();
+    QTRY_VERIFY_WITH_TIMEOUT(part<QPushButton>(window.get(), "UpgradeButton")->isEnabled(), kRoadTimeoutMs);
+    part<QComboBox>(window.get(), "K931TypeBox")->setCurrentText(QStringLiteral("OBD + Boost"));
+    device->chip().faults.writeFails = true;
+    part<QPushButton>(window.get(), "UpgradeButton")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(answerer->texts().filter(QStringLiteral("Impossivel Atualizar! Erro: ")).size() == 1,
+                             kRoadTimeoutMs);
+    device->chip().faults = {};
+    QTRY_COMPARE_WITH_TIMEOUT(part<QLabel>(window.get(), "ProgessText")->text(),
+                              QStringLiteral("Aparelho em modo de atualização"), kRoadTimeoutMs);
+    pressUpgradeAndWaitForTheNewVersion();
+    QTRY_VERIFY_WITH_TIMEOUT(answerer->texts().contains(QStringLiteral("As configurações anteriores foram restauradas.")),
+                             kRoadTimeoutMs);
+    QCOMPARE(device->application().values.value("RPML"), QByteArray("7200"));
 }
 
 QTEST_MAIN(TestFirmwareRoad)

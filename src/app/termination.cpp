@@ -15,7 +15,6 @@
 #include <unistd.h>
 
 namespace {
-constexpr int kWriteEndPollMs = 100;
 
 // Written by the signal handler, read by the event loop (the only safe way
 // out of a handler).

@@ -5,4 +5,8 @@
 
 class QCoreApplication;
 
+// While a write runs the request waits; this often it looks whether the
+// write has ended.
+constexpr int kWriteEndPollMs = 100;
+
 void quitOnTerminationRequest(QCoreApplication &app);

@@ -71,7 +71,9 @@ private slots:
         bool writeEnded = false;
         backend->duringWrite = [&] {
             std::raise(SIGTERM);
-            QTest::qWait(300); // the callbacks turn the event loop meanwhile
+            // Several of the request's polls, with the event loop turning as
+            // the callbacks turn it.
+            QTest::qWait(3 * kWriteEndPollMs);
             visibleAfterSignal = window.isVisible();
         };
         QTimer::singleShot(0, this, [&] {

@@ -27,7 +27,6 @@ namespace {
 
 constexpr int kReadyTimeoutMs = 16000;  // connection, probe and description
 constexpr int kUpgradeTimeoutMs = 20000;
-constexpr int kShortDelayMs = 300;
 const QString kSuccess = QStringLiteral("Aparelho atualizado com sucesso!\nFavor reconectar o aparelho");
 const QString kMissing = QStringLiteral("Impossivel Atualizar! Erro: Falta de atualização no servidor, entre em "
                                         "contato com a Brevanto via WhatsApp.");
@@ -325,7 +324,7 @@ void TestUpgrade::failedDownloadSendsNoBoot()
             doomed.close();
         bool booted = false;
         QCOMPARE(pressUpgradeAndWaitForResult([&] { booted = true; }), failure.text);
-        QTest::qWait(kShortDelayMs); // the step after "BOOT"
+        QTest::qWait(quickSetup().upgradeStepDelayMs); // the step after "BOOT"
         QVERIFY2(!booted && !k931->receivedBytes().contains("BOOT"), failure.name);
         QVERIFY2(!upgradeInProgress, failure.name);
         // Still connected as before, and the user may try again.

@@ -32,9 +32,15 @@ void ModalAnswerer::answer()
     }
     if (auto *box = qobject_cast<QMessageBox *>(modal)) {
         Box seen{box->windowTitle(), box->text(), box->icon() == QMessageBox::Warning, box->informativeText()};
-        boxes.append(seen);
-        if (onBox)
-            onBox(seen);
+        if (box != lastSeen) {
+            boxes.append(seen);
+            lastSeen = box;
+            if (onBox)
+                onBox(seen);
+        }
+        // onBox may ask to leave this one open for a while.
+        if (paused)
+            return;
         QAbstractButton *ok = box->button(QMessageBox::Ok);
         for (QAbstractButton *button : box->buttons()) {
             if (!choice.isEmpty() && button->text() == choice)

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
+#include <QWidget>
 
 #include <functional>
 #include <QString>
@@ -34,7 +36,8 @@ public:
     // A box with a button of this text is answered with it, as a user
     // choosing; others are acknowledged.
     QString choice;
-    // Called with each box just before it is answered.
+    // Called once with each box, before it is answered; pausing there
+    // leaves it open.
     std::function<void(const Box &)> onBox;
 
     bool sawBox(const QString &title) const;
@@ -43,6 +46,7 @@ public:
 private:
     void answer();
     QTimer timer;
+    QPointer<QWidget> lastSeen;
     QString nextFile;
     bool paused = false;
 };

@@ -14,21 +14,6 @@ class TestProgress : public QObject {
 private slots:
     void init() { progressAccumulator = 0.0f; }
 
-    void logSumIsFormedInDouble()
-    {
-        // float + 0.1f and float(double + 0.1) differ after a few steps; the
-        // bars have always shown the latter.
-        float expected = 0.0f;
-        for (int i = 0; i < 7; ++i) {
-            onLogMessage(flashing::kMessageInfo, u"x");
-            expected = float(double(expected) + 0.1);
-        }
-        QCOMPARE(progressAccumulator, expected);
-        // The flash bars round, the connection animation truncates.
-        QCOMPARE(roundedProgress(99.5f), 100);
-        QCOMPARE(truncatedProgress(99.5f), 99);
-    }
-
     void callbacksLetTimersFireDuringAWrite()
     {
         // The window's bar is refreshed by its timer from inside the
