@@ -181,6 +181,11 @@ bool versionHasBoost(const QString &version)
     return version.contains(QLatin1String("Boost"), Qt::CaseInsensitive);
 }
 
+bool lambdaFromReply(const QString &reply)
+{
+    return reply == QLatin1String("1");
+}
+
 bool heldBy(const Key &key, const QString &version)
 {
     return key.kind != Kind::Sensor || versionHasBoost(version);

@@ -77,6 +77,8 @@ bool isMixture(const Key &key);
 // not name their unit apart.
 bool fitsUnit(const Key &key, quint32 word, bool lambda);
 QString unitName(bool lambda);
+// Whether the mixture-unit reply says the thresholds are in lambda.
+bool lambdaFromReply(const QString &reply);
 
 // The keys named more than once in a JSON text (QJsonDocument keeps only the
 // last of them, silently).

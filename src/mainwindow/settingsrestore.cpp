@@ -66,7 +66,7 @@ bool MainWindow::readOutInLambda() const
 {
     for (const settings::Key &key : settings::readout()) {
         if (key.kind == settings::Kind::MixtureUnit)
-            return readOutReplies.value(key.mnemonic()) == QLatin1String("1");
+            return settings::lambdaFromReply(readOutReplies.value(key.mnemonic()));
     }
     return false;
 }

@@ -533,6 +533,34 @@ void TestTarvikConfig::interruptedUpdatesLoseNothing()
     QCOMPARE(k931.application().values.value("TURA"), QByteArray("1.9"));
     QVERIFY(!QFile::exists(kept));
 
+    // Its output into a pipe closed early (| head): only the output ends.
+    const QString v17 = dir.filePath(QStringLiteral("v17.hex"));
+    QVERIFY(SimulatedDevice::writeSampleFirmware(v17, "K931 V1.7 Boost"));
+    r = run({QStringLiteral("-c"), QStringLiteral("\"$0\" update --file \"$1\" | head -1"),
+             QStringLiteral(TARVIK_CONFIG_PATH), v17},
+            QStringLiteral("/bin/sh"));
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(k931.firmwareVersion(), QByteArray("K931 V1.7 Boost"));
+    QVERIFY(k931.flashHoldsCompleteImage());
+
+    // tarvik-dfu: a file with data past the chip's flash is the file's
+    // fault, said before anything is erased.
+    flashing::FirmwareImage past;
+    past.segments.push_back({0x0807F000, runnableBytes(8192, 5)});
+    const QString pastHex = dir.filePath(QStringLiteral("past.hex"));
+    QFile pastFile(pastHex);
+    QVERIFY(pastFile.open(QIODevice::WriteOnly));
+    pastFile.write(QByteArray::fromStdString(toIntelHex(past)));
+    pastFile.close();
+    QVERIFY(k931.plugInBootloader());
+    QTRY_COMPARE(run({QStringLiteral("list")}, QStringLiteral(TARVIK_DFU_PATH)).out.count(QLatin1Char('\n')), 2);
+    erasedBefore = erased();
+    r = run({QStringLiteral("write"), pastHex}, QStringLiteral(TARVIK_DFU_PATH));
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY2(r.err.contains(QStringLiteral("Nada foi gravado: confira se o arquivo é para este aparelho")), qPrintable(r.err));
+    QVERIFY(!r.err.contains(QStringLiteral("rode o comando de novo")));
+    QCOMPARE(erased(), erasedBefore);
+
     // A write cut short, then a power cycle: nothing appears on USB at all.
     k931.chip().faults.writeFails = true;
     r = run({QStringLiteral("update"), QStringLiteral("--file"), hex});

@@ -159,7 +159,7 @@ int readAll(Device &device, Readout &out)
             if (key->kind == settings::Kind::Version)
                 out.version = *text;
             else
-                out.lambda = *text == QLatin1String("1");
+                out.lambda = settings::lambdaFromReply(*text);
             continue;
         }
         const std::optional<quint32> word = text ? settings::wordOfReply(*key, *text) : std::nullopt;
