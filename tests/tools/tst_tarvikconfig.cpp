@@ -329,6 +329,17 @@ void TestTarvikConfig::updateRestoresTheSettings()
     QVERIFY(!r.out.contains(QStringLiteral("Nova versão")));
     QCOMPARE(QDir(backups).entryList({QStringLiteral("*.hex")}, QDir::Files), copies); // --no-backup: no second copy
     QCOMPARE(QDir(dir.filePath(QStringLiteral("tarvik-config"))).entryList(QDir::Files), QStringList());
+
+    // Brought back from its bootloader, then changed by the owner: the file
+    // that failed run kept is older than that change and is only named.
+    k931.chip().faults = {};
+    r = run({QStringLiteral("update"), QStringLiteral("--file"), hex});
+    QVERIFY2(r.exitCode == 0, qPrintable(r.out + r.err));
+    QCOMPARE(run({QStringLiteral("write"), QStringLiteral("rpm=8000")}).exitCode, 0);
+    r = run(update);
+    QVERIFY2(r.exitCode == 0, qPrintable(r.out + r.err));
+    QVERIFY2(r.out.contains(QStringLiteral("Elas não são usadas agora")) && r.out.contains(kept), qPrintable(r.out));
+    QCOMPARE(k931.application().values.value("RPML"), QByteArray("8000"));
 }
 
 // What a user brings from elsewhere is judged before anything is sent: the
@@ -424,7 +435,15 @@ void TestTarvikConfig::settingsFilesGuardTheDevice()
     QCOMPARE(r.exitCode, 1);
     QVERIFY2(r.err.contains(QStringLiteral("não é um arquivo comum")), qPrintable(r.err));
     QVERIFY(QFileInfo(pipe).exists() && !QFileInfo(pipe).isFile());
+
     QVERIFY(device->received.size() <= 10); // the read-out only
+
+    // A name in Latin-1, not UTF-8, reaches its file both ways.
+    r = run({QStringLiteral("-c"), QStringLiteral("f=\"$1/$(printf 'configura\\347\\343o.json')\"; \"$0\" export \"$f\" && \"$0\" import \"$f\""),
+             QStringLiteral(TARVIK_CONFIG_PATH), dir.path()},
+            QStringLiteral("/bin/sh"));
+    QVERIFY2(r.exitCode == 0, qPrintable(r.out + r.err));
+    QVERIFY2(r.out.contains(QStringLiteral("O aparelho já tem as configurações")), qPrintable(r.out));
 }
 
 // A signal before the first erase stops the write with nothing written; once
