@@ -8,6 +8,7 @@
 #include <QSaveFile>
 
 #include <algorithm>
+#include <numeric>
 #include <utility>
 
 namespace {
@@ -96,6 +97,7 @@ bool SimulatedDevice::plugInBootloader()
     if (!usb->plug())
         return false;
     lastTransfers = flash->transfers;
+    erasesAtPlug = erasesSoFar();
     quietMs = 0;
     wroteSincePlug = false;
     watch.start(kWatchPeriodMs);
@@ -152,6 +154,11 @@ bool SimulatedDevice::flashHoldsCompleteImage() const
 
 // The bootloader leaves on its own after a manifestation; after a plain
 // write the owner is asked to re-plug, which the simulation does for them.
+int SimulatedDevice::erasesSoFar() const
+{
+    return std::accumulate(flash->eraseCounts.begin(), flash->eraseCounts.end(), 0);
+}
+
 void SimulatedDevice::watchBootloader()
 {
     if (!usb->isPlugged() || flash->hasLeft()) {
@@ -161,8 +168,9 @@ void SimulatedDevice::watchBootloader()
     }
     const int transfers = flash->transfers;
     if (transfers != lastTransfers) {
-        wroteSincePlug |= std::any_of(flash->eraseCounts.begin(), flash->eraseCounts.end(),
-                                      [](int n) { return n > 0; });
+        // Only an erase since this plug is a write the owner re-plugs after;
+        // a listing or a refused file is not.
+        wroteSincePlug |= erasesSoFar() > erasesAtPlug;
         firmwareWritten |= wroteSincePlug;
         lastTransfers = transfers;
         quietMs = 0;

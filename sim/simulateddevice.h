@@ -76,6 +76,7 @@ signals:
 
 private:
     void watchBootloader();
+    int erasesSoFar() const;
     void startFromFlash();
 
     Timing timing;
@@ -84,6 +85,7 @@ private:
     std::unique_ptr<UsbBootloader> usb;
     QTimer watch;
     int lastTransfers = 0;
+    int erasesAtPlug = 0;
     int quietMs = 0;
     bool wroteSincePlug = false;
     bool firmwareWritten = false;

@@ -45,8 +45,8 @@ SimulatedK931::SimulatedK931(SerialTestbed &bed, Identity id, QObject *parent)
     : QObject(parent)
     , testbed(bed)
     , identity(id)
-    , serialNumber("2058376B5A3" + QByteArray::number(id.index % 16, 16).toUpper())
 {
+    serialNumber = "2058376B5A3" + QByteArray::number(id.index % 16, 16).toUpper();
     for (const settings::Key &key : settings::readout())
         values.insert(key.mnemonic(), defaultValue(key));
 }
@@ -114,14 +114,17 @@ bool SimulatedK931::plug()
     cfmakeraw(&raw);
     tcsetattr(slave, TCSANOW, &raw);
 
-    const QString node = testbed.rootDir() + QStringLiteral("/dev/") + portName();
-    QFile::remove(node);
-    QFile::link(QString::fromLatin1(slavePath), node);
-    if (!testbed.addDevices(description())) {
-        unplug();
-        return false;
+    ttyPath = QString::fromLatin1(slavePath);
+    if (onTestbed) {
+        const QString node = testbed.rootDir() + QStringLiteral("/dev/") + portName();
+        QFile::remove(node);
+        QFile::link(ttyPath, node);
+        if (!testbed.addDevices(description())) {
+            unplug();
+            return false;
+        }
+        testbed.attachTtyHandler(QStringLiteral("/dev/") + portName());
     }
-    testbed.attachTtyHandler(QStringLiteral("/dev/") + portName());
 
     buffer.clear();
     received.clear();
@@ -136,11 +139,14 @@ void SimulatedK931::unplug()
     if (master < 0 && slave < 0)
         return;
     notifier.reset();
-    const QByteArray tty = "/sys" + ttySysPath();
-    testbed.removeDevice(tty);
-    testbed.removeDevice(tty.left(tty.indexOf("/tty/")));
-    testbed.removeDevice(tty.left(tty.lastIndexOf('/', tty.indexOf("/tty/") - 1)));
-    QFile::remove(testbed.rootDir() + QStringLiteral("/dev/") + portName());
+    if (onTestbed) {
+        const QByteArray tty = "/sys" + ttySysPath();
+        testbed.removeDevice(tty);
+        testbed.removeDevice(tty.left(tty.indexOf("/tty/")));
+        testbed.removeDevice(tty.left(tty.lastIndexOf('/', tty.indexOf("/tty/") - 1)));
+        QFile::remove(testbed.rootDir() + QStringLiteral("/dev/") + portName());
+    }
+    ttyPath.clear();
     if (slave >= 0)
         ::close(slave);
     if (master >= 0)

@@ -50,6 +50,15 @@ public:
     ~SimulatedK931() override;
 
     bool plug();
+    // Plugged on a plain pseudo-terminal that no udev listing shows, for a
+    // program that opens it by name (Wine maps a COM port to it).
+    bool plugOnPseudoTerminal()
+    {
+        onTestbed = false;
+        return plug();
+    }
+    // The pseudo-terminal the program opens, while plugged.
+    QString pseudoTerminal() const { return ttyPath; }
     // Removes the device and hangs up its tty, as pulling the cable does.
     void unplug();
     bool isPlugged() const { return master >= 0; }
@@ -94,6 +103,8 @@ private:
 
     SerialTestbed &testbed;
     Identity identity;
+    bool onTestbed = true;
+    QString ttyPath;
     int master = -1;
     int slave = -1;
     std::unique_ptr<QSocketNotifier> notifier;

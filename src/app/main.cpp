@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "console.h"
 #include "progress.h"
 #include "qttranslations.h"
 #include "termination.h"
@@ -20,12 +21,12 @@ bool answeredFromTheCommandLine(int argc, char **argv, int &status)
     if (argc != 2)
         return false;
     if (std::strcmp(argv[1], "--version") == 0) {
-        std::printf("tarvik-connect %s\n", TARVIK_VERSION);
+        printToUser("tarvik-connect " TARVIK_VERSION "\n");
         status = 0;
         return true;
     }
     if (std::strcmp(argv[1], "--help") == 0) {
-        std::printf("Uso: tarvik-connect [--help] [--version]\n"
+        printToUser("Uso: tarvik-connect [--help] [--version]\n"
                     "Lê e muda as configurações do K931 pela sua porta serial USB e atualiza o seu\n"
                     "firmware pelo bootloader USB DFU, com uma janela. Sem opções, abre a janela.\n"
                     "\n"

@@ -57,12 +57,14 @@ private:
 };
 
 // The two refusals a user can act on are told apart: permission (the udev
-// rules) and another program holding the device.
+// rules; on Windows, a device without the WinUSB driver, which libusb
+// reports as not supported) and another program holding the device.
 int openResult(int libusbResult)
 {
     switch (libusbResult) {
     case LIBUSB_SUCCESS: return kOk;
-    case LIBUSB_ERROR_ACCESS: return kAccessDenied;
+    case LIBUSB_ERROR_ACCESS:
+    case LIBUSB_ERROR_NOT_SUPPORTED: return kAccessDenied;
     case LIBUSB_ERROR_BUSY: return kInterfaceBusy;
     case LIBUSB_ERROR_NO_DEVICE: return kDeviceNotFound;
     default: return kUsbError;

@@ -3,6 +3,7 @@
 
 #include "firmwarefile.h"
 #include "programmer.h"
+#include "usbaccess.h"
 #include "usbids.h"
 
 #include <QCoreApplication>
@@ -63,8 +64,7 @@ QString flashFailureReason(int result, const QString &filePath)
     case flashing::kVerifyMismatch: return tr("A memória gravada no aparelho difere do arquivo");
     case flashing::kReadProtected: return tr("O aparelho está com a proteção de leitura ativa");
     case flashing::kBusy: return tr("Uma gravação já está em andamento");
-    case flashing::kAccessDenied:
-        return tr("Sem permissão para abrir o aparelho USB: instale as regras udev (veja o README)");
+    case flashing::kAccessDenied: return usbAccessAdvice();
     case flashing::kInterfaceBusy: return tr("O aparelho USB está em uso por outro programa");
     case flashing::kStopped: return tr("Interrompido antes de apagar a memória: nada foi gravado");
     default: return tr("Falha no aparelho (código %1)").arg(result);

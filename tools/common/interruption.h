@@ -14,7 +14,8 @@ namespace interruption {
 // is answered on standard error with what will happen to the device.
 void catchSignals();
 // Whether a signal came, and which (0 when none). SIGHUP and SIGQUIT count
-// as SIGTERM.
+// as SIGTERM; on Windows Ctrl-C counts as SIGINT, a closed console window as
+// SIGTERM.
 bool requested();
 int signalNumber();
 // Marks the part during which a signal must not cut anything short.

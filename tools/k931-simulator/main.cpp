@@ -13,6 +13,7 @@
 // piped as it would be with a real device.
 #include "serialtestbed.h"
 #include "simulateddevice.h"
+#include "simulatedk931.h"
 
 #include <QCoreApplication>
 #include <QProcess>
@@ -28,11 +29,13 @@ int usage()
 {
     std::fprintf(stderr,
                  "usage: tarvik-k931-sim [--in-bootloader] PROGRAM [ARGUMENTS...]\n"
+                 "       tarvik-k931-sim --pty\n"
                  "       tarvik-k931-sim --sample-firmware FILE [VERSION]\n"
                  "Runs PROGRAM against a simulated K931 (USB 0483:5740, and 0483:df11 once in its\n"
                  "bootloader). --in-bootloader starts it in its bootloader, as an update cut short\n"
-                 "leaves it. --sample-firmware writes an Intel HEX file whose firmware reports VERSION\n"
-                 "(default \"%s\").\n",
+                 "leaves it. --pty serves the K931's serial side alone on a plain pseudo-terminal\n"
+                 "and prints its path (for a program under Wine, as COMn). --sample-firmware\n"
+                 "writes an Intel HEX file whose firmware reports VERSION (default \"%s\").\n",
                  kDefaultSampleVersion);
     return kExitUsage;
 }
@@ -52,12 +55,35 @@ int writeSample(const QStringList &args)
 
 } // namespace
 
+// The K931's serial side alone, on a plain pseudo-terminal whose path goes
+// to standard output; it serves until it is killed (SIGTERM, Ctrl-C). For
+// a program that cannot see umockdev's devices, such as one under Wine.
+int servePseudoTerminal(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    SerialTestbed testbed;
+    SimulatedK931 k931(testbed);
+    if (!k931.plugOnPseudoTerminal()) {
+        std::fprintf(stderr, "could not create the pseudo-terminal\n");
+        return 1;
+    }
+    QObject::connect(&k931, &SimulatedK931::messageReceived, [](const QByteArray &bytes) {
+        std::fprintf(stderr, "K931 received: %s\n", bytes.toHex(' ').constData());
+        std::fflush(stderr);
+    });
+    std::printf("%s\n", qPrintable(k931.pseudoTerminal()));
+    std::fflush(stdout);
+    return app.exec();
+}
+
 int main(int argc, char **argv)
 {
     if (argc > 1 && qstrcmp(argv[1], "--sample-firmware") == 0) {
         QCoreApplication app(argc, argv);
         return writeSample(QCoreApplication::arguments().mid(2));
     }
+    if (argc == 2 && qstrcmp(argv[1], "--pty") == 0)
+        return servePseudoTerminal(argc, argv);
     // Plug and unplug events reach the child only from a process that runs
     // under umockdev's preload library itself.
     if (!SerialTestbed::ensurePreloaded(argv))

@@ -3,6 +3,7 @@
 
 #include "k931ports.h"
 #include "ownfile.h"
+#include "platform.h"
 #include "textcodec.h"
 
 #include "firmwarefile.h"
@@ -13,7 +14,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
-#include <QLockFile>
 #include <QSerialPortInfo>
 #include <QThread>
 
@@ -30,22 +30,6 @@ constexpr int kReplyTimeoutMs = 1500;
 constexpr int kReplyQuietMs = 15;
 
 using settings::Key;
-
-// Serial programs (Qt's among them) leave a UUCP-style lock file naming
-// themselves: the user learns which program to close.
-QString portHolder(const QString &portName)
-{
-    for (const char *dir : {"/var/lock", "/etc/locks", "/var/spool/locks", "/var/spool/uucp", "/tmp", "/var/tmp",
-                            "/var/lock/lockdev", "/run/lock"}) {
-        qint64 pid = 0;
-        QString host;
-        QString application;
-        QLockFile lock(QString::fromLatin1(dir) + QStringLiteral("/LCK..") + portName);
-        if (lock.getLockInfo(&pid, &host, &application) && pid > 0)
-            return QStringLiteral("%1 (PID %2)").arg(application.isEmpty() ? QStringLiteral("?") : application).arg(pid);
-    }
-    return {};
-}
 
 QString namesOf(const Values &values)
 {
@@ -76,7 +60,7 @@ QString Device::serialNumber() const
 
 void say(const QString &text)
 {
-    std::fprintf(stderr, "%s\n", qPrintable(text));
+    std::fprintf(stderr, "%s\n", qUtf8Printable(text));
 }
 
 int Device::open(QString name)
@@ -97,15 +81,12 @@ int Device::open(QString name)
     }
     port.setPortName(name);
     if (!port.open(QIODevice::ReadWrite)) {
-        const QString holder = portHolder(name);
+        const QString holder = platform::portHolder(name);
         say(QStringLiteral("Não foi possível abrir %1: %2. %3")
                 .arg(name, openFailure(port.error()),
                      port.error() == QSerialPort::DeviceNotFoundError
                          ? QStringLiteral("Confira o nome com \"tarvik-config devices\".")
-                     : !holder.isEmpty() ? QStringLiteral("A porta está em uso por %1: feche esse programa.").arg(holder)
-                     : port.error() == QSerialPort::PermissionError
-                         ? QStringLiteral("Instale as regras udev do README.")
-                         : QStringLiteral("Feche o outro programa que usa a porta (por exemplo o Tarvik Connect).")));
+                         : platform::busyPortAdvice(holder)));
         return kExitFailed;
     }
     return kExitOk;
@@ -192,7 +173,7 @@ bool saveSettingsFile(const Readout &readout, const QString &path)
         say(QStringLiteral("Não foi possível gravar %1: %2 (nada foi gravado).").arg(path, error));
         return false;
     }
-    std::printf("Configurações de %s gravadas em %s\n", qPrintable(readout.version), qPrintable(path));
+    std::printf("Configurações de %s gravadas em %s\n", qUtf8Printable(readout.version), qUtf8Printable(path));
     return true;
 }
 
@@ -242,8 +223,8 @@ QString importProblem(const settings::FileContents &contents, const QString &pat
                 .arg(path, QLatin1String(key->name), settings::displayValue(*key, word), deviceUnit);
     }
     if (!absent.isEmpty())
-        std::printf("Não estão em %s e ficam como estão: %s.\n", qPrintable(path),
-                    qPrintable(absent.join(QStringLiteral(", "))));
+        std::printf("Não estão em %s e ficam como estão: %s.\n", qUtf8Printable(path),
+                    qUtf8Printable(absent.join(QStringLiteral(", "))));
     return {};
 }
 
@@ -284,6 +265,6 @@ int writeAndCheck(Device &device, const QString &version, const Values &requeste
         say(QStringLiteral("O aparelho não guardou: %1").arg(notTaken.join(QStringLiteral(", "))));
         return kExitFailed;
     }
-    std::printf("Gravado e conferido: %s.\n", qPrintable(namesOf(values)));
+    std::printf("Gravado e conferido: %s.\n", qUtf8Printable(namesOf(values)));
     return kExitOk;
 }

@@ -7,7 +7,7 @@
 #include "firmwaredescription.h"
 #include "programmer.h"
 #include "settings.h"
-#include "textcodec.h"
+#include "platform.h"
 #include "update.h"
 #include "usbids.h"
 
@@ -84,10 +84,10 @@ void print(const Readout &readout, bool json)
         std::printf("%s\n", QJsonDocument(object).toJson(QJsonDocument::Compact).constData());
         return;
     }
-    std::printf("Versão: %s\n", qPrintable(readout.version));
+    std::printf("Versão: %s\n", qUtf8Printable(readout.version));
     for (const auto &[key, word] : readout.values) {
         const bool mixture = settings::isMixture(*key);
-        std::printf("%s=%s%s\n", key->name, qPrintable(settings::displayValue(*key, word)),
+        std::printf("%s=%s%s\n", key->name, qUtf8Printable(settings::displayValue(*key, word)),
                     mixture ? (readout.lambda ? " λ" : " mV") : "");
     }
 }
@@ -96,7 +96,7 @@ int devices()
 {
     const QList<QSerialPortInfo> ports = road::k931Ports();
     for (const QSerialPortInfo &info : ports)
-        std::printf("serial\t%s\t%s\n", qPrintable(info.portName()), qPrintable(info.serialNumber()));
+        std::printf("serial\t%s\t%s\n", qUtf8Printable(info.portName()), qUtf8Printable(info.serialNumber()));
     flashing::DfuDeviceInfo *list = nullptr;
     const int bootloaders = flashing::getDfuDeviceList(&list, k931::kDfuProduct, k931::kUsbVendor);
     for (int i = 0; i < bootloaders; ++i)
@@ -118,7 +118,10 @@ bool parseOptions(QStringList args, Options &options)
 {
     if (args.isEmpty())
         return false;
-    options.command = args.takeFirst();
+    // Options may come before the command too ("--port COM5 read").
+    if (args.first() == QLatin1String("--help") || args.first() == QLatin1String("--version")) {
+        options.command = args.takeFirst();
+    }
     while (!args.isEmpty()) {
         const QString arg = args.takeFirst();
         QString *value = arg == QLatin1String("--port")     ? &options.port
@@ -140,10 +143,12 @@ bool parseOptions(QStringList args, Options &options)
             options.update.backup = false;
         else if (arg.startsWith(QLatin1String("--")))
             return false;
+        else if (options.command.isEmpty())
+            options.command = arg;
         else
             options.operands << arg;
     }
-    return true;
+    return !options.command.isEmpty();
 }
 
 int writeCommand(const Options &options)
@@ -220,7 +225,7 @@ int importCommand(const Options &options)
             differing.append(pair);
     }
     if (differing.isEmpty()) {
-        std::printf("O aparelho já tem as configurações de %s: nada foi enviado.\n", qPrintable(path));
+        std::printf("O aparelho já tem as configurações de %s: nada foi enviado.\n", qUtf8Printable(path));
         return kExitOk;
     }
     return writeAndCheck(device, readout.version, differing);
@@ -238,18 +243,6 @@ int readCommand(const Options &options)
     return r;
 }
 
-// As tarvik-dfu carries them: bytes that are no UTF-8 in a file's name
-// come through to the file instead of becoming U+FFFD.
-QStringList arguments(int argc, char **argv)
-{
-    QStringList list;
-    for (int i = 1; i < argc; ++i) {
-        const std::u16string text = flashing::utf8ToUtf16(argv[i]);
-        list << QString::fromUtf16(text.data(), qsizetype(text.size()));
-    }
-    return list;
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -257,7 +250,8 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tarvik-config"));
     Options options;
-    if (!parseOptions(arguments(argc, argv), options))
+    platform::useUtf8Console();
+    if (!parseOptions(platform::arguments(argc, argv), options))
         return usage();
     if (options.command == QLatin1String("--version")) {
         std::printf("tarvik-config %s\n", TARVIK_VERSION);

@@ -125,8 +125,8 @@ std::optional<QString> firmwareFile(const UpdateRequest &request, bool &download
                 .arg(model, description.models.join(QStringLiteral(", "))));
         return std::nullopt;
     }
-    std::printf("Firmware %s (%s) versão %s\n", qPrintable(model), qPrintable(request.type),
-                qPrintable(description.versionText));
+    std::printf("Firmware %s (%s) versão %s\n", qUtf8Printable(model), qUtf8Printable(request.type),
+                qUtf8Printable(description.versionText));
     const auto path = download(request.server + firmwareFileFor(model, request.type));
     downloaded = path.has_value();
     if (path && !isFirmwareFile(*path)) {
@@ -177,7 +177,7 @@ int writeFirmware(const QString &usbIndex, const QString &path, const road::Copy
         return kExitFailed;
     }
     terminalprogress::show(stdout, false);
-    std::printf("Gravando %s\n", qPrintable(path));
+    std::printf("Gravando %s\n", qUtf8Printable(path));
     std::fflush(stdout);
     road::WriteRequest request;
     request.path = path;
@@ -188,7 +188,7 @@ int writeFirmware(const QString &usbIndex, const QString &path, const road::Copy
     interruption::setWriting(false);
     terminalprogress::end();
     if (!written.copyReport.isEmpty())
-        std::printf("%s\n", qPrintable(written.copyReport));
+        std::printf("%s\n", qUtf8Printable(written.copyReport));
     stopped = written.result == flashing::kStopped;
     if (stopped)
         return kExitFailed; // said by the caller, which knows where the device is
@@ -223,7 +223,7 @@ int waitForApplication(Device &device, Readout &readout)
         return kExitFailed;
     const int r = openAndRead(QString(), device, readout);
     if (r == kExitOk)
-        std::printf("Nova versão: %s\n", qPrintable(readout.version));
+        std::printf("Nova versão: %s\n", qUtf8Printable(readout.version));
     return r;
 }
 
@@ -270,8 +270,8 @@ void nameEarlierKeptSettings(const QString &serial)
         return;
     std::printf("Há configurações deste aparelho guardadas antes (%s): %s. Elas não são usadas agora; para "
                 "voltar a elas: tarvik-config import \"%s\".\n",
-                qPrintable(road::describeKept(earlier.first())), qPrintable(earlier.first().path),
-                qPrintable(earlier.first().path));
+                qUtf8Printable(road::describeKept(earlier.first())), qUtf8Printable(earlier.first().path),
+                qUtf8Printable(earlier.first().path));
 }
 
 // A device in its bootloader cannot be read: which kept files there are is
@@ -362,7 +362,7 @@ int updateCommand(const UpdateRequest &request)
                             .arg(why));
                     r = kExitFailed;
                 } else {
-                    std::printf("Configurações guardadas em %s\n", qPrintable(keptSettings));
+                    std::printf("Configurações guardadas em %s\n", qUtf8Printable(keptSettings));
                 }
             }
         }

@@ -12,6 +12,7 @@
 #include "firmwarewrite.h"
 #include "interruption.h"
 #include "programmer.h"
+#include "platform.h"
 #include "terminalprogress.h"
 #include "textcodec.h"
 #include "usbids.h"
@@ -101,7 +102,7 @@ std::string printable(const QString &text)
         shown += u < 0x20 || u == 0x7F || (u >= 0x80 && u < 0xA0) ? QStringLiteral("\\x%1").arg(u, 2, 16, QLatin1Char('0'))
                                                                     : QString(c);
     }
-    return shown.toLocal8Bit().toStdString();
+    return shown.toUtf8().toStdString();
 }
 
 int backups()
@@ -142,7 +143,7 @@ int list()
 
 void say(const QString &text)
 {
-    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+    std::fprintf(stderr, "%s\n", text.toUtf8().constData());
 }
 
 // The file is judged before any device is looked for, and "invalid" comes
@@ -171,12 +172,8 @@ bool isFileProblem(int result)
         || result == flashing::kFileNotFound;
 }
 
-int write(const std::string &path, bool verify, bool backup)
+int write(const QString &name, bool verify, bool backup)
 {
-    // Carried as the engine carries it, so that a name that is no UTF-8
-    // still names the file.
-    const std::u16string wide = flashing::utf8ToUtf16(path);
-    const QString name = QString::fromUtf16(wide.data(), qsizetype(wide.size()));
     if (!fileIsFirmware(name))
         return kExitFailed;
     if (const QString warning = startWarning(name); !warning.isEmpty())
@@ -200,7 +197,8 @@ int write(const std::string &path, bool verify, bool backup)
     if (interruption::requested())
         return stopped();
     terminalprogress::show(stderr, true);
-    std::printf("Gravando %s em %s\n", path.c_str(), qPrintable(usbIndex));
+    std::printf("Gravando %s em %s\n", flashing::utf16ToUtf8(reinterpret_cast<const char16_t *>(name.utf16())).c_str(),
+                qUtf8Printable(usbIndex));
     std::fflush(stdout);
     road::WriteRequest request;
     request.path = name;
@@ -215,7 +213,7 @@ int write(const std::string &path, bool verify, bool backup)
     interruption::setWriting(false);
     terminalprogress::end();
     if (!written.copyReport.isEmpty())
-        std::printf("%s\n", written.copyReport.toLocal8Bit().constData());
+        std::printf("%s\n", written.copyReport.toUtf8().constData());
     if (written.result == flashing::kStopped)
         return stopped();
     if (isFileProblem(written.result)) {
@@ -243,37 +241,40 @@ int write(const std::string &path, bool verify, bool backup)
 
 int main(int argc, char **argv)
 {
+    platform::useUtf8Console();
     flashing::setVerbosityLevel(1);
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    const QStringList args = platform::arguments(argc, argv);
+    const QString command = args.value(0);
+    if (args.size() == 1 && command == QLatin1String("--version")) {
         std::printf("tarvik-dfu %s\n", TARVIK_VERSION);
         return kExitOk;
     }
-    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    if (args.size() == 1 && (command == QLatin1String("--help") || command == QLatin1String("-h"))) {
         printUsage(stdout);
         return kExitOk;
     }
-    if (argc >= 2 && std::strcmp(argv[1], "list") != 0 && std::strcmp(argv[1], "write") != 0
-        && std::strcmp(argv[1], "backups") != 0) {
-        std::fprintf(stderr, "tarvik-dfu: comando desconhecido \"%s\"\n", argv[1]);
+    if (!args.isEmpty() && command != QLatin1String("list") && command != QLatin1String("write")
+        && command != QLatin1String("backups")) {
+        std::fprintf(stderr, "tarvik-dfu: comando desconhecido \"%s\"\n", qUtf8Printable(command));
         return usage();
     }
-    if (argc == 2 && std::strcmp(argv[1], "list") == 0)
+    if (args.size() == 1 && command == QLatin1String("list"))
         return list();
-    if (argc == 2 && std::strcmp(argv[1], "backups") == 0)
+    if (args.size() == 1 && command == QLatin1String("backups"))
         return backups();
-    if (argc >= 3 && std::strcmp(argv[1], "write") == 0) {
+    if (args.size() >= 2 && command == QLatin1String("write")) {
         bool verify = true;
         bool backup = true;
-        for (int i = 3; i < argc; ++i) {
-            if (std::strcmp(argv[i], "--no-verify") == 0 && verify)
+        for (const QString &option : args.mid(2)) {
+            if (option == QLatin1String("--no-verify") && verify)
                 verify = false;
-            else if (std::strcmp(argv[i], "--no-backup") == 0 && backup)
+            else if (option == QLatin1String("--no-backup") && backup)
                 backup = false;
             else
                 return usage();
         }
         interruption::catchSignals();
-        return write(argv[2], verify, backup);
+        return write(args[1], verify, backup);
     }
     return usage();
 }

@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Cross-builds Tarvik Connect for 64-bit Windows on Debian 12 and makes what
+# a Windows user is handed: a folder that runs as it is, its zip, and an
+# installer. Qt 6.4.2 for Windows comes unpacked from ../shared/windows when
+# it is there, else it is built once by scripts/windows/build-cross-qt.sh
+# into a cache folder outside the checkout. Output in build-windows/ (or
+# $WINDOWS_BUILD_DIR): dist/, TarvikConnect-VERSION-win64.zip and
+# TarvikConnect-VERSION-setup.exe.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+top=$PWD
+bash scripts/install-deps.sh scripts/windows/build.sh
+bash scripts/windows/install-deps.sh
+
+out=${WINDOWS_BUILD_DIR:-$top/build-windows}
+cache=${TARVIK_WINDOWS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/tarvik-windows}
+qt=$cache/prefix
+if [ ! -d "$qt/lib/cmake/Qt6" ]; then
+  mkdir -p "$cache"
+  shared=$top/../shared/windows/qt6.4.2-mingw64-libusb.tar.xz
+  if [ -f "$shared" ]; then
+    echo "Qt para Windows: $shared"
+    tar xJf "$shared" -C "$cache"
+  else
+    echo "Qt para Windows: construído das fontes do Debian (cerca de uma hora)"
+    bash scripts/windows/build-cross-qt.sh "$cache"
+  fi
+fi
+
+version=$(sed -n 's/^project(TarvikConnect VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+PKG_CONFIG_LIBDIR=$qt/lib/pkgconfig cmake -S . -B "$out/build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_TOOLCHAIN_FILE="$top/packaging/windows/toolchain-mingw64.cmake" -DTARVIK_WINDOWS_QT="$qt" \
+  -DCMAKE_PREFIX_PATH="$qt" -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
+  -DTARVIK_BUILD_TESTS=OFF -DTARVIK_BUILD_BENCH=OFF -DTARVIK_MAN_PAGES=OFF -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
+cmake --build "$out/build" --parallel "$(nproc)"
+
+# The folder a user runs from: the programs, the Qt libraries and the
+# plugins they load, libusb, the compiler's runtime, the licence.
+dist=$out/dist
+rm -rf "$dist"
+mkdir -p "$dist/platforms" "$dist/styles" "$dist/tls"
+cp "$out/build/src/tarvik-connect.exe" "$out/build/tools/tarvik-config/tarvik-config.exe" \
+   "$out/build/tools/tarvik-dfu/tarvik-dfu.exe" "$dist/"
+for dll in Qt6Core Qt6Gui Qt6Widgets Qt6Network Qt6SerialPort libusb-1.0; do cp "$qt/bin/$dll.dll" "$dist/"; done
+cp "$qt/plugins/platforms/qwindows.dll" "$dist/platforms/"
+cp "$qt/plugins/styles/qwindowsvistastyle.dll" "$dist/styles/"
+cp "$qt/plugins/tls/qschannelbackend.dll" "$dist/tls/"
+cp /usr/lib/gcc/x86_64-w64-mingw32/12-posix/libstdc++-6.dll /usr/lib/gcc/x86_64-w64-mingw32/12-posix/libgcc_s_seh-1.dll \
+   /usr/x86_64-w64-mingw32/lib/libwinpthread-1.dll "$dist/"
+cp LICENSE "$dist/LICENSE.txt"
+cp packaging/windows/driver.txt "$dist/Driver do modo de atualização.txt"
+
+zip="$out/TarvikConnect-$version-win64.zip"
+rm -f "$zip"
+(cd "$out" && mv dist "TarvikConnect-$version" && zip -qr "$zip" "TarvikConnect-$version" && mv "TarvikConnect-$version" dist)
+makensis -V2 -DVERSION="$version" -DDIST="$dist" -DOUTFILE="$out/TarvikConnect-$version-setup.exe" \
+  -DICON="$top/resources/windows/tarvik-connect.ico" packaging/windows/tarvik-connect.nsi
+ls -l "$zip" "$out/TarvikConnect-$version-setup.exe"

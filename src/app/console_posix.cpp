@@ -1,0 +1,9 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "console.h"
+
+#include <cstdio>
+
+void printToUser(const char *text)
+{
+    std::fputs(text, stdout);
+}

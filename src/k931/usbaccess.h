@@ -1,0 +1,9 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// What a user does once so that the program may open the K931's bootloader:
+// on Linux the udev rules, on Windows the WinUSB driver (usbaccess_linux.cpp,
+// usbaccess_windows.cpp).
+#pragma once
+
+#include <QString>
+
+QString usbAccessAdvice();
