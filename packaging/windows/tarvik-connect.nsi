@@ -3,9 +3,9 @@
 ; and an uninstaller that removes what it installed and leaves the owner's
 ; data folder (firmware copies, kept settings) where it is.
 ; makensis -DVERSION=0.8.0 -DDIST=dist -DOUTFILE=setup.exe -DICON=app.ico tarvik-connect.nsi
-Unicode true
+; A 64-bit installer for a 64-bit program: it runs where the program runs.
+Target amd64-unicode
 !include "MUI2.nsh"
-!include "x64.nsh"
 
 !define APP "Tarvik Connect"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\TarvikConnect"
@@ -30,19 +30,6 @@ SetCompressor /SOLID lzma
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "PortugueseBR"
-
-Function .onInit
-  ${If} ${RunningX64}
-    SetRegView 64
-  ${Else}
-    MessageBox MB_OK|MB_ICONSTOP "O Tarvik Connect precisa do Windows de 64 bits."
-    Abort
-  ${EndIf}
-FunctionEnd
-
-Function un.onInit
-  SetRegView 64
-FunctionEnd
 
 Section "Tarvik Connect"
   SetShellVarContext all

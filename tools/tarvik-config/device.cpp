@@ -100,7 +100,9 @@ std::optional<QString> Device::query(const Key &key)
         return std::nullopt;
     QElapsedTimer clock;
     clock.start();
-    QByteArray chunk;
+    // What arrived while the query was still being written is read first:
+    // waiting would only wait for more.
+    QByteArray chunk = port.readAll();
     while (clock.elapsed() < kReplyTimeoutMs && port.isOpen()) {
         const bool valueBegun = settings::recognise(chunk) == &key && chunk.startsWith('>')
                              && !protocol::valueText(chunk).trimmed().isEmpty();
