@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the Debian 12 packages that building, running and testing need,
 # only those that are missing. Run as root. $1: the command that called it,
-# named in the advice to a user who is not root.
+# named in the advice to a user who is not root; "--windows" after it adds
+# what the Windows build and its proof under Wine need.
 set -euo pipefail
 
 packages=(
@@ -18,6 +19,9 @@ packages=(
   dpkg-dev appstream desktop-file-utils lintian help2man man-db bash-completion tmux
   clang libclang-rt-14-dev
 )
+if [ "${2:-}" = "--windows" ]; then
+  packages+=(g++-mingw-w64-x86-64-posix nsis zip wine64 wine xdotool)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -10,8 +10,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 top=$PWD
-bash scripts/install-deps.sh scripts/windows/build.sh
-bash scripts/windows/install-deps.sh
+bash scripts/install-deps.sh scripts/windows/build.sh --windows
 
 out=${WINDOWS_BUILD_DIR:-$top/build-windows}
 cache=${TARVIK_WINDOWS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/tarvik-windows}

@@ -12,7 +12,7 @@ cd "$(dirname "$0")/../.."
 top=$PWD
 out=${WINDOWS_BUILD_DIR:-$top/build-windows}
 [ -f "$out/dist/tarvik-connect.exe" ] || bash scripts/windows/build.sh
-bash scripts/windows/install-deps.sh
+bash scripts/install-deps.sh scripts/windows/test.sh --windows
 linux=$top/${BUILD_DIR:-build}
 sim=$linux/tools/k931-simulator/tarvik-k931-sim
 [ -x "$sim" ] && [ -x "$linux/tools/tarvik-config/tarvik-config" ] ||
