@@ -5,9 +5,12 @@
 // after the update reports the version of the firmware it was given.
 #include "datafolder.h"
 #include "firmwarecopies.h"
+#include "firmwareserver.h"
+#include "firmwaresource.h"
 #include "enginebackend.h"
 #include "settings.h"
 #include "flashwindow.h"
+#include "ledindicator.h"
 #include "libusbprovider.h"
 #include "localhttpserver.h"
 #include "mainwindow.h"
@@ -74,6 +77,7 @@ private slots:
     void theOwnersUploadEndsTheRestore();
     void aLostLinkEndsTheRestore();
     void recoveryOffersTheSettingsKeptBefore();
+    void updateFromAFolder();
 
 private:
     void openWindow();
@@ -551,6 +555,27 @@ void TestFirmwareRoad::recoveryOffersTheSettingsKeptBefore()
     QTRY_VERIFY_WITH_TIMEOUT(answerer->texts().contains(QStringLiteral("As configurações anteriores foram restauradas.")),
                              kRoadTimeoutMs);
     QCOMPARE(device->application().values.value("RPML"), QByteArray("7200"));
+}
+
+// A folder laid out like the server (a USB stick in a workshop without
+// internet) is a source like the server: the lamp says it answers, the
+// notice, the model list and the update follow.
+void TestFirmwareRoad::updateFromAFolder()
+{
+    const QString stick = folder->filePath(QStringLiteral("pendrive"));
+    QVERIFY(FirmwareServer::writeRelease(stick, QStringLiteral("1.6")));
+    const road::FirmwareSource source = road::firmwareSource(stick);
+    QVERIFY2(source.ok(), qPrintable(source.error));
+    MainWindowConfiguration configuration = quickConfiguration(closedLocalUrl(QStringLiteral("/")));
+    configuration.firmwareBaseUrl = source.baseUrl;
+    configuration.probeUrl = source.probeUrl;
+    QVERIFY(device->plugInApplication());
+    window = std::make_unique<MainWindow>(nullptr, configuration);
+    window->show();
+    QTRY_VERIFY_WITH_TIMEOUT(answerer->sawBox(QStringLiteral("Informacao")), kRoadTimeoutMs);
+    QVERIFY(part<LedIndicator>(window.get(), "internetLamp")->isOn());
+    pressUpgradeAndWaitForTheNewVersion();
+    QVERIFY(QFile::exists(QDir(stick).filePath(QStringLiteral("K931_OBD_Boost.hex")))); // the source stays whole
 }
 
 QTEST_MAIN(TestFirmwareRoad)

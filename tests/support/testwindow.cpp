@@ -21,7 +21,7 @@ MainWindowConfiguration quickConfiguration(const QUrl &root)
     c.progressTickMs = 1;
     c.internetCheckIntervalMs = 100;
     c.probeTimeoutMs = 1000;
-    c.descriptionParseDelayMs = 100;
+    c.descriptionParseDelayMs = 300; // a download on a loaded machine still lands first
     c.versionCheckIntervalMs = 50;
     c.commandIntervalMs = 50;
     c.upgradeStepDelayMs = 300;

@@ -2,6 +2,7 @@
 // tarvik-config as an installer runs it, against simulated K931s on their
 // serial ports: what it prints, what reaches the device, and that a value
 // the device did not keep is never reported as written.
+#include "firmwareserver.h"
 #include "hexfile.h"
 #include "localhttpserver.h"
 #include "serialtestbed.h"
@@ -63,6 +64,7 @@ private slots:
     void updateRestoresTheSettings();
     void settingsFilesGuardTheDevice();
     void interruptedUpdatesLoseNothing();
+    void mirrorThenUpdateOffline();
 
 private:
     // `interrupt` is sent once standard output or error contains `when`.
@@ -590,6 +592,68 @@ void TestTarvikConfig::interruptedUpdatesLoseNothing()
     QTest::qWait(3 * quick.applicationAppearsMs); // the time it would take to start
     QVERIFY(!k931.bootloader().isPlugged());
     QVERIFY(!k931.application().isPlugged());
+}
+
+// A mirror is made from a server on this computer, checked file by file,
+// and then updates with the server gone; a source that is not whole or not
+// safe is refused with nothing written.
+void TestTarvikConfig::mirrorThenUpdateOffline()
+{
+    device.reset();
+    SimulatedDevice k931(*testbed, quickDevice());
+    QVERIFY(k931.plugInApplication());
+    const QString release = dir.filePath(QStringLiteral("release"));
+    QVERIFY(FirmwareServer::writeRelease(release, QStringLiteral("1.6")));
+    auto server = std::make_unique<FirmwareServer>(release);
+    QVERIFY(server->listen());
+    const QString source = server->url().toString();
+
+    // Refused: plain http across a network, a file the description lists
+    // that is missing, one that is no K931 firmware.
+    Run r = run({QStringLiteral("mirror"), dir.filePath(QStringLiteral("m0")), QStringLiteral("--source"),
+                 QStringLiteral("http://192.0.2.1/fw/")});
+    QCOMPARE(r.exitCode, 2);
+    QVERIFY2(r.err.contains(QStringLiteral("https://")), qPrintable(r.err));
+    const QString flex = QDir(release).filePath(QStringLiteral("K931_OBD_Flex.hex"));
+    QVERIFY(QFile::rename(flex, flex + QStringLiteral(".away")));
+    r = run({QStringLiteral("mirror"), dir.filePath(QStringLiteral("m1")), QStringLiteral("--source"), source});
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY2(r.err.contains(QStringLiteral("K931_OBD_Flex.hex não existe no servidor")), qPrintable(r.err));
+    QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("m1/data.json"))));
+    QVERIFY(QFile::rename(flex + QStringLiteral(".away"), flex));
+    QFile broken(QDir(release).filePath(QStringLiteral("K931_OBD.hex")));
+    QVERIFY(broken.open(QIODevice::ReadOnly));
+    const QByteArray good = broken.readAll();
+    broken.close();
+    QVERIFY(broken.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    broken.write(":0400000001020304F2\n:00000001FF\n");
+    broken.close();
+    r = run({QStringLiteral("mirror"), dir.filePath(QStringLiteral("m1")), QStringLiteral("--source"), source});
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY2(r.err.contains(QStringLiteral("K931_OBD.hex")) && r.err.contains(QStringLiteral("Nada foi copiado")),
+             qPrintable(r.err));
+    QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("m1/data.json"))));
+    QVERIFY(broken.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    broken.write(good);
+    broken.close();
+
+    const QString mirror = dir.filePath(QStringLiteral("pendrive"));
+    r = run({QStringLiteral("mirror"), mirror, QStringLiteral("--source"), source});
+    QVERIFY2(r.exitCode == 0, qPrintable(r.out + r.err));
+    QCOMPARE(QDir(mirror).entryList(QDir::Files).size(), 5); // data.json and the four types
+
+    // The network gone: the folder is the source.
+    server.reset();
+    r = run({QStringLiteral("update"), QStringLiteral("--type"), QStringLiteral("OBD + Boost"), QStringLiteral("--source"),
+             mirror});
+    QVERIFY2(r.exitCode == 0, qPrintable(r.out + r.err));
+    QCOMPARE(k931.firmwareVersion(), QByteArray("K931 V1.6 Boost"));
+    QVERIFY(r.out.contains(QStringLiteral("Nova versão: K931 V1.6 Boost")));
+    QCOMPARE(QDir(mirror).entryList(QDir::Files).size(), 5);
+    r = run({QStringLiteral("update"), QStringLiteral("--source"), dir.filePath(QStringLiteral("m1"))});
+    QCOMPARE(r.exitCode, 2);
+    QVERIFY2(r.err.contains(QStringLiteral("não existe")) || r.err.contains(QStringLiteral("data.json")),
+             qPrintable(r.err));
 }
 
 QTEST_MAIN(TestTarvikConfig)

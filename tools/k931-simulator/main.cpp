@@ -11,12 +11,14 @@
 //
 // Its own lines go to standard error, so that the program's output can be
 // piped as it would be with a real device.
+#include "firmwareserver.h"
 #include "serialtestbed.h"
 #include "simulateddevice.h"
 #include "simulatedk931.h"
 
 #include <QCoreApplication>
 #include <QProcess>
+#include <QTemporaryDir>
 
 #include <cstdio>
 
@@ -24,19 +26,23 @@ namespace {
 
 constexpr int kExitUsage = 2;
 const char kDefaultSampleVersion[] = "K931 V1.6 Boost";
+// Newer than the simulated K931's own V1.5.
+const char kServedVersion[] = "1.6";
 
 int usage()
 {
     std::fprintf(stderr,
-                 "usage: tarvik-k931-sim [--in-bootloader] PROGRAM [ARGUMENTS...]\n"
+                 "usage: tarvik-k931-sim [--in-bootloader] [--serve-firmware] PROGRAM [ARGUMENTS...]\n"
                  "       tarvik-k931-sim --pty\n"
                  "       tarvik-k931-sim --sample-firmware FILE [VERSION]\n"
                  "Runs PROGRAM against a simulated K931 (USB 0483:5740, and 0483:df11 once in its\n"
                  "bootloader). --in-bootloader starts it in its bootloader, as an update cut short\n"
-                 "leaves it. --pty serves the K931's serial side alone on a plain pseudo-terminal\n"
-                 "and prints its path (for a program under Wine, as COMn). --sample-firmware\n"
-                 "writes an Intel HEX file whose firmware reports VERSION (default \"%s\").\n",
-                 kDefaultSampleVersion);
+                 "leaves it. --serve-firmware serves a newer firmware (V%s) on 127.0.0.1 and hands\n"
+                 "PROGRAM --firmware-source with its address. --pty serves the K931's serial side\n"
+                 "alone on a plain pseudo-terminal and prints its path (for a program under Wine,\n"
+                 "as COMn). --sample-firmware writes an Intel HEX file whose firmware reports\n"
+                 "VERSION (default \"%s\").\n",
+                 kServedVersion, kDefaultSampleVersion);
     return kExitUsage;
 }
 
@@ -93,6 +99,9 @@ int main(int argc, char **argv)
     const bool inBootloader = !args.isEmpty() && args.first() == QLatin1String("--in-bootloader");
     if (inBootloader)
         args.removeFirst();
+    const bool serveFirmware = !args.isEmpty() && args.first() == QLatin1String("--serve-firmware");
+    if (serveFirmware)
+        args.removeFirst();
     if (args.isEmpty() || args.first().startsWith(QLatin1String("--")))
         return usage();
     const QString program = args.takeFirst();
@@ -116,6 +125,23 @@ int main(int argc, char **argv)
                     qPrintable(device.application().portName()));
         std::fflush(stderr);
     });
+
+    // A newer firmware for it, on a server of its own: the whole update road
+    // can be tried.
+    QTemporaryDir release;
+    FirmwareServer firmwareServer(release.path());
+    if (serveFirmware) {
+        if (!release.isValid() || !FirmwareServer::writeRelease(release.path(), kServedVersion)
+            || !firmwareServer.listen()) {
+            std::fprintf(stderr, "could not start the simulated firmware server\n");
+            return 1;
+        }
+        args << QStringLiteral("--firmware-source") << firmwareServer.url().toString();
+        // An owner's own setting, which the new firmware's defaults lose: the
+        // window offers it back after the update.
+        device.application().values["RPML"] = "7200";
+        std::fprintf(stderr, "Firmware V%s served at %s\n", kServedVersion, qPrintable(firmwareServer.url().toString()));
+    }
 
     QProcess child;
     child.setProcessEnvironment(testbed.childEnvironment());

@@ -5,6 +5,7 @@
 #include "device.h"
 #include "k931ports.h"
 #include "firmwaredescription.h"
+#include "firmwaresource.h"
 #include "programmer.h"
 #include "settings.h"
 #include "platform.h"
@@ -30,6 +31,7 @@ void printUsage(FILE *to)
                  "  ou: tarvik-config export ARQUIVO [--port PORTA]\n"
                  "  ou: tarvik-config import ARQUIVO [--port PORTA]\n"
                  "  ou: tarvik-config update [OPÇÕES DE update] [--port PORTA]\n"
+                 "  ou: tarvik-config mirror PASTA [--source FONTE]\n"
                  "Lê e muda as configurações do K931 pela sua porta serial USB e atualiza o\n"
                  "seu firmware, como o Tarvik Connect faz com a janela.\n"
                  "\n"
@@ -40,6 +42,8 @@ void printUsage(FILE *to)
                  "  export        guarda as configurações do aparelho num arquivo\n"
                  "  import        grava as configurações de um arquivo (só o que difere)\n"
                  "  update        atualiza o firmware, do servidor ou de --file\n"
+                 "  mirror        copia o data.json e todos os arquivos de firmware da fonte para\n"
+                 "                PASTA, que depois serve de fonte sem internet\n"
                  "\n"
                  "Chaves:\n");
     // One line a setting, from the device's table (the shell's completion
@@ -62,7 +66,10 @@ void printUsage(FILE *to)
                  "                update: depois da atualização, restaura as configurações\n"
                  "                guardadas nesse arquivo (do mesmo aparelho)\n"
                  "  --no-backup   update: grava sem guardar antes uma cópia do firmware atual\n"
-                 "  --server URL  update: outro endereço do servidor de firmware\n"
+                 "  --source FONTE\n"
+                 "                update, mirror: o firmware vem de FONTE: um endereço https://\n"
+                 "                (um espelho), uma pasta ou file:// feita por mirror, ou http://\n"
+                 "                só para 127.0.0.1 (--server é o mesmo)\n"
                  "  --help        mostra esta ajuda e sai\n"
                  "  --version     mostra a versão e sai\n"
                  "\n"
@@ -128,7 +135,8 @@ bool parseOptions(QStringList args, Options &options)
                        : arg == QLatin1String("--model")  ? &options.update.model
                        : arg == QLatin1String("--type")   ? &options.update.type
                        : arg == QLatin1String("--file")   ? &options.update.file
-                       : arg == QLatin1String("--server") ? &options.update.server
+                       : arg == QLatin1String("--server") ? &options.update.source
+                       : arg == QLatin1String("--source") ? &options.update.source
                        : arg == QLatin1String("--restore") ? &options.update.restore
                                                           : nullptr;
         if (value && args.isEmpty())
@@ -271,13 +279,17 @@ int main(int argc, char **argv)
         return exportCommand(options);
     if (options.command == QLatin1String("import"))
         return importCommand(options);
-    if (options.command == QLatin1String("update") && options.operands.isEmpty()) {
+    const bool update = options.command == QLatin1String("update") && options.operands.isEmpty();
+    const bool mirror = options.command == QLatin1String("mirror") && options.operands.size() == 1;
+    if (update || mirror) {
+        const road::FirmwareSource source = road::firmwareSource(options.update.source);
+        if (!source.ok()) {
+            say(QStringLiteral("--source: %1 (nada foi enviado)").arg(source.error));
+            return kExitUsage;
+        }
+        options.update.server = source.baseUrl;
         options.update.port = options.port;
-        if (options.update.server.isEmpty())
-            options.update.server = kFirmwareBaseUrl;
-        else if (!options.update.server.endsWith(QLatin1Char('/')))
-            options.update.server += QLatin1Char('/');
-        return updateCommand(options.update);
+        return update ? updateCommand(options.update) : mirrorCommand(options.operands.first(), source.baseUrl);
     }
     say(QStringLiteral("tarvik-config: comando desconhecido \"%1\"").arg(options.command));
     return usage();

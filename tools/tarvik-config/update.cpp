@@ -14,6 +14,7 @@
 #include "firmwarewrite.h"
 #include "interruption.h"
 #include "k931ports.h"
+#include "ownfile.h"
 #include "protocol.h"
 #include "terminalprogress.h"
 
@@ -26,6 +27,7 @@
 #include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
+#include <QNetworkReply>
 #include <QUrl>
 
 #include <cstdio>
@@ -86,12 +88,17 @@ std::optional<QString> download(const QString &url)
         return std::nullopt;
     if (saved)
         return QDir(workFolder()).filePath(DownloadManager::fileNameForUrl(QUrl(url)));
-    say(status == 404 ? QStringLiteral("%1 não existe no servidor: confira --model e --type.").arg(url)
-                      : QStringLiteral("Falha ao baixar %1 (HTTP %2, erro de rede %3): verifique a conexão "
-                                       "com a internet.")
-                            .arg(url)
-                            .arg(status)
-                            .arg(error));
+    const bool local = QUrl(url).isLocalFile();
+    if (status == 404 || error == QNetworkReply::ContentNotFoundError)
+        say(QStringLiteral("%1 não existe %2: confira --model e --type.")
+                .arg(url, local ? QStringLiteral("na pasta") : QStringLiteral("no servidor")));
+    else
+        say(local ? QStringLiteral("Não foi possível ler %1 (erro %2).").arg(url).arg(error)
+                  : QStringLiteral("Falha ao baixar %1 (HTTP %2, erro de rede %3): verifique a conexão "
+                                   "com a internet.")
+                        .arg(url)
+                        .arg(status)
+                        .arg(error));
     return std::nullopt;
 }
 
@@ -416,4 +423,67 @@ int updateCommand(const UpdateRequest &request)
         say(QStringLiteral("As configurações antigas continuam em %1: restaure com \"tarvik-config import %1\".")
                 .arg(keptSettings));
     return r;
+}
+
+int mirrorCommand(const QString &folder, const QString &server)
+{
+    interruption::catchSignals();
+    const auto descriptionPath = download(server + kFirmwareDescriptionName);
+    if (!descriptionPath)
+        return interruption::requested() ? interruption::exitStatus() : kExitFailed;
+    QFile descriptionFile(*descriptionPath);
+    descriptionFile.open(QIODevice::ReadOnly);
+    const QByteArray descriptionBytes = descriptionFile.readAll();
+    descriptionFile.remove();
+    const FirmwareDescription description = parseFirmwareDescriptionJson(descriptionBytes);
+    if (description.models.isEmpty()) {
+        say(QStringLiteral("%1%2 não lista nenhum modelo: nada foi copiado.").arg(server, kFirmwareDescriptionName));
+        return kExitFailed;
+    }
+    // Everything is fetched and judged before the folder is touched: a
+    // folder with data.json must hold every file it lists, each one sound.
+    QStringList names;
+    for (const QString &model : description.models) {
+        for (const QString &type : firmwareTypes())
+            names << firmwareFileFor(model, type);
+    }
+    QList<QPair<QString, QByteArray>> files;
+    for (const QString &name : names) {
+        std::printf("Baixando %s (%lld de %lld)\n", qUtf8Printable(name), static_cast<long long>(files.size() + 1),
+                    static_cast<long long>(names.size()));
+        std::fflush(stdout);
+        const auto path = download(server + name);
+        if (!path) {
+            if (interruption::requested())
+                return interruption::exitStatus();
+            say(QStringLiteral("Nada foi copiado para %1.").arg(folder));
+            return kExitFailed;
+        }
+        const FirmwareCheck check = checkFirmwareFile(*path);
+        QFile file(*path);
+        file.open(QIODevice::ReadOnly);
+        files.append({name, file.readAll()});
+        file.remove();
+        if (!check.ok()) {
+            say(QStringLiteral("%1: %2. Nada foi copiado para %3.").arg(server + name, check.reason, folder));
+            return kExitFailed;
+        }
+    }
+    QString why;
+    if (!QDir().mkpath(folder)) {
+        say(QStringLiteral("A pasta %1 não pôde ser criada: nada foi copiado.").arg(folder));
+        return kExitFailed;
+    }
+    files.append({kFirmwareDescriptionName, descriptionBytes}); // last: the folder is whole once it is there
+    for (const auto &[name, bytes] : files) {
+        if (!road::writeOwnFile(QDir(folder).filePath(name), bytes, why)) {
+            say(QStringLiteral("Não foi possível gravar %1: %2.").arg(QDir(folder).filePath(name), why));
+            return kExitFailed;
+        }
+    }
+    std::printf("Cópia da fonte em %s: %lld arquivos de firmware, versão %s. Para usá-la: tarvik-config update "
+                "--source \"%s\"\n",
+                qUtf8Printable(folder), static_cast<long long>(names.size()), qUtf8Printable(description.versionText),
+                qUtf8Printable(folder));
+    return kExitOk;
 }

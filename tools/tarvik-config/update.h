@@ -11,6 +11,7 @@ struct UpdateRequest {
     QString model;         // empty: the first model the server lists
     QString type;          // one of firmwareTypes(), empty: the standard file
     QString file;          // a local HEX file instead of the server's
+    QString source;        // as the user named it: empty, an address or a folder
     QString server;        // where data.json and the files are, ends in "/"
     bool keepSettings = false;
     QString restore;       // a kept settings file to put back after the update
@@ -18,3 +19,6 @@ struct UpdateRequest {
 };
 
 int updateCommand(const UpdateRequest &request);
+// Copies the source's data.json and every file it lists (every model and
+// type), each checked, into `folder`, which then serves as a source offline.
+int mirrorCommand(const QString &folder, const QString &server);

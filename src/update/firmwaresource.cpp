@@ -1,0 +1,71 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "firmwaresource.h"
+
+#include "firmwaredescription.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QHostAddress>
+#include <QUrl>
+
+namespace road {
+
+namespace {
+
+QString withSlash(QString url)
+{
+    return url.endsWith(QLatin1Char('/')) ? url : url + QLatin1Char('/');
+}
+
+FirmwareSource refused(const QString &why)
+{
+    return {QString(), QString(), why};
+}
+
+// Plain http crosses no network only on this computer's own addresses.
+bool isLoopback(const QUrl &url)
+{
+    const QHostAddress address(url.host());
+    return !address.isNull() && address.isLoopback();
+}
+
+FirmwareSource fromFolder(const QString &path)
+{
+    const QFileInfo folder(path);
+    if (!folder.isDir())
+        return refused(QStringLiteral("a pasta %1 não existe").arg(path));
+    if (!QFileInfo(QDir(folder.absoluteFilePath()).filePath(kFirmwareDescriptionName)).isFile())
+        return refused(QStringLiteral("a pasta %1 não tem %2: ela não é uma cópia do servidor de firmware "
+                                      "(\"tarvik-config mirror\" faz uma)")
+                           .arg(path, kFirmwareDescriptionName));
+    const QString base = withSlash(QUrl::fromLocalFile(folder.absoluteFilePath()).toString());
+    return {base, base + kFirmwareDescriptionName, QString()};
+}
+
+} // namespace
+
+FirmwareSource firmwareSource(const QString &text)
+{
+    if (text.isEmpty())
+        return {kFirmwareBaseUrl, QString(), QString()};
+    const QUrl url(text);
+    const QString scheme = url.scheme().toLower();
+    if (scheme == QLatin1String("file"))
+        return fromFolder(url.toLocalFile());
+    if (scheme == QLatin1String("https") || (scheme == QLatin1String("http") && isLoopback(url))) {
+        if (url.host().isEmpty())
+            return refused(QStringLiteral("o endereço %1 não diz o servidor").arg(text));
+        const QString base = withSlash(url.toString());
+        return {base, base + kFirmwareDescriptionName, QString()};
+    }
+    if (scheme == QLatin1String("http"))
+        return refused(QStringLiteral("%1: http sem criptografia só para este computador (127.0.0.1 ou ::1); "
+                                      "use https:// para um espelho na rede")
+                           .arg(text));
+    // A drive letter ("C:/firmware") reads as a scheme of one letter.
+    if (!scheme.isEmpty() && scheme.size() > 1)
+        return refused(QStringLiteral("%1: use https://, uma pasta ou file://").arg(text));
+    return fromFolder(text);
+}
+
+} // namespace road
