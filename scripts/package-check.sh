@@ -52,7 +52,12 @@ completes() { # command line so far -> the completions offered for its last word
            printf "%s\n" "${COMPREPLY[@]}"' _ "$1" 2>/dev/null
 }
 completes "tarvik-config up" | grep -qx update || { echo "no completion of tarvik-config commands"; exit 1; }
-completes "tarvik-config write tu" | grep -qx "turbo=" || { echo "no completion of tarvik-config keys"; exit 1; }
+keys=$(completes "tarvik-config write tu")
+grep -qx "turbo=" <<<"$keys" || {
+  echo "no completion of tarvik-config keys (offered: $keys)"
+  tarvik-config --help 2>&1 | sed -n '/^Chaves:/,/^$/p'
+  exit 1
+}
 completes "tarvik-dfu w" | grep -qx write || { echo "no completion of tarvik-dfu commands"; exit 1; }
 
 # Started offscreen from an empty folder, asked to quit as a desktop session
