@@ -15,7 +15,9 @@ bash scripts/install-deps.sh scripts/windows/build.sh --windows
 out=${WINDOWS_BUILD_DIR:-$top/build-windows}
 cache=${TARVIK_WINDOWS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/tarvik-windows}
 qt=$cache/prefix
-if [ ! -d "$qt/lib/cmake/Qt6" ]; then
+# Whole only with its last parts: a build of Qt cut short is started again.
+if [ ! -d "$qt/lib/cmake/Qt6SerialPort" ] || [ ! -f "$qt/bin/libusb-1.0.dll" ]; then
+  rm -rf "$qt"
   mkdir -p "$cache"
   shared=$top/../shared/windows/qt6.4.2-mingw64-libusb.tar.xz
   if [ -f "$shared" ]; then
