@@ -5,6 +5,71 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+namespace {
+
+QString modelsProblem(const QStringList &models)
+{
+    if (models.size() > kMaxModels)
+        return QStringLiteral("a descrição lista %1 modelos, mais que os %2 que um servidor de firmware do K931 tem")
+            .arg(models.size())
+            .arg(kMaxModels);
+    for (const QString &model : models) {
+        if (const QString why = modelNameProblem(model); !why.isEmpty())
+            return QStringLiteral("o modelo \"%1\" %2").arg(printableName(model), why);
+    }
+    return {};
+}
+
+bool isPlainNameCharacter(QChar c)
+{
+    return c.isLetterOrNumber() || c == QLatin1Char('.') || c == QLatin1Char('_') || c == QLatin1Char('-')
+        || c == QLatin1Char('+') || c == QLatin1Char(' ');
+}
+
+// Windows opens a device, not a file, for these names whatever follows a dot.
+bool isWindowsDeviceName(const QString &name)
+{
+    static const QStringList devices = {QStringLiteral("CON"), QStringLiteral("PRN"), QStringLiteral("AUX"),
+                                        QStringLiteral("NUL")};
+    const QString base = name.section(QLatin1Char('.'), 0, 0).trimmed().toUpper();
+    if (devices.contains(base))
+        return true;
+    return base.size() == 4 && (base.startsWith(QLatin1String("COM")) || base.startsWith(QLatin1String("LPT")))
+        && base[3] >= QLatin1Char('0') && base[3] <= QLatin1Char('9');
+}
+
+} // namespace
+
+QString modelNameProblem(const QString &name)
+{
+    if (name.size() > kMaxModelNameLength)
+        return QStringLiteral("tem mais de %1 caracteres").arg(kMaxModelNameLength);
+    if (name.contains(QLatin1String("..")))
+        return QStringLiteral("tem \"..\", que sairia da pasta");
+    for (const QChar c : name) {
+        if (c == QLatin1Char('/') || c == QLatin1Char('\\'))
+            return QStringLiteral("tem uma barra, que sairia da pasta");
+        if (!isPlainNameCharacter(c))
+            return QStringLiteral("tem o caractere %1, que não pode estar num nome de arquivo")
+                .arg(c.isPrint() ? QStringLiteral("\"%1\"").arg(c) : printableName(QString(c)));
+    }
+    if (isWindowsDeviceName(name))
+        return QStringLiteral("é o nome de um dispositivo do Windows");
+    return {};
+}
+
+QString printableName(const QString &name)
+{
+    QString shown;
+    for (const QChar c : name) {
+        if (c.isPrint() || c == QLatin1Char(' '))
+            shown += c;
+        else
+            shown += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+    }
+    return shown;
+}
+
 FirmwareDescription parseFirmwareDescriptionJson(const QByteArray &bytes)
 {
     FirmwareDescription description;
@@ -14,11 +79,14 @@ FirmwareDescription parseFirmwareDescriptionJson(const QByteArray &bytes)
         const QJsonValue models = object.value(QLatin1String("Modelo"));
         if (models.isArray()) {
             for (const QJsonValue &model : models.toArray()) {
-                if (model.isString())
+                if (model.isString() && !description.models.contains(model.toString()))
                     description.models.append(model.toString());
             }
         }
     }
+    description.problem = modelsProblem(description.models);
+    if (!description.ok())
+        description.models.clear();
     if (object.contains(QLatin1String("Version"))) {
         description.hasVersion = true;
         description.versionText = object.value(QLatin1String("Version")).toString();
@@ -71,6 +139,8 @@ QStringList firmwareTypes()
 
 QString firmwareFileFor(const QString &model, const QString &type)
 {
+    if (!modelNameProblem(model).isEmpty())
+        return {};
     QString suffix;
     if (firmwareTypes().contains(type))
         suffix = QLatin1Char('_') + QString(type).remove(QLatin1Char(' ')).replace(QLatin1Char('+'), QLatin1Char('_'));

@@ -9,6 +9,7 @@
 #include "ui_mainwindow.h"
 #include "ledindicator.h"
 
+#include <QDebug>
 #include <QEventLoop>
 #include <QFile>
 #include <QMessageBox>
@@ -66,6 +67,13 @@ void MainWindow::parseFirmwareDescription()
     }
     deleteDescriptionFile();
     const FirmwareDescription description = parseFirmwareDescriptionJson(bytes);
+    if (!description.ok()) {
+        // Nothing of a description that would name a file outside the
+        // folder: no model to choose, no version to announce.
+        ui->ProgessText->setText(tr("Descrição do firmware recusada: %1").arg(description.problem));
+        qWarning().noquote() << "data.json recusado:" << description.problem;
+        return;
+    }
     if (description.hasModels) {
         ui->ModelBox->addItems(description.models);
         if (deviceLed->isEnabled() || bootloaderWaiting)

@@ -5,6 +5,9 @@
 #include "protocol.h"
 #include "settings.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QtTest>
 
 namespace {
@@ -115,6 +118,49 @@ private slots:
         QCOMPARE(firmwareFileFor("K931", "OBD + Boost + Flex"), QStringLiteral("K931_OBD_Boost_Flex.hex"));
         QCOMPARE(firmwareFileFor("K931", "OBD"), QStringLiteral("K931_OBD.hex"));
         QCOMPARE(firmwareFileFor("K931", ""), QStringLiteral("K931.hex"));
+    }
+
+    // Every model name becomes a path: one that could reach outside the
+    // folder, or cut a path short, refuses the whole description.
+    void hostileModelNames_data()
+    {
+        QTest::addColumn<QString>("model");
+        QTest::newRow("parent") << QStringLiteral("../fora");
+        QTest::newRow("absolute") << QStringLiteral("/home/u/x");
+        QTest::newRow("sub-folder") << QStringLiteral("sub/x");
+        QTest::newRow("backslash") << QStringLiteral("..\\x");
+        QTest::newRow("drive") << QStringLiteral("C:x");
+        QTest::newRow("nul") << QString::fromUtf16(u"/root/.bashrc\u0000/x");
+        QTest::newRow("line break") << QStringLiteral("a\nb");
+        QTest::newRow("device") << QStringLiteral("con");
+        QTest::newRow("long") << QString(kMaxModelNameLength + 1, QLatin1Char('a'));
+    }
+
+    void hostileModelNames()
+    {
+        QFETCH(QString, model);
+        const QJsonObject object{{"Modelo", QJsonArray{"K931", model}}, {"Version", "1.6"}};
+        const FirmwareDescription d = parseFirmwareDescriptionJson(QJsonDocument(object).toJson());
+        QVERIFY(!d.ok());
+        QVERIFY(d.models.isEmpty());
+        QVERIFY2(d.problem.contains(printableName(model.left(20))), qPrintable(d.problem));
+        QVERIFY(!d.problem.contains(QChar(0)));
+        QVERIFY(firmwareFileFor(model, "OBD").isEmpty());
+    }
+
+    void plainModelNamesAndTheirCount()
+    {
+        QJsonArray many;
+        for (int i = 0; i < 1000; ++i)
+            many.append(QStringLiteral("K931 Pro+ v1.2_b-%1").arg(i % 3));
+        FirmwareDescription d = parseFirmwareDescriptionJson(QJsonDocument(QJsonObject{{"Modelo", many}}).toJson());
+        QVERIFY2(d.ok(), qPrintable(d.problem));
+        QCOMPARE(d.models.size(), 3);
+        many = {};
+        for (int i = 0; i <= kMaxModels; ++i)
+            many.append(QString::number(i));
+        d = parseFirmwareDescriptionJson(QJsonDocument(QJsonObject{{"Modelo", many}}).toJson());
+        QVERIFY(!d.ok() && d.models.isEmpty());
     }
 
     void deviceVersion_data()

@@ -17,6 +17,7 @@
 #include "simulatedk931.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -82,6 +83,17 @@ int servePseudoTerminal(int argc, char **argv)
     return app.exec();
 }
 
+// The window names its source with --firmware-source; tarvik-config's
+// update and mirror with --source, and its other commands take none.
+QStringList sourceOption(const QString &program, const QStringList &args, const QString &url)
+{
+    if (!QFileInfo(program).fileName().startsWith(QLatin1String("tarvik-config")))
+        return {QStringLiteral("--firmware-source"), url};
+    if (args.contains(QLatin1String("update")) || args.contains(QLatin1String("mirror")))
+        return {QStringLiteral("--source"), url};
+    return {};
+}
+
 int main(int argc, char **argv)
 {
     if (argc > 1 && qstrcmp(argv[1], "--sample-firmware") == 0) {
@@ -136,7 +148,7 @@ int main(int argc, char **argv)
             std::fprintf(stderr, "could not start the simulated firmware server\n");
             return 1;
         }
-        args << QStringLiteral("--firmware-source") << firmwareServer.url().toString();
+        args << sourceOption(program, args, firmwareServer.url().toString());
         // An owner's own setting, which the new firmware's defaults lose: the
         // window offers it back after the update.
         device.application().values["RPML"] = "7200";

@@ -4,6 +4,7 @@
 #include "bootloaderwait.h"
 #include "datafolder.h"
 #include "keptsettings.h"
+#include "mirrorfolder.h"
 #include "programmer.h"
 #include "settings.h"
 #include "device.h"
@@ -24,7 +25,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
-#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 #include <QNetworkReply>
@@ -44,12 +45,16 @@ constexpr int kReturnPollMs = 500;
 constexpr int kApplicationStartMs = 1000;
 // How often a wait looks whether Ctrl-C was pressed.
 constexpr int kInterruptionPollMs = 100;
+// A description lists a few names; anything larger is not one.
+constexpr qint64 kMaxDescriptionBytes = 64 * 1024;
 
+// Each run downloads into a folder of its own, gone when the run ends: two
+// runs at once (a mirror beside an update, two cars) never take each
+// other's files, and nothing is left behind.
 QString workFolder()
 {
-    const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
-    QDir().mkpath(folder);
-    return folder;
+    static QTemporaryDir folder(QDir(QDir::tempPath()).filePath(QStringLiteral("tarvik-config-XXXXXX")));
+    return folder.isValid() ? folder.path() : QString();
 }
 
 // Runs the loop until it is quit or Ctrl-C is pressed.
@@ -67,6 +72,10 @@ void runInterruptibly(QEventLoop &loop)
 // Fetches one file into the work folder with the window's download code.
 std::optional<QString> download(const QString &url)
 {
+    if (workFolder().isEmpty()) {
+        say(QStringLiteral("Não foi possível criar uma pasta de trabalho em %1: nada foi baixado.").arg(QDir::tempPath()));
+        return std::nullopt;
+    }
     DownloadManager manager;
     manager.setDirectory(workFolder());
     manager.setStallLimit(kDownloadStallLimitMs);
@@ -102,45 +111,80 @@ std::optional<QString> download(const QString &url)
     return std::nullopt;
 }
 
+// A firmware file read once, judged and then written from memory: a file
+// replaced on disk after its check (a sync client, a second download) is
+// never what goes into the device.
+struct Firmware {
+    QString path;
+    flashing::FirmwareImage image;
+};
+
 // Judged before "BOOT": a file the device cannot take would leave it in its
 // bootloader, refusing the same write at every try.
-bool isFirmwareFile(const QString &path)
+std::optional<Firmware> readFirmware(const QString &path)
 {
-    const FirmwareCheck check = checkFirmwareFile(path);
-    if (!check.ok())
+    Firmware firmware{path, {}};
+    const FirmwareCheck check = checkFirmwareFile(path, &firmware.image);
+    if (!check.ok()) {
         say(QStringLiteral("%1: %2 (nada foi enviado)").arg(path, check.reason));
-    return check.ok();
+        return std::nullopt;
+    }
+    return firmware;
+}
+
+struct FetchedDescription {
+    FirmwareDescription description;
+    QByteArray bytes;
+};
+
+// The source's data.json, judged: a model name that could not be a plain
+// file name refuses the whole description before any file is fetched.
+std::optional<FetchedDescription> fetchDescription(const QString &server)
+{
+    const auto path = download(server + kFirmwareDescriptionName);
+    if (!path)
+        return std::nullopt;
+    QString why;
+    const std::optional<QByteArray> bytes = road::readOwnFile(*path, kMaxDescriptionBytes, why);
+    road::removeOwnFile(*path);
+    if (!bytes) {
+        say(QStringLiteral("%1%2: %3.").arg(server, kFirmwareDescriptionName, why));
+        return std::nullopt;
+    }
+    FetchedDescription fetched{parseFirmwareDescriptionJson(*bytes), *bytes};
+    if (!fetched.description.ok()) {
+        say(QStringLiteral("%1%2 foi recusado: %3. Nada foi baixado.")
+                .arg(server, kFirmwareDescriptionName, fetched.description.problem));
+        return std::nullopt;
+    }
+    return fetched;
 }
 
 // The server's file for the chosen model, or the user's own file.
-std::optional<QString> firmwareFile(const UpdateRequest &request, bool &downloaded)
+std::optional<Firmware> firmwareFile(const UpdateRequest &request)
 {
-    downloaded = false;
     if (!request.file.isEmpty())
-        return isFirmwareFile(request.file) ? std::optional<QString>(request.file) : std::nullopt;
-    const auto descriptionPath = download(request.server + kFirmwareDescriptionName);
-    if (!descriptionPath)
+        return readFirmware(request.file);
+    const std::optional<FetchedDescription> fetched = fetchDescription(request.server);
+    if (!fetched)
         return std::nullopt;
-    QFile descriptionFile(*descriptionPath);
-    descriptionFile.open(QIODevice::ReadOnly);
-    const FirmwareDescription description = parseFirmwareDescriptionJson(descriptionFile.readAll());
-    descriptionFile.remove();
+    const FirmwareDescription &description = fetched->description;
     const QString model = request.model.isEmpty() && !description.models.isEmpty() ? description.models.first()
                                                                                    : request.model;
     if (!description.models.contains(model)) {
         say(QStringLiteral("O servidor não tem o modelo \"%1\"; modelos: %2.")
-                .arg(model, description.models.join(QStringLiteral(", "))));
+                .arg(printableName(model), description.models.join(QStringLiteral(", "))));
         return std::nullopt;
     }
     std::printf("Firmware %s (%s) versão %s\n", qUtf8Printable(model), qUtf8Printable(request.type),
-                qUtf8Printable(description.versionText));
+                qUtf8Printable(printableName(description.versionText)));
     const auto path = download(request.server + firmwareFileFor(model, request.type));
-    downloaded = path.has_value();
-    if (path && !isFirmwareFile(*path)) {
-        QFile::remove(*path);
+    if (!path)
         return std::nullopt;
-    }
-    return path;
+    std::optional<Firmware> firmware = readFirmware(*path);
+    // The working copy never lingers: the image is what is written.
+    QFile::remove(*path);
+    return firmware;
 }
 
 // Sleeps in short slices so that Ctrl-C is answered within a moment.
@@ -174,7 +218,7 @@ std::optional<QString> waitForBootloader()
     return found;
 }
 
-int writeFirmware(const QString &usbIndex, const QString &path, const road::CopyRequest &copy, bool &stopped)
+int writeFirmware(const QString &usbIndex, const Firmware &firmware, const road::CopyRequest &copy, bool &stopped)
 {
     stopped = false;
     const road::Outcome connected = road::connectBootloader(usbIndex);
@@ -184,10 +228,11 @@ int writeFirmware(const QString &usbIndex, const QString &path, const road::Copy
         return kExitFailed;
     }
     terminalprogress::show(stdout, false);
-    std::printf("Gravando %s\n", qUtf8Printable(path));
+    std::printf("Gravando %s\n", qUtf8Printable(firmware.path));
     std::fflush(stdout);
     road::WriteRequest request;
-    request.path = path;
+    request.image = firmware.image;
+    request.path = firmware.path;
     request.copy = copy;
     request.stopRequested = [] { return interruption::requested(); };
     interruption::setWriting(true);
@@ -234,29 +279,50 @@ int waitForApplication(Device &device, Readout &readout)
     return r;
 }
 
-// What the new firmware does not already hold, written and read back, with
-// the checks an import makes: the file stays when anything is refused, and
-// settings of another device never go in.
-int restoreSettings(Device &device, const Readout &now, const QString &path)
+// A kept file and the device it is to go into: another device's settings,
+// or settings in another unit, never go in. Asked before "BOOT" with what
+// the device holds then, and again with what it holds after the update.
+std::optional<road::KeptSettings> keptSettingsFor(Device &device, const QString &path)
 {
     QString why;
-    const std::optional<road::KeptSettings> kept = road::readKeptSettings(path, why);
+    std::optional<road::KeptSettings> kept = road::readKeptSettings(path, why);
     if (!kept) {
         say(QStringLiteral("%1: %2").arg(path, why));
-        return kExitFailed;
+        return std::nullopt;
     }
     if (road::matchDevice(*kept, device.serialNumber()) == road::DeviceMatch::Other) {
         say(QStringLiteral("As configurações em %1 são de outro aparelho (número de série %2; este é %3): nada "
                            "foi restaurado.")
                 .arg(path, kept->serial, device.serialNumber()));
-        return kExitFailed;
+        return std::nullopt;
     }
-    if (const QString problem = importProblem(kept->contents, path, now); !problem.isEmpty()) {
-        say(problem);
+    return kept;
+}
+
+bool restoreFits(Device &device, const Readout &before, const QString &path)
+{
+    const std::optional<road::KeptSettings> kept = keptSettingsFor(device, path);
+    if (!kept)
+        return false;
+    const road::SettingsFit fit = road::fitSettings(kept->contents, before.version, before.lambda);
+    if (!fit.ok())
+        say(QStringLiteral("%1: %2; nada foi enviado.").arg(path, fit.problem));
+    return fit.ok();
+}
+
+// What the new firmware does not already hold, written and read back; a
+// setting it has no place for is named and left out. The file goes only
+// when the program kept it itself and the device now holds its values.
+int restoreSettings(Device &device, const Readout &now, const QString &path)
+{
+    const std::optional<road::KeptSettings> kept = keptSettingsFor(device, path);
+    if (!kept)
         return kExitFailed;
-    }
+    const std::optional<Values> importable = importableValues(kept->contents, path, now);
+    if (!importable)
+        return kExitFailed;
     Values missing;
-    for (const auto &pair : kept->contents.values) {
+    for (const auto &pair : *importable) {
         if (!now.values.contains(pair))
             missing.append(pair);
     }
@@ -337,8 +403,7 @@ int updateCommand(const UpdateRequest &request)
         }
     }
     interruption::catchSignals();
-    bool downloaded = false;
-    const auto firmware = firmwareFile(request, downloaded);
+    const auto firmware = firmwareFile(request);
     if (interruption::requested())
         return reportInterruption(false, QString());
     if (!firmware)
@@ -356,6 +421,11 @@ int updateCommand(const UpdateRequest &request)
     if (inApplication) {
         int r = device.open(request.port);
         Readout before;
+        if (r == kExitOk && !request.restore.isEmpty()) {
+            r = readAll(device, before);
+            if (r == kExitOk && !restoreFits(device, before, request.restore))
+                r = kExitUsage;
+        }
         if (r == kExitOk && request.keepSettings) {
             nameEarlierKeptSettings(device.serialNumber());
             r = readAll(device, before);
@@ -402,9 +472,6 @@ int updateCommand(const UpdateRequest &request)
     }
     bool stopped = false;
     int r = writeFirmware(*usbIndex, *firmware, copy, stopped);
-    // A run again downloads afresh: the working copy never lingers.
-    if (downloaded)
-        QFile::remove(*firmware);
     if (interruption::requested()) {
         if (r == kExitOk)
             say(QStringLiteral("Interrompido depois da gravação: desconecte e reconecte o aparelho."));
@@ -425,65 +492,87 @@ int updateCommand(const UpdateRequest &request)
     return r;
 }
 
+namespace {
+
+// One file of the copy, fetched and checked, in its place in the new folder.
+bool gatherFirmwareFile(const QString &server, const QString &name, const road::MirrorFolder &mirror)
+{
+    const auto path = download(server + name);
+    if (!path)
+        return false;
+    const FirmwareCheck check = checkFirmwareFile(*path);
+    if (!check.ok()) {
+        QFile::remove(*path);
+        say(QStringLiteral("%1: %2.").arg(server + name, check.reason));
+        return false;
+    }
+    // A rename where the work folder shares the disk, a copy where not.
+    if (!QFile::rename(*path, mirror.pathFor(name))) {
+        QFile::remove(*path);
+        say(QStringLiteral("Não foi possível gravar %1 na pasta nova: %2.").arg(name, road::lastFileError()));
+        return false;
+    }
+    return true;
+}
+
+int mirrorFailed(const QString &folder)
+{
+    if (interruption::requested()) {
+        say(QStringLiteral("Interrompido: nada foi mudado em %1.").arg(folder));
+        return interruption::exitStatus();
+    }
+    say(QStringLiteral("Nada foi mudado em %1.").arg(folder));
+    return kExitFailed;
+}
+
+} // namespace
+
 int mirrorCommand(const QString &folder, const QString &server)
 {
     interruption::catchSignals();
-    const auto descriptionPath = download(server + kFirmwareDescriptionName);
-    if (!descriptionPath)
-        return interruption::requested() ? interruption::exitStatus() : kExitFailed;
-    QFile descriptionFile(*descriptionPath);
-    descriptionFile.open(QIODevice::ReadOnly);
-    const QByteArray descriptionBytes = descriptionFile.readAll();
-    descriptionFile.remove();
-    const FirmwareDescription description = parseFirmwareDescriptionJson(descriptionBytes);
-    if (description.models.isEmpty()) {
-        say(QStringLiteral("%1%2 não lista nenhum modelo: nada foi copiado.").arg(server, kFirmwareDescriptionName));
+    road::MirrorFolder mirror(folder);
+    QString why;
+    if (!mirror.begin(why)) {
+        say(QStringLiteral("Nada foi copiado: %1.").arg(why));
         return kExitFailed;
     }
-    // Everything is fetched and judged before the folder is touched: a
-    // folder with data.json must hold every file it lists, each one sound.
+    const std::optional<FetchedDescription> fetched = fetchDescription(server);
+    if (!fetched)
+        return mirrorFailed(folder);
+    const FirmwareDescription &description = fetched->description;
+    if (description.models.isEmpty()) {
+        say(QStringLiteral("%1%2 não lista nenhum modelo.").arg(server, kFirmwareDescriptionName));
+        return mirrorFailed(folder);
+    }
+    // Every file is fetched and judged into the new folder, one at a time;
+    // the folder changes only once all of them are there.
     QStringList names;
     for (const QString &model : description.models) {
         for (const QString &type : firmwareTypes())
             names << firmwareFileFor(model, type);
     }
-    QList<QPair<QString, QByteArray>> files;
-    for (const QString &name : names) {
-        std::printf("Baixando %s (%lld de %lld)\n", qUtf8Printable(name), static_cast<long long>(files.size() + 1),
+    for (int i = 0; i < names.size(); ++i) {
+        std::printf("Baixando %s (%d de %lld)\n", qUtf8Printable(names[i]), i + 1,
                     static_cast<long long>(names.size()));
         std::fflush(stdout);
-        const auto path = download(server + name);
-        if (!path) {
-            if (interruption::requested())
-                return interruption::exitStatus();
-            say(QStringLiteral("Nada foi copiado para %1.").arg(folder));
-            return kExitFailed;
-        }
-        const FirmwareCheck check = checkFirmwareFile(*path);
-        QFile file(*path);
-        file.open(QIODevice::ReadOnly);
-        files.append({name, file.readAll()});
-        file.remove();
-        if (!check.ok()) {
-            say(QStringLiteral("%1: %2. Nada foi copiado para %3.").arg(server + name, check.reason, folder));
-            return kExitFailed;
-        }
+        if (interruption::requested() || !gatherFirmwareFile(server, names[i], mirror))
+            return mirrorFailed(folder);
     }
-    QString why;
-    if (!QDir().mkpath(folder)) {
-        say(QStringLiteral("A pasta %1 não pôde ser criada: nada foi copiado.").arg(folder));
-        return kExitFailed;
+    if (!road::writeOwnFile(mirror.pathFor(kFirmwareDescriptionName), fetched->bytes, why)) {
+        say(QStringLiteral("Não foi possível gravar %1 na pasta nova: %2.").arg(kFirmwareDescriptionName, why));
+        return mirrorFailed(folder);
     }
-    files.append({kFirmwareDescriptionName, descriptionBytes}); // last: the folder is whole once it is there
-    for (const auto &[name, bytes] : files) {
-        if (!road::writeOwnFile(QDir(folder).filePath(name), bytes, why)) {
-            say(QStringLiteral("Não foi possível gravar %1: %2.").arg(QDir(folder).filePath(name), why));
-            return kExitFailed;
-        }
+    QString note;
+    if (interruption::requested() || !mirror.commit(names + QStringList{kFirmwareDescriptionName}, why, note)) {
+        if (!why.isEmpty())
+            say(why + QLatin1Char('.'));
+        return mirrorFailed(folder);
     }
+    if (!note.isEmpty())
+        say(note);
     std::printf("Cópia da fonte em %s: %lld arquivos de firmware, versão %s. Para usá-la: tarvik-config update "
                 "--source \"%s\"\n",
-                qUtf8Printable(folder), static_cast<long long>(names.size()), qUtf8Printable(description.versionText),
-                qUtf8Printable(folder));
+                qUtf8Printable(folder), static_cast<long long>(names.size()),
+                qUtf8Printable(printableName(description.versionText)), qUtf8Printable(folder));
     return kExitOk;
 }
