@@ -236,6 +236,8 @@ uint8_t SimulatedStm32::startOperation(double &durationMs)
             durationMs = eraseMs(sector);
             if (faults.eraseFails) {
                 status = dfu::kErrErase;
+            } else if (faults.eraseRefused) {
+                status = dfu::kErrTarget;
             } else if (sector != faults.writeProtectedSector) {
                 std::fill_n(flash.begin() + (sectorStart(sector) - kFlashBase), sectorSize(sector), 0xFF);
                 ++eraseCounts[size_t(sector)];

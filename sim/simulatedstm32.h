@@ -36,6 +36,7 @@ public:
     // Faults stay in force until the test clears them.
     struct Faults {
         bool eraseFails = false;       // erase reports errERASE
+        bool eraseRefused = false;     // erase reports errTARGET, as for a sector the ROM will not touch
         bool writeFails = false;       // programming reports errWRITE
         bool corruptReadBack = false;  // UPLOAD returns one flipped bit
         int writeProtectedSector = -1; // erase and write silently do nothing there

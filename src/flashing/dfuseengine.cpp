@@ -307,6 +307,9 @@ int DfuseEngine::write(const FirmwareImage &image, bool erase, bool verify, Prog
     // The last moment at which stopping leaves the device as it was.
     if (hooks.stopRequested && hooks.stopRequested())
         return kStopped;
+    // From the first erase or write command on, the old firmware may be gone,
+    // whatever the device answers.
+    changedFlash = true;
     if (erase) {
         if (sink)
             sink->phaseStarted(Phase::Erase, sectors.size());

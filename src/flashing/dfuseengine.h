@@ -47,6 +47,9 @@ public:
     WorkPlan plan(const FirmwareImage &image, bool erase, bool verify, bool backup = false) const;
     int write(const FirmwareImage &image, bool erase, bool verify, ProgressSink *sink, const WriteHooks &hooks = {});
     int read(uint32_t address, uint32_t length, std::vector<uint8_t> &out);
+    // Whether a write of this engine got as far as an erase or write command:
+    // after a failure, whether the flash may no longer hold what it had.
+    bool flashChanged() const { return changedFlash; }
 
     // The result code for a DFU status that the device reported.
     static int resultForStatus(uint8_t status);
@@ -67,6 +70,7 @@ private:
     DfuTransport &usb;
     const MemoryLayout &layout;
     uint16_t blockSize;
+    bool changedFlash = false;
 };
 
 } // namespace flashing

@@ -2,7 +2,6 @@
 #include "enginebackend.h"
 
 #include "dfuseengine.h"
-#include "firmwarefile.h"
 #include "textcodec.h"
 #include "timing.h"
 
@@ -171,21 +170,16 @@ int EngineBackend::connect(const char *usbIndex)
     return kOk;
 }
 
-int EngineBackend::writeFile(const char *path, unsigned int address, bool erase, bool verify,
-                             const DisplayCallbacks &callbacks, int verbosity, const WriteHooks &hooks)
+WriteResult EngineBackend::writeImage(const FirmwareImage &image, bool erase, bool verify,
+                                      const DisplayCallbacks &callbacks, int verbosity, const WriteHooks &hooks)
 {
     if (writing)
-        return kBusy;
-    // Everything that can be refused is refused before the device is touched.
-    FirmwareImage image;
-    int r = loadFirmwareFile(path, address, image);
-    if (r != kOk)
-        return r;
+        return {kBusy, false};
     if (!device.transport)
-        return kNotConnected;
+        return {kNotConnected, false};
     DfuseEngine engine(*device.transport, layout, device.transferSize);
-    if ((r = engine.checkImage(image, erase, verify)) != kOk)
-        return r;
+    if (const int r = engine.checkImage(image, erase, verify); r != kOk)
+        return {r, false};
 
     if (callbacks.progressStart)
         callbacks.progressStart();
@@ -202,7 +196,7 @@ int EngineBackend::writeFile(const char *path, unsigned int address, bool erase,
     pump.deliver(callbacks);
     worker.join();
     writing = false;
-    return result;
+    return {result, engine.flashChanged()};
 }
 
 } // namespace flashing

@@ -18,8 +18,8 @@ public:
 
     int listDevices(int productId, int vendorId, DfuDeviceInfo *out, int capacity) override;
     int connect(const char *usbIndex) override;
-    int writeFile(const char *path, unsigned int address, bool erase, bool verify,
-                  const DisplayCallbacks &callbacks, int verbosity, const WriteHooks &hooks) override;
+    WriteResult writeImage(const FirmwareImage &image, bool erase, bool verify, const DisplayCallbacks &callbacks,
+                           int verbosity, const WriteHooks &hooks) override;
 
 private:
     std::unique_ptr<DeviceProvider> provider;

@@ -17,6 +17,7 @@ struct Segment {
     uint32_t address = 0;
     std::vector<uint8_t> data;
     uint64_t end() const { return uint64_t(address) + data.size(); }
+    bool operator==(const Segment &other) const { return address == other.address && data == other.data; }
 };
 
 // Address-ordered, non-overlapping, with touching pieces merged.
@@ -24,6 +25,7 @@ struct FirmwareImage {
     std::vector<Segment> segments;
     size_t byteCount() const;
     bool empty() const { return segments.empty(); }
+    bool operator==(const FirmwareImage &other) const { return segments == other.segments; }
 };
 
 } // namespace flashing

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "programmer.h"
 
+#include "firmwarefile.h"
+
 #include "defaultbackend.h"
 #include "textcodec.h"
 
@@ -105,15 +107,30 @@ int downloadFileWith(const char16_t *filePath, unsigned int address, unsigned in
 {
     if (!filePath || !*filePath)
         return kFileNotFound;
-    const std::string path = utf16ToUtf8(filePath);
+    // A call from a write's own callbacks reads no file: the write in
+    // progress refuses it anyway.
+    if (state().writing)
+        return kBusy;
+    FirmwareImage image;
+    // Everything that can be refused is refused before the device is touched.
+    const int read = loadFirmwareFile(utf16ToUtf8(filePath), address, image);
+    if (read != kOk) {
+        state().lastWriteResult = read;
+        return read;
+    }
+    return downloadImageWith(image, skipErase, verify, hooks).code;
+}
+
+WriteResult downloadImageWith(const FirmwareImage &image, unsigned int skipErase, unsigned int verify,
+                              const WriteHooks &hooks)
+{
     LibraryState &s = state();
     const bool outer = !s.writing;
     s.writing = true;
-    const int result = backend().writeFile(path.c_str(), address, skipErase == 0, verify != 0, s.callbacks,
-                                           s.verbosity, hooks);
+    const WriteResult result = backend().writeImage(image, skipErase == 0, verify != 0, s.callbacks, s.verbosity, hooks);
     if (outer)
         s.writing = false;
-    s.lastWriteResult = result;
+    s.lastWriteResult = result.code;
     return result;
 }
 

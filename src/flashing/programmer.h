@@ -74,6 +74,19 @@ int downloadFile(const char16_t *filePath, unsigned int address, unsigned int sk
 int downloadFileWith(const char16_t *filePath, unsigned int address, unsigned int skipErase, unsigned int verify,
                      const WriteHooks &hooks);
 
+// What a write did: its result, and whether it got as far as changing the
+// flash (an erase or a write began), so that a failure can say truthfully
+// whether the old firmware is still there.
+struct WriteResult {
+    int code = kOk;
+    bool flashChanged = false;
+};
+
+// Writes an image read and judged beforehand, never the file again: what
+// was checked is what goes into the device.
+WriteResult downloadImageWith(const FirmwareImage &image, unsigned int skipErase, unsigned int verify,
+                              const WriteHooks &hooks);
+
 // Whether a downloadFile call is under way (asked from its callbacks, for
 // example by a window that must not close before the write has ended).
 bool writeInProgress();
@@ -88,9 +101,9 @@ public:
     // there are (never more than capacity).
     virtual int listDevices(int productId, int vendorId, DfuDeviceInfo *out, int capacity) = 0;
     virtual int connect(const char *usbIndex) = 0;
-    // `path` is UTF-8. Callbacks go to the caller's thread during the call.
-    virtual int writeFile(const char *path, unsigned int address, bool erase, bool verify,
-                          const DisplayCallbacks &callbacks, int verbosity, const WriteHooks &hooks) = 0;
+    // Callbacks go to the caller's thread during the call.
+    virtual WriteResult writeImage(const FirmwareImage &image, bool erase, bool verify,
+                                   const DisplayCallbacks &callbacks, int verbosity, const WriteHooks &hooks) = 0;
 };
 
 // Replaces the active backend and returns the previous one, so that a test

@@ -101,17 +101,17 @@ QString vectorTableProblem(const flashing::FirmwareImage &image, uint64_t start,
 
 } // namespace
 
-FirmwareCheck readFirmwareFile(const QString &path)
+FirmwareCheck readFirmwareFile(const QString &path, flashing::FirmwareImage *image)
 {
-    flashing::FirmwareImage image;
-    return loadChecked(path, image);
+    flashing::FirmwareImage read;
+    const FirmwareCheck check = loadChecked(path, read);
+    if (image)
+        *image = check.ok() ? std::move(read) : flashing::FirmwareImage();
+    return check;
 }
 
-FirmwareCheck checkFirmwareFile(const QString &path)
+FirmwareCheck checkFirmwareImage(const flashing::FirmwareImage &image, const QString &path)
 {
-    flashing::FirmwareImage image;
-    if (FirmwareCheck read = loadChecked(path, image); !read.ok())
-        return read;
     const uint64_t flashEnd = uint64_t(k931::kFlashStart) + k931::kFlashBytes;
     for (const flashing::Segment &segment : image.segments) {
         if (segment.address < k931::kFlashStart || segment.end() > flashEnd) {
@@ -131,10 +131,20 @@ FirmwareCheck checkFirmwareFile(const QString &path)
     return {};
 }
 
-QString startWarning(const QString &path)
+FirmwareCheck checkFirmwareFile(const QString &path, flashing::FirmwareImage *image)
 {
-    flashing::FirmwareImage image;
-    if (!loadChecked(path, image).ok() || image.segments.empty())
+    flashing::FirmwareImage read;
+    FirmwareCheck check = loadChecked(path, read);
+    if (check.ok())
+        check = checkFirmwareImage(read, path);
+    if (image)
+        *image = check.ok() ? std::move(read) : flashing::FirmwareImage();
+    return check;
+}
+
+QString startWarning(const flashing::FirmwareImage &image)
+{
+    if (image.segments.empty())
         return QString();
     uint64_t lowest = image.segments.front().address;
     for (const flashing::Segment &segment : image.segments)

@@ -5,6 +5,7 @@
 // cannot take, nor another board written with the K931's firmware.
 #pragma once
 
+#include "firmwareimage.h"
 #include "programmer.h"
 
 #include <QString>
@@ -17,17 +18,22 @@ struct FirmwareCheck {
 
 // A regular, readable file holding valid Intel HEX (or a .bin image); the
 // reason names which of these it is not, in the words a person checks a
-// file by.
-FirmwareCheck readFirmwareFile(const QString &path);
-// That, every byte inside the K931's flash, and a start the F446 can run:
-// a vector table at the flash's start whose initial stack pointer lies in
-// its SRAM and whose reset vector is a Thumb address inside the file's data.
-FirmwareCheck checkFirmwareFile(const QString &path);
-// For a file meant for any chip: what makes its first words no vector table
-// a Cortex-M could start from (no data at its lowest address, a reset vector
-// without the Thumb bit or outside the file's data); empty when nothing does
-// or the file cannot be read.
-QString startWarning(const QString &path);
+// file by. The file is read once: with `image`, what was read goes there
+// (empty when refused), so that what is written is what was checked, even
+// when the file changes on disk afterwards.
+FirmwareCheck readFirmwareFile(const QString &path, flashing::FirmwareImage *image = nullptr);
+// Every byte inside the K931's flash, and a start the F446 can run: a
+// vector table at the flash's start whose initial stack pointer lies in its
+// SRAM and whose reset vector is a Thumb address inside the image's data.
+// `path` only names the file in the reason.
+FirmwareCheck checkFirmwareImage(const flashing::FirmwareImage &image, const QString &path);
+// Both of them, on a file read once.
+FirmwareCheck checkFirmwareFile(const QString &path, flashing::FirmwareImage *image = nullptr);
+// For an image meant for any chip: what makes its first words no vector
+// table a Cortex-M could start from (no data at its lowest address, a reset
+// vector without the Thumb bit or outside the image's data); empty when
+// nothing does.
+QString startWarning(const flashing::FirmwareImage &image);
 
 // Whether a listed bootloader announces the K931 chip's internal flash.
 bool isK931Bootloader(const flashing::DfuDeviceInfo &device);

@@ -5,6 +5,7 @@
 // calibrationupload.cpp, updatecheck.cpp and upgrade.cpp.
 #pragma once
 
+#include "firmwareimage.h"
 #include "windowconfiguration.h"
 
 #include <QByteArray>
@@ -152,4 +153,7 @@ private:
     // the device reported when "BOOT" was sent.
     QString copyVersion;
     bool copyOfRunningFirmware = false;
+    // The firmware as it was read and checked once downloaded: what is
+    // written, whatever happens to the file on disk after its check.
+    flashing::FirmwareImage firmwareImage;
 };

@@ -74,6 +74,7 @@ QString downloadFailureText(int httpStatus, int networkError)
 
 void MainWindow::deleteFirmwareFile()
 {
+    firmwareImage = {};
     const QString name = localFirmwareName();
     if (!name.isEmpty() && QFile::exists(workFilePath(name)))
         QFile::remove(workFilePath(name));
@@ -96,6 +97,12 @@ void MainWindow::on_UpgradeButton_clicked()
     }
     firmwareFileName = firmwareFileFor(ui->ModelBox->currentText(), ui->K931TypeBox->currentText());
     qDebug() << firmwareFileName;
+    if (firmwareFileName.isEmpty()) {
+        QMessageBox::information(this, tr("Erro"), tr("Impossivel Atualizar! Erro: ")
+                                     + tr("o modelo \"%1\" %2").arg(printableName(ui->ModelBox->currentText()),
+                                                                  modelNameProblem(ui->ModelBox->currentText())));
+        return;
+    }
     deleteFirmwareFile();
     ui->ProgessText->setText(tr("Baixando"));
     upgradeRunning = true;
@@ -120,7 +127,7 @@ void MainWindow::firmwareDownloadEnded(const QUrl &requested, bool saved, int ht
     // A page of HTML from a misconfigured server, or an image that does not
     // fit the flash, is caught here, while the device still runs its
     // firmware, not after it was sent to its bootloader.
-    const FirmwareCheck check = checkFirmwareFile(workFilePath(localFirmwareName()));
+    const FirmwareCheck check = checkFirmwareFile(workFilePath(localFirmwareName()), &firmwareImage);
     if (check.result == flashing::kAddressOutsideFlash) {
         abandonUpgrade(check.reason);
         return;
@@ -296,6 +303,7 @@ void MainWindow::DoUpgrade()
     progressTimer.start(configuration.progressTickMs);
 
     road::WriteRequest request;
+    request.image = firmwareImage;
     request.path = firmwareFilePath;
     request.copy.folder = road::backupFolder();
     request.copy.version = copyVersion;

@@ -3,7 +3,6 @@
 
 #include "flashfailure.h"
 #include "programmer.h"
-#include "usbids.h"
 
 #include <optional>
 
@@ -25,6 +24,9 @@ Outcome connectBootloader(const QString &usbIndex)
 
 Outcome writeFirmware(const WriteRequest &request)
 {
+    // Nothing was read (a download that never came): the device is not touched.
+    if (request.image.empty())
+        return outcome(flashing::kFileNotFound, request.path);
     std::optional<FirmwareCopyKeeper> keeper;
     flashing::WriteHooks hooks;
     if (!request.copy.folder.isEmpty()) {
@@ -34,9 +36,9 @@ Outcome writeFirmware(const WriteRequest &request)
         hooks.backup = &*keeper;
     }
     hooks.stopRequested = request.stopRequested;
-    const int result = flashing::downloadFileWith(reinterpret_cast<const char16_t *>(request.path.utf16()),
-                                                  k931::kFlashStart, 0, request.verify ? 1 : 0, hooks);
-    Outcome done = outcome(result, request.path);
+    const flashing::WriteResult written = flashing::downloadImageWith(request.image, 0, request.verify ? 1 : 0, hooks);
+    Outcome done = outcome(written.code, request.path);
+    done.flashChanged = written.flashChanged;
     if (keeper) {
         done.copyReport = keeper->report();
         done.copyPath = keeper->path();

@@ -2,6 +2,8 @@
 #include "flashwindow.h"
 
 #include "datafolder.h"
+#include "firmwarecheck.h"
+#include "flashfailure.h"
 #include "firmwarewrite.h"
 #include "progress.h"
 #include "usbids.h"
@@ -86,6 +88,13 @@ void FlashWindow::on_FlashButton_clicked()
     QMessageBox::warning(this, tr("Importante"), tr("Não desconecte o aparelho"));
 
     road::WriteRequest request;
+    // Read once: a file replaced after this moment is not what goes in.
+    const FirmwareCheck read = readFirmwareFile(flashFilePath, &request.image);
+    if (!read.ok()) {
+        ui->textEdit->append(tr("Impossivel Atualizar"));
+        ui->textEdit->append(flashFailureReason(read.result, flashFilePath));
+        return;
+    }
     request.path = flashFilePath;
     // Which firmware the device holds is not known here.
     request.copy.folder = road::backupFolder();

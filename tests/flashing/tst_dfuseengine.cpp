@@ -81,6 +81,7 @@ private:
     QString saveHex(const FirmwareImage &image, const QString &name = QStringLiteral("fw.hex"));
     bool bytesMatch(const FirmwareImage &image) const;
 
+    bool lastFlashChanged = false;
     std::unique_ptr<SimulatedBus> bus;
     std::shared_ptr<SimulatedStm32> device;
     std::unique_ptr<QTemporaryDir> dir;
@@ -124,9 +125,9 @@ int TestDfuseEngine::writeFile(const QString &path, unsigned skipErase, unsigned
 int TestDfuseEngine::write(const FirmwareImage &image, unsigned skipErase, unsigned verify,
                            const flashing::WriteHooks &hooks)
 {
-    const QString path = saveHex(image);
-    return flashing::downloadFileWith(reinterpret_cast<const char16_t *>(path.utf16()), 0x08000000, skipErase,
-                                      verify, hooks);
+    const flashing::WriteResult written = flashing::downloadImageWith(image, skipErase, verify, hooks);
+    lastFlashChanged = written.flashChanged;
+    return written.code;
 }
 
 bool TestDfuseEngine::bytesMatch(const FirmwareImage &image) const
@@ -180,6 +181,11 @@ void TestDfuseEngine::faults_data()
     Faults f;
     f.eraseFails = true;
     QTest::newRow("erase fails") << f << int(flashing::kEraseError) << true;
+    // The code of a file outside the flash, from the device during the
+    // erase: the old firmware may be gone all the same.
+    f = {};
+    f.eraseRefused = true;
+    QTest::newRow("erase refused") << f << int(flashing::kAddressOutsideFlash) << true;
     f = {};
     f.writeFails = true;
     QTest::newRow("write fails") << f << int(flashing::kWriteError) << false;
@@ -207,6 +213,7 @@ void TestDfuseEngine::faults()
     const int result = write(image);
     QCOMPARE(result, expected);
     QVERIFY(result != 0);
+    QVERIFY(lastFlashChanged);
     if (flashUntouched)
         QVERIFY(std::all_of(device->flash.begin(), device->flash.end(), [](uint8_t b) { return b == 0xFF; }));
     QVERIFY(!device->massEraseSeen);
@@ -232,6 +239,7 @@ void TestDfuseEngine::imageOutsideFlashIsRefusedBeforeErasing()
     QCOMPARE(device->transfers, transfersBefore);
     QCOMPARE(device->eraseCounts, (std::array<int, 8>{}));
     QCOMPARE(callbackLog.steps, 0);
+    QVERIFY(!lastFlashChanged);
 }
 
 void TestDfuseEngine::skipEraseAndNoVerify()

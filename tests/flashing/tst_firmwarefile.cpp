@@ -65,9 +65,11 @@ private slots:
         auto backend = std::make_unique<ScriptedBackend>();
         ScriptedBackend *raw = backend.get();
         BackendScope scope(std::move(backend));
-        const QString path = QStringLiteral("/tmp/atualização λ/fw.hex");
+        QTemporaryDir dir;
+        const QString path = written(dir, QStringLiteral("atualização λ.bin"), "\x01\x02");
         QCOMPARE(flashing::downloadFile(utf16(path).c_str(), 0x08000000, 0, 1, u""), 0);
-        QCOMPARE(QString::fromStdString(raw->writtenPaths.at(0)), path);
+        QCOMPARE(raw->writtenImages.size(), size_t(1));
+        QCOMPARE(raw->writtenImages[0].byteCount(), size_t(2));
     }
 };
 

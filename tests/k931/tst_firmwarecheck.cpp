@@ -59,7 +59,7 @@ private slots:
         QVERIFY2(check.reason.contains(refusal), qPrintable(check.reason));
         if (!refusal.isEmpty())
             QVERIFY(check.reason.startsWith(QStringLiteral("não é um firmware do K931")));
-        QCOMPARE(!startWarning(path).isEmpty(), warned);
+        QCOMPARE(!startWarning(image).isEmpty(), warned);
     }
 
     // One byte, or data that begins past the vector table: nothing to start.
@@ -71,7 +71,9 @@ private slots:
         file.write("\x01", 1);
         file.close();
         QVERIFY(!checkFirmwareFile(bin).ok());
-        QVERIFY(!startWarning(bin).isEmpty());
+        flashing::FirmwareImage image;
+        QVERIFY(readFirmwareFile(bin, &image).ok());
+        QVERIFY(!startWarning(image).isEmpty());
     }
 
 private:

@@ -28,7 +28,7 @@ struct ScriptedBackend : flashing::Backend {
 
     // What the backend saw.
     std::vector<std::string> connectedIndexes;
-    std::vector<std::string> writtenPaths;
+    std::vector<flashing::FirmwareImage> writtenImages;
     int listCalls = 0;
     std::vector<std::thread::id> callbackThreads;
 
@@ -49,10 +49,11 @@ struct ScriptedBackend : flashing::Backend {
         return connectResult;
     }
 
-    int writeFile(const char *path, unsigned int, bool, bool,
-                  const flashing::DisplayCallbacks &callbacks, int, const flashing::WriteHooks &) override
+    flashing::WriteResult writeImage(const flashing::FirmwareImage &image, bool, bool,
+                                     const flashing::DisplayCallbacks &callbacks, int,
+                                     const flashing::WriteHooks &) override
     {
-        writtenPaths.emplace_back(path);
+        writtenImages.push_back(image);
         static const char16_t kText[] = u"scripted";
         for (const Call &call : script) {
             callbackThreads.push_back(std::this_thread::get_id());
@@ -64,7 +65,7 @@ struct ScriptedBackend : flashing::Backend {
         }
         if (duringWrite)
             duringWrite();
-        return writeResult;
+        return {writeResult, writeResult != 0};
     }
 };
 

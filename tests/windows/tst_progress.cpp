@@ -30,6 +30,8 @@ private slots:
         timer.start(0);
         QTemporaryFile file;
         QVERIFY(file.open());
+        file.write(":0400000001020304F2\n:00000001FF\n");
+        file.flush();
         QCOMPARE(flashing::downloadFile(reinterpret_cast<const char16_t *>(file.fileName().utf16()),
                                         0x08000000, 0, 1, u""), 0);
         QVERIFY(ticks > 0);

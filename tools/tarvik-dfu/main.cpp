@@ -150,9 +150,9 @@ void say(const QString &text)
 // with the line and the reason: a technician can fix the file. Any chip's
 // flash may be written here; the engine checks the file against the
 // device's own layout.
-bool fileIsFirmware(const QString &path)
+bool readFirmware(const QString &path, flashing::FirmwareImage &image)
 {
-    const FirmwareCheck check = readFirmwareFile(path);
+    const FirmwareCheck check = readFirmwareFile(path, &image);
     if (!check.ok())
         say(QStringLiteral("%1: %2").arg(path, check.reason));
     return check.ok();
@@ -164,19 +164,24 @@ int stopped()
     return interruption::exitStatus();
 }
 
-// A file the connected chip cannot take is the file's fault: running the
-// command again would only fail again.
-bool isFileProblem(int result)
+// A file the connected chip refused before anything was erased is the
+// file's fault: running the command again would only fail again. The same
+// codes after an erase began leave the device without its old firmware.
+bool isFileProblem(const road::Outcome &written)
 {
-    return result == flashing::kAddressOutsideFlash || result == flashing::kInvalidFile
-        || result == flashing::kFileNotFound;
+    return !written.flashChanged
+        && (written.result == flashing::kAddressOutsideFlash || written.result == flashing::kInvalidFile
+            || written.result == flashing::kFileNotFound);
 }
 
 int write(const QString &name, bool verify, bool backup)
 {
-    if (!fileIsFirmware(name))
+    // Read once: what is written is what was read here, whatever happens to
+    // the file on disk meanwhile.
+    road::WriteRequest request;
+    if (!readFirmware(name, request.image))
         return kExitFailed;
-    if (const QString warning = startWarning(name); !warning.isEmpty())
+    if (const QString warning = startWarning(request.image); !warning.isEmpty())
         say(QStringLiteral("Aviso: %1: %2; o aparelho pode não iniciar com ele.").arg(name, warning));
     if (interruption::requested())
         return stopped();
@@ -200,7 +205,6 @@ int write(const QString &name, bool verify, bool backup)
     std::printf("Gravando %s em %s\n", flashing::utf16ToUtf8(reinterpret_cast<const char16_t *>(name.utf16())).c_str(),
                 qUtf8Printable(usbIndex));
     std::fflush(stdout);
-    road::WriteRequest request;
     request.path = name;
     request.verify = verify;
     if (backup)
@@ -216,7 +220,7 @@ int write(const QString &name, bool verify, bool backup)
         std::printf("%s\n", written.copyReport.toUtf8().constData());
     if (written.result == flashing::kStopped)
         return stopped();
-    if (isFileProblem(written.result)) {
+    if (isFileProblem(written)) {
         say(QStringLiteral("%1: %2 (%3). Nada foi gravado: confira se o arquivo é para este aparelho.")
                 .arg(name, written.reason)
                 .arg(written.result));
