@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 
 #include <algorithm>
 
@@ -93,9 +94,55 @@ QString describeKept(const KeptSettings &kept)
     return kept.contents.version.isEmpty() ? when : QStringLiteral("%1, %2").arg(when, kept.contents.version);
 }
 
+SettingsFit fitSettings(const settings::FileContents &contents, const QString &version, bool lambda)
+{
+    SettingsFit fit;
+    if (contents.unit != settings::Unit::Unknown && (contents.unit == settings::Unit::Lambda) != lambda) {
+        fit.problem = QStringLiteral("as misturas estão em %1, mas este aparelho mede em %2")
+                          .arg(settings::unitName(!lambda), settings::unitName(lambda));
+        return fit;
+    }
+    for (const settings::Key *key : settings::keys()) {
+        const auto held = std::find_if(contents.values.begin(), contents.values.end(),
+                                       [key](const auto &pair) { return pair.first == key; });
+        const bool hasPlace = settings::heldBy(*key, version);
+        if (held == contents.values.end()) {
+            if (hasPlace)
+                fit.leftAsIs << QLatin1String(key->name);
+            continue;
+        }
+        if (!hasPlace) {
+            fit.skipped << QLatin1String(key->name);
+            continue;
+        }
+        // A file that does not name its unit is taken only when its mixture
+        // values make sense in the device's unit.
+        if (contents.unit == settings::Unit::Unknown && !settings::fitsUnit(*key, held->second, lambda)) {
+            fit.problem = QStringLiteral("o arquivo não diz a unidade das misturas (arquivo de uma versão anterior) e "
+                                         "%1=%2 não é um valor em %3, a unidade deste aparelho")
+                              .arg(QLatin1String(key->name), settings::displayValue(*key, held->second),
+                                   settings::unitName(lambda));
+            fit.values.clear();
+            return fit;
+        }
+        fit.values.append(*held);
+    }
+    return fit;
+}
+
+bool isOwnKeptSettings(const QString &path)
+{
+    static const QRegularExpression ownName(QStringLiteral("^\\d{4}-\\d{2}-\\d{2}_\\d{6}(_.*)?\\.json$"));
+    const QFileInfo file(path);
+    const QString folder = keptSettingsFolder();
+    return !folder.isEmpty() && ownName.match(file.fileName()).hasMatch()
+        && QDir::cleanPath(file.absolutePath()) == QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
+}
+
 void forgetKeptSettings(const QString &path)
 {
-    removeOwnFile(path);
+    if (isOwnKeptSettings(path))
+        removeOwnFile(path);
 }
 
 } // namespace road

@@ -43,7 +43,22 @@ DeviceMatch matchDevice(const KeptSettings &kept, const QString &serial);
 // "08/12/2026 00:31, K931 V1.5 Boost": how a kept file is named to a person.
 QString describeKept(const KeptSettings &kept);
 
-// Once restored, the file has done its work.
+// What of a settings file can go into a device running `version` whose
+// mixtures are in lambda or not: the one rule for an import and a restore.
+struct SettingsFit {
+    QString problem;         // why nothing can go in (another unit), in Portuguese
+    SettingValues values;    // what the device has a place for
+    QStringList skipped;     // what it has no place for (the sensor range without Boost)
+    QStringList leftAsIs;    // what the device holds and the file does not name
+    bool ok() const { return problem.isEmpty(); }
+};
+SettingsFit fitSettings(const settings::FileContents &contents, const QString &version, bool lambda);
+
+// Once restored, a file this program kept has done its work and goes; any
+// other file (one the owner named, or a stranger's) stays where it is.
 void forgetKeptSettings(const QString &path);
+// Whether the program kept this file itself: in keptSettingsFolder(), under
+// a name of its own.
+bool isOwnKeptSettings(const QString &path);
 
 } // namespace road

@@ -15,6 +15,12 @@
 
 #include <csignal>
 
+// What is written does not matter here: the scripted backend takes anything.
+flashing::FirmwareImage anImage()
+{
+    return {{{0x08000000, {1, 2, 3, 4}}}};
+}
+
 class TestCloseDuringWrite : public QObject {
     Q_OBJECT
 private slots:
@@ -41,7 +47,7 @@ private slots:
             closedDuringWrite = window.close();
             QTest::qWait(100);
         };
-        QCOMPARE(flashing::downloadFile(u"/nonexistent.hex", 0x08000000, 0, 1, u""), 0);
+        QCOMPARE(flashing::downloadImageWith(anImage(), 0, 1, {}).code, 0);
         QVERIFY(!closedDuringWrite);
         QVERIFY(window.isVisible());
         QVERIFY(answerer.texts().contains(QStringLiteral("Aguarde o fim da atualização")));
@@ -50,16 +56,21 @@ private slots:
 
     // Before, SIGTERM closed every window at once (Qt 6 closes windows on
     // quit) while the write went on unseen, and the program exited 0.
+    // Ctrl-C in the terminal that started it, and that terminal closed, the same.
     void terminationWaitsForTheWrite_data()
     {
+        QTest::addColumn<int>("signal");
         QTest::addColumn<int>("writeResult");
         QTest::addColumn<int>("exitCode");
-        QTest::newRow("failed write") << int(flashing::kVerifyMismatch) << 1;
-        QTest::newRow("good write") << int(flashing::kOk) << 0;
+        QTest::newRow("failed write, SIGTERM") << SIGTERM << int(flashing::kVerifyMismatch) << 1;
+        QTest::newRow("good write, SIGTERM") << SIGTERM << int(flashing::kOk) << 0;
+        QTest::newRow("good write, SIGINT") << SIGINT << int(flashing::kOk) << 0;
+        QTest::newRow("failed write, SIGHUP") << SIGHUP << int(flashing::kVerifyMismatch) << 1;
     }
 
     void terminationWaitsForTheWrite()
     {
+        QFETCH(int, signal);
         QFETCH(int, writeResult);
         QFETCH(int, exitCode);
         resetMainWindowState();
@@ -70,14 +81,14 @@ private slots:
         bool visibleAfterSignal = false;
         bool writeEnded = false;
         backend->duringWrite = [&] {
-            std::raise(SIGTERM);
+            std::raise(signal);
             // Several of the request's polls, with the event loop turning as
             // the callbacks turn it.
             QTest::qWait(3 * kWriteEndPollMs);
             visibleAfterSignal = window.isVisible();
         };
         QTimer::singleShot(0, this, [&] {
-            flashing::downloadFile(u"/nonexistent.hex", 0x08000000, 0, 1, u"");
+            flashing::downloadImageWith(anImage(), 0, 1, {});
             writeEnded = true;
         });
         const int code = QCoreApplication::exec();

@@ -9,6 +9,7 @@
 #include "simulateddevice.h"
 #include "simulatedk931.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -65,6 +66,8 @@ private slots:
     void settingsFilesGuardTheDevice();
     void interruptedUpdatesLoseNothing();
     void mirrorThenUpdateOffline();
+    void hostileSourcesWriteNothingOutside();
+    void ownersFilesStayAsTheyWere();
 
 private:
     // `interrupt` is sent once standard output or error contains `when`.
@@ -73,8 +76,12 @@ private:
     // `interrupt` is sent once `ready` says so.
     Run runUntil(const QStringList &args, const QString &program, const std::function<bool(const QByteArray &)> &ready,
                  int interrupt);
+    // `act` runs once the output contains `when`, with the program's pid.
+    Run runActing(const QStringList &args, const QString &when, const std::function<void(qint64)> &act,
+                  const QString &program = QStringLiteral(TARVIK_CONFIG_PATH));
     QString newestKeptSettings() const;
 
+    std::function<void(qint64)> pendingAction;
     std::unique_ptr<SerialTestbed> testbed;
     std::unique_ptr<SimulatedK931> device;
     QTemporaryDir dir;
@@ -112,6 +119,9 @@ Run TestTarvikConfig::runUntil(const QStringList &args, const QString &program,
     QProcess process;
     QProcessEnvironment env = testbed->childEnvironment();
     env.insert(QStringLiteral("XDG_DATA_HOME"), dir.path()); // where update keeps its files
+    // Where each run's own work folder goes: empty again after every run.
+    QDir().mkpath(dir.filePath(QStringLiteral("tmp")));
+    env.insert(QStringLiteral("TMPDIR"), dir.filePath(QStringLiteral("tmp")));
     process.setProcessEnvironment(env);
     process.start(program, args);
     QByteArray out;
@@ -122,7 +132,10 @@ Run TestTarvikConfig::runUntil(const QStringList &args, const QString &program,
             out += process.readAllStandardOutput();
             err += process.readAllStandardError();
             if (interrupt && !interrupted && (ready(out) || ready(err))) {
-                ::kill(pid_t(process.processId()), interrupt);
+                if (interrupt > 0)
+                    ::kill(pid_t(process.processId()), interrupt);
+                else
+                    pendingAction(process.processId());
                 interrupted = true;
             }
             return process.state() == QProcess::NotRunning;
@@ -133,6 +146,13 @@ Run TestTarvikConfig::runUntil(const QStringList &args, const QString &program,
     out += process.readAllStandardOutput();
     err += process.readAllStandardError();
     return {ended ? process.exitCode() : -1, QString::fromUtf8(out), QString::fromUtf8(err)};
+}
+
+Run TestTarvikConfig::runActing(const QStringList &args, const QString &when, const std::function<void(qint64)> &act,
+                                const QString &program)
+{
+    pendingAction = act;
+    return runUntil(args, program, [&](const QByteArray &output) { return output.contains(when.toUtf8()); }, -1);
 }
 
 QString TestTarvikConfig::newestKeptSettings() const
@@ -216,14 +236,17 @@ void TestTarvikConfig::settingsFileRoundTrip()
     QCOMPARE(second.values.value("RPML"), QByteArray("6800"));
     QCOMPARE(second.values.value("HALR"), QByteArray("0.9"));
 
-    // The file of a boost device into one without boost, a damaged file, a
+    // The file of a boost device into one without boost: the sensor range
+    // has no place there and stays out, the rest goes in. A damaged file, a
     // value out of range: refused before anything is sent.
     second.values["VERS"] = "K931 V1.5";
+    second.values["RPML"] = "7000";
     second.received.clear();
     r = run({QStringLiteral("import"), file, QStringLiteral("--port"), second.portName()});
-    QCOMPARE(r.exitCode, 2);
-    QVERIFY2(r.err.contains(QStringLiteral("sem Boost")), qPrintable(r.err));
-    QVERIFY(setCommandsReceived(second).isEmpty());
+    QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+    QVERIFY2(r.out.contains(QStringLiteral("sensor")) && r.out.contains(QStringLiteral("fica de fora")),
+             qPrintable(r.out));
+    QCOMPARE(setCommandsReceived(second), QList<QByteArray>{"RPML"});
     for (const QByteArray &broken : {QByteArray("{\"format\": 1, \"settings\": {\"rpm\": \"-5\"}}"),
                                      QByteArray("{\"format\": 1, \"settings\""), QByteArray("[]")}) {
         QFile damaged(file);
@@ -634,7 +657,7 @@ void TestTarvikConfig::mirrorThenUpdateOffline()
     broken.close();
     r = run({QStringLiteral("mirror"), dir.filePath(QStringLiteral("m1")), QStringLiteral("--source"), source});
     QCOMPARE(r.exitCode, 1);
-    QVERIFY2(r.err.contains(QStringLiteral("K931_OBD.hex")) && r.err.contains(QStringLiteral("Nada foi copiado")),
+    QVERIFY2(r.err.contains(QStringLiteral("K931_OBD.hex")) && r.err.contains(QStringLiteral("Nada foi mudado")),
              qPrintable(r.err));
     QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("m1/data.json"))));
     QVERIFY(broken.open(QIODevice::WriteOnly | QIODevice::Truncate));
@@ -645,6 +668,39 @@ void TestTarvikConfig::mirrorThenUpdateOffline()
     r = run({QStringLiteral("mirror"), mirror, QStringLiteral("--source"), source});
     QVERIFY2(r.exitCode == 0, qPrintable(r.out + r.err));
     QCOMPARE(QDir(mirror).entryList(QDir::Files).size(), 5); // data.json and the four types
+
+    // A folder of the owner's is never written into; a copy that fails
+    // half-way leaves the earlier copy whole, and nothing beside it.
+    const QString photos = dir.filePath(QStringLiteral("fotos"));
+    QVERIFY(QDir().mkpath(photos));
+    QFile photo(QDir(photos).filePath(QStringLiteral("ferias.jpg")));
+    QVERIFY(photo.open(QIODevice::WriteOnly) && photo.write("jpg") == 3);
+    photo.close();
+    r = run({QStringLiteral("mirror"), photos, QStringLiteral("--source"), source});
+    QCOMPARE(r.exitCode, 1);
+    QCOMPARE(QDir(photos).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList{QStringLiteral("ferias.jpg")});
+    const auto bytesOf = [](const QString &path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    const QByteArray description16 = bytesOf(QDir(mirror).filePath(QStringLiteral("data.json")));
+    QVERIFY(FirmwareServer::writeRelease(release, QStringLiteral("1.7")));
+    QVERIFY(QFile::rename(flex, flex + QStringLiteral(".away")));
+    r = run({QStringLiteral("mirror"), mirror, QStringLiteral("--source"), source});
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY2(r.err.contains(QStringLiteral("Nada foi mudado em ") + mirror), qPrintable(r.err));
+    QCOMPARE(bytesOf(QDir(mirror).filePath(QStringLiteral("data.json"))), description16);
+    QCOMPARE(QDir(mirror).entryList(QDir::Files).size(), 5);
+    QVERIFY(QFile::rename(flex + QStringLiteral(".away"), flex));
+    r = run({QStringLiteral("mirror"), mirror, QStringLiteral("--source"), source});
+    QVERIFY2(r.exitCode == 0, qPrintable(r.out + r.err));
+    QVERIFY(bytesOf(QDir(mirror).filePath(QStringLiteral("data.json"))).contains("1.7"));
+    QCOMPARE(QDir(dir.path()).entryList({QStringLiteral(".pendrive*")}, QDir::AllEntries | QDir::Hidden),
+             QStringList());
+    QVERIFY(FirmwareServer::writeRelease(release, QStringLiteral("1.6")));
+    r = run({QStringLiteral("mirror"), mirror, QStringLiteral("--source"), source});
+    QVERIFY2(r.exitCode == 0, qPrintable(r.out + r.err));
 
     // The network gone: the folder is the source.
     server.reset();
@@ -658,6 +714,109 @@ void TestTarvikConfig::mirrorThenUpdateOffline()
     QCOMPARE(r.exitCode, 2);
     QVERIFY2(r.err.contains(QStringLiteral("não existe")) || r.err.contains(QStringLiteral("data.json")),
              qPrintable(r.err));
+}
+
+namespace {
+
+void writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+QByteArray bytesOf(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+// Every model name becomes a file name: a source that names files outside
+// the folder (a parent, an absolute path, a path cut short by a NUL) is
+// refused whole, before anything is fetched, by mirror and update alike.
+void TestTarvikConfig::hostileSourcesWriteNothingOutside()
+{
+    const QString hex = dir.filePath(QStringLiteral("hostile.hex"));
+    QVERIFY(SimulatedDevice::writeSampleFirmware(hex, "K931 V1.9 Boost"));
+    LocalHttpServer server;
+    QVERIFY(server.listen());
+    // Whatever file is asked for, a sound firmware comes: only the names stop it.
+    server.setDefault({200, bytesOf(hex), {}, {}});
+    const QString owners = dir.filePath(QStringLiteral("owner"));
+    const QStringList planted = {QStringLiteral("fora_OBD.hex"), QStringLiteral("x_OBD.hex"), QStringLiteral(".bashrc")};
+    for (const QString &name : planted)
+        writeBytes(QDir(owners).filePath(name), "do dono");
+    const QStringList models = {QStringLiteral("../fora"), QDir(owners).filePath(QStringLiteral("x")),
+                                QDir(owners).filePath(QStringLiteral(".bashrc")) + QChar(0) + QStringLiteral("/x"),
+                                QStringLiteral("sub/x")};
+    for (const QString &model : models) {
+        const QJsonObject description{{"Modelo", QJsonArray{model}}, {"Version", "1.9"}};
+        server.setResponse("/fw/data.json", {200, QJsonDocument(description).toJson(), {}, {}});
+        const QString source = server.url(QStringLiteral("/fw/")).toString();
+        const int fetched = server.requests.size();
+        Run r = run({QStringLiteral("mirror"), QDir(owners).filePath(QStringLiteral("m")), QStringLiteral("--source"),
+                     source});
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.err.contains(QStringLiteral("foi recusado")), qPrintable(r.err));
+        r = run({QStringLiteral("update"), QStringLiteral("--source"), source});
+        QCOMPARE(r.exitCode, 1);
+        QCOMPARE(server.requests.size(), fetched + 2); // data.json, twice; no firmware file
+    }
+    for (const QString &name : planted)
+        QCOMPARE(bytesOf(QDir(owners).filePath(name)), QByteArray("do dono"));
+    QCOMPARE(QDir(owners).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).size(), planted.size());
+    QVERIFY(!device->receivedBytes().contains("BOOT"));
+}
+
+// What the owner has stays: a settings file named with --restore, a
+// firmware file that changes after its check, settings the new firmware has
+// no place for, another device's settings (refused before "BOOT").
+void TestTarvikConfig::ownersFilesStayAsTheyWere()
+{
+    device.reset();
+    SimulatedDevice k931(*testbed, quickDevice());
+    k931.application().values["RPML"] = "7300";
+    QVERIFY(k931.plugInApplication());
+    const QString exported = dir.filePath(QStringLiteral("carro.json"));
+    QCOMPARE(run({QStringLiteral("export"), exported}).exitCode, 0);
+    const QString hex16 = dir.filePath(QStringLiteral("v16.hex"));
+    const QString hex17 = dir.filePath(QStringLiteral("v17.hex"));
+    QVERIFY(SimulatedDevice::writeSampleFirmware(hex16, "K931 V1.6 Boost"));
+    QVERIFY(SimulatedDevice::writeSampleFirmware(hex17, "K931 V1.7"));
+
+    // Replaced on disk once checked (a sync client): the checked image goes in.
+    const QByteArray checked = bytesOf(hex16);
+    Run r = runActing({QStringLiteral("update"), QStringLiteral("--file"), hex16, QStringLiteral("--restore"), exported},
+                      QStringLiteral("Enviando \"BOOT\""), [&](qint64) { writeBytes(hex16, bytesOf(hex17)); });
+    QVERIFY2(r.exitCode == 0, qPrintable(r.out + r.err));
+    QCOMPARE(k931.firmwareVersion(), QByteArray("K931 V1.6 Boost"));
+    QCOMPARE(k931.application().values.value("RPML"), QByteArray("7300"));
+    QVERIFY2(QFileInfo::exists(exported), "the owner's settings file was removed");
+
+    // To a firmware without Boost: the sensor range has no place there, the rest goes back.
+    writeBytes(hex16, checked);
+    r = run({QStringLiteral("update"), QStringLiteral("--keep-settings"), QStringLiteral("--file"), hex17});
+    QVERIFY2(r.exitCode == 0, qPrintable(r.out + r.err));
+    QCOMPARE(k931.firmwareVersion(), QByteArray("K931 V1.7"));
+    QCOMPARE(k931.application().values.value("RPML"), QByteArray("7300"));
+    QVERIFY2(r.out.contains(QStringLiteral("sensor")) && r.out.contains(QStringLiteral("fica de fora")),
+             qPrintable(r.out));
+
+    // Another device's settings: refused while the K931 still runs its firmware.
+    QJsonObject other = QJsonDocument::fromJson(bytesOf(exported)).object();
+    other.insert(QStringLiteral("serial"), QStringLiteral("0123456789AB"));
+    const QString otherFile = dir.filePath(QStringLiteral("outro.json"));
+    writeBytes(otherFile, QJsonDocument(other).toJson());
+    r = run({QStringLiteral("update"), QStringLiteral("--file"), hex16, QStringLiteral("--restore"), otherFile});
+    QCOMPARE(r.exitCode, 2);
+    QVERIFY2(r.err.contains(QStringLiteral("outro aparelho")), qPrintable(r.err));
+    QCOMPARE(k931.firmwareVersion(), QByteArray("K931 V1.7"));
+    QVERIFY(QFileInfo::exists(otherFile));
+    QCOMPARE(QDir(dir.filePath(QStringLiteral("tmp"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+             QStringList());
 }
 
 QTEST_MAIN(TestTarvikConfig)

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "device.h"
 
+#include "keptsettings.h"
+
 #include "k931ports.h"
 #include "ownfile.h"
 #include "platform.h"
@@ -199,35 +201,21 @@ settings::FileContents readSettingsFile(const QString &path)
     return contents;
 }
 
-QString importProblem(const settings::FileContents &contents, const QString &path, const Readout &readout)
+std::optional<Values> importableValues(const settings::FileContents &contents, const QString &path,
+                                       const Readout &readout)
 {
-    QStringList absent;
-    for (const Key *key : settings::keys()) {
-        const bool held = std::any_of(contents.values.begin(), contents.values.end(),
-                                      [key](const auto &pair) { return pair.first == key; });
-        if (held && !settings::heldBy(*key, readout.version))
-            return QStringLiteral("%1 traz a faixa do sensor de Boost (sensor), mas este aparelho (%2) está sem "
-                                  "Boost; nada foi enviado.")
-                .arg(path, readout.version);
-        if (!held && settings::heldBy(*key, readout.version))
-            absent << QLatin1String(key->name);
+    const road::SettingsFit fit = road::fitSettings(contents, readout.version, readout.lambda);
+    if (!fit.ok()) {
+        say(QStringLiteral("%1: %2; nada foi enviado.").arg(path, fit.problem));
+        return std::nullopt;
     }
-    const QString deviceUnit = settings::unitName(readout.lambda);
-    if (contents.unit != settings::Unit::Unknown && (contents.unit == settings::Unit::Lambda) != readout.lambda)
-        return QStringLiteral("%1 tem as misturas em %2, mas este aparelho mede em %3; nada foi enviado.")
-            .arg(path, settings::unitName(!readout.lambda), deviceUnit);
-    // A file that does not name its unit is taken only when its mixture
-    // values make sense in the device's unit.
-    for (const auto &[key, word] : contents.values) {
-        if (contents.unit == settings::Unit::Unknown && !settings::fitsUnit(*key, word, readout.lambda))
-            return QStringLiteral("%1 não diz a unidade das misturas (arquivo de uma versão anterior) e %2=%3 "
-                                  "não é um valor em %4, a unidade deste aparelho; nada foi enviado.")
-                .arg(path, QLatin1String(key->name), settings::displayValue(*key, word), deviceUnit);
-    }
-    if (!absent.isEmpty())
+    if (!fit.skipped.isEmpty())
+        std::printf("Este aparelho (%s) não tem lugar para %s de %s: fica de fora.\n", qUtf8Printable(readout.version),
+                    qUtf8Printable(fit.skipped.join(QStringLiteral(", "))), qUtf8Printable(path));
+    if (!fit.leftAsIs.isEmpty())
         std::printf("Não estão em %s e ficam como estão: %s.\n", qUtf8Printable(path),
-                    qUtf8Printable(absent.join(QStringLiteral(", "))));
-    return {};
+                    qUtf8Printable(fit.leftAsIs.join(QStringLiteral(", "))));
+    return fit.values;
 }
 
 int writeAndCheck(Device &device, const QString &version, const Values &requested)

@@ -49,9 +49,11 @@ bool saveSettingsFile(const Readout &readout, const QString &path);
 // A settings file's contents: a regular file of at most
 // settings::kMaxFileBytes, else the reason in Portuguese in `error`.
 settings::FileContents readSettingsFile(const QString &path);
-// Why the file's settings cannot go into the device that gave `readout`
-// (empty when they can); says which settings the file leaves as they are.
-QString importProblem(const settings::FileContents &contents, const QString &path, const Readout &readout);
+// What of the file's settings can go into the device that gave `readout`:
+// nothing, with the reason said, when none can (another unit); else says
+// which settings stay out (no place for them) or stay as they are.
+std::optional<Values> importableValues(const settings::FileContents &contents, const QString &path,
+                                       const Readout &readout);
 // The window's pacing, then every value read back: the device must hold
 // exactly the 32-bit word that was sent.
 int writeAndCheck(Device &device, const QString &version, const Values &requested);

@@ -222,13 +222,12 @@ int importCommand(const Options &options)
     int r = openAndRead(options.port, device, readout);
     if (r != kExitOk)
         return r;
-    if (const QString problem = importProblem(contents, path, readout); !problem.isEmpty()) {
-        say(problem);
+    const std::optional<Values> importable = importableValues(contents, path, readout);
+    if (!importable)
         return kExitUsage;
-    }
     // Each set command is a flash write in the device: only what differs.
     Values differing;
-    for (const auto &pair : contents.values) {
+    for (const auto &pair : *importable) {
         if (!readout.values.contains(pair))
             differing.append(pair);
     }

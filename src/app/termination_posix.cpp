@@ -5,7 +5,6 @@
 
 #include <QCoreApplication>
 
-#ifdef Q_OS_UNIX
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -61,11 +60,12 @@ void quitOnTerminationRequest(QCoreApplication &app)
     action.sa_handler = onTerminationSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGHUP, &action, nullptr);
+    // Ctrl-C in the terminal that started the window, its terminal closed, a
+    // session's end: each would otherwise end the process in the middle of a
+    // write.
+    for (const int signal : {SIGTERM, SIGHUP, SIGINT, SIGQUIT})
+        sigaction(signal, &action, nullptr);
+    // The debug lines go to whatever started the window: a pipe closed early
+    // (piped into head) must not end the program.
+    std::signal(SIGPIPE, SIG_IGN);
 }
-#else
-void quitOnTerminationRequest(QCoreApplication &)
-{
-}
-#endif
