@@ -342,6 +342,21 @@ private slots:
         QVERIFY2(said.contains(QStringLiteral("não é possível gravar na pasta")), qPrintable(said));
     }
 
+    // Every program finds the window's own data folder, and none of them
+    // changes the process's name to find it.
+    void theDataFolderIsTheWindows()
+    {
+        const QString own = QCoreApplication::applicationName();
+        QCoreApplication::setApplicationName(QStringLiteral("tarvik-config"));
+        QSignalSpy renamed(qApp, &QCoreApplication::applicationNameChanged);
+        const QString folder = road::dataFolder();
+        QCOMPARE(renamed.count(), 0);
+        QCoreApplication::setApplicationName(QStringLiteral("tarvik-connect"));
+        QCOMPARE(folder, QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
+        QCOMPARE(road::dataFolder(), folder);
+        QCoreApplication::setApplicationName(own);
+    }
+
     // Kept settings go by device: the newest of this serial number first,
     // none of another; a pipe or a link at a kept file's name is refused at
     // once.
