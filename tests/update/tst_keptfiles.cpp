@@ -323,6 +323,11 @@ private slots:
         keeper.keep(someFlash(0x66));
         QVERIFY2(keeper.report().startsWith(QStringLiteral("Cópia do firmware anterior guardada em ")),
                  qPrintable(keeper.report()));
+        QVERIFY(QDir(folder).mkdir(QStringLiteral(".copias.lock")));
+        road::FirmwareCopyKeeper locked({folder, QStringLiteral("K931 V1.5"), road::CopyOrigin::Unknown, {}});
+        locked.keep(someFlash(0x66));
+        QVERIFY2(locked.report().contains(QStringLiteral("não é um bloqueio deste programa")), qPrintable(locked.report()));
+        QVERIFY(QDir(folder).rmdir(QStringLiteral(".copias.lock")));
 
         QVERIFY(QFile::remove(indexPath(folder)));
         QVERIFY(QDir(folder).mkdir(QStringLiteral("copias.json")));
