@@ -276,7 +276,9 @@ CopyListing listFirmwareCopies(const QString &folder)
     CopyListing listing;
     const Index index = readIndex(folder);
     if (!index.readable)
-        listing.note = QStringLiteral("O índice das cópias (%1) não pôde ser lido.").arg(QDir(folder).filePath(kIndexName));
+        listing.note = QStringLiteral("O índice das cópias (%1) não pôde ser lido: nenhuma cópia desta pasta é "
+                                      "apagada, e a próxima cópia o guarda à parte.")
+                           .arg(QDir(folder).filePath(kIndexName));
     else if (isLink(folder))
         listing.note = linkNote(folder).trimmed();
     const QDir dir(folder);

@@ -257,7 +257,7 @@ void TestTarvikConfig::exportWritesWhereTheOwnerPoints()
     QCOMPARE(mode(shared), 0644);
 
     const QString target = dir.filePath(QStringLiteral("private.json"));
-    const QString link = dir.filePath(QStringLiteral("car.json"));
+    const QString link = dir.filePath(QStringLiteral("linked.json"));
     QVERIFY(QFile::link(target, link));
     for (int i = 0; i < 2; ++i) { // the target made, then replaced
         r = exportWith("077", link);
