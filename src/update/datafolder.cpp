@@ -19,13 +19,19 @@ QString subFolder(const QString &name)
 }
 } // namespace
 
+// Qt builds AppDataLocation from a base folder of the system's (the XDG
+// data folder, Windows' roaming AppData), then "/organization" and
+// "/application" when they are set. This program's own name is taken off
+// the end and the window's put there instead: every program finds the same
+// folder, and the process's names are only read, never changed under
+// another thread.
 QString dataFolder()
 {
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
     const QString own = QCoreApplication::applicationName();
-    QCoreApplication::setApplicationName(kProgramName);
-    const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
-    QCoreApplication::setApplicationName(own);
-    return folder;
+    if (!own.isEmpty() && folder.endsWith(QLatin1Char('/') + own))
+        folder.chop(own.size() + 1);
+    return folder.isEmpty() ? QString() : folder + QLatin1Char('/') + kProgramName;
 }
 
 QString backupFolder()

@@ -18,6 +18,17 @@ std::optional<QByteArray> readOwnFile(const QString &path, qint64 maxBytes, QStr
 // Written to a fresh temporary name beside `path`, flushed to the disk and
 // renamed over it; a link at `path` is replaced, never written through.
 bool writeOwnFile(const QString &path, const QByteArray &bytes, QString &why);
+// For a file the owner named, written whole or not at all like the above,
+// but a link at `path` is followed: the file it points to is replaced, the
+// link stays. A new file gets the permissions the owner's umask leaves, an
+// existing one keeps its own.
+bool writeOwnersFile(const QString &path, const QByteArray &bytes, QString &why);
+// Gives `from` the name `to` when nothing stands there; a link is moved
+// itself, never followed.
+bool renameOwnFile(const QString &from, const QString &to, QString &why);
+// Whether a new file can be made in `folder`; `why` gives the system's
+// reason when not.
+bool canWriteIn(const QString &folder, QString &why);
 // Removes `path` only when it is a regular file (a link there stays).
 bool removeOwnFile(const QString &path);
 // Whether `path` itself is a symbolic link.

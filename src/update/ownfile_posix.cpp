@@ -3,7 +3,10 @@
 
 #include "textcodec.h"
 
+#include <QRandomGenerator>
+
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -50,6 +53,62 @@ bool writeAll(int fd, const QByteArray &bytes)
         done += n;
     }
     return true;
+}
+
+// Writes `bytes` into `fd`, open at the fresh name `part`, flushes them to
+// the disk and renames `part` over `target`; `part` goes on any failure.
+bool commit(int fd, const QByteArray &part, const QByteArray &target, const QByteArray &bytes, QString &why)
+{
+    bool ok = writeAll(fd, bytes) && fsync(fd) == 0;
+    int error = ok ? 0 : errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    if (ok && ::rename(part.constData(), target.constData()) != 0) {
+        ok = false;
+        error = errno;
+    }
+    if (!ok) {
+        ::unlink(part.constData());
+        why = reasonFor(error);
+    }
+    return ok;
+}
+
+// The name a chain of links at `path` ends on: `path` itself when it is no
+// link. A relative link is read from its own folder.
+std::optional<QByteArray> followLinks(QByteArray path, int &error)
+{
+    for (int hops = 0; hops < 40; ++hops) {
+        char target[PATH_MAX];
+        const ssize_t n = ::readlink(path.constData(), target, sizeof target);
+        if (n < 0)
+            return path;
+        if (size_t(n) == sizeof target) {
+            error = ENAMETOOLONG;
+            return std::nullopt;
+        }
+        const QByteArray next(target, qsizetype(n));
+        const qsizetype slash = path.lastIndexOf('/');
+        path = next.startsWith('/') || slash < 0 ? next : path.left(slash + 1) + next;
+    }
+    error = ELOOP;
+    return std::nullopt;
+}
+
+// A new file beside `target`, made exclusively with `mode` less the umask
+// (mkstemp would give 0600 whatever the owner asked for).
+int createBeside(const QByteArray &target, mode_t mode, QByteArray &part)
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        part = target + '.' + QByteArray::number(QRandomGenerator::global()->generate(), 36);
+        const int fd = ::open(part.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    errno = EEXIST;
+    return -1;
 }
 
 } // namespace
@@ -104,21 +163,55 @@ bool writeOwnFile(const QString &path, const QByteArray &bytes, QString &why)
         return false;
     }
     fchmod(fd, 0644);
-    bool ok = writeAll(fd, bytes) && fsync(fd) == 0;
-    int error = ok ? 0 : errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        error = errno;
-    }
-    if (ok && ::rename(part.constData(), native(path).constData()) != 0) {
-        ok = false;
-        error = errno;
-    }
-    if (!ok) {
-        ::unlink(part.constData());
+    return commit(fd, part, native(path), bytes, why);
+}
+
+bool writeOwnersFile(const QString &path, const QByteArray &bytes, QString &why)
+{
+    int error = 0;
+    const std::optional<QByteArray> target = followLinks(native(path), error);
+    if (!target) {
         why = reasonFor(error);
+        return false;
     }
-    return ok;
+    QByteArray part;
+    const int fd = createBeside(*target, 0666, part);
+    if (fd < 0) {
+        why = reasonFor(errno);
+        return false;
+    }
+    struct stat existing {};
+    if (::stat(target->constData(), &existing) == 0 && S_ISREG(existing.st_mode))
+        fchmod(fd, existing.st_mode & 0777);
+    return commit(fd, part, *target, bytes, why);
+}
+
+bool renameOwnFile(const QString &from, const QString &to, QString &why)
+{
+    struct stat info {};
+    const QByteArray target = native(to);
+    if (lstat(target.constData(), &info) == 0) {
+        why = QStringLiteral("%1 já existe").arg(to);
+        return false;
+    }
+    if (::rename(native(from).constData(), target.constData()) != 0) {
+        why = reasonFor(errno);
+        return false;
+    }
+    return true;
+}
+
+bool canWriteIn(const QString &folder, QString &why)
+{
+    QByteArray probe = native(folder) + "/.tarvik-XXXXXX";
+    const int fd = mkstemp(probe.data());
+    if (fd < 0) {
+        why = reasonFor(errno);
+        return false;
+    }
+    ::close(fd);
+    ::unlink(probe.constData());
+    return true;
 }
 
 bool removeOwnFile(const QString &path)

@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ownfile.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QTemporaryFile>
 
 namespace road {
 
@@ -49,13 +51,43 @@ std::optional<QByteArray> readOwnFile(const QString &path, qint64 maxBytes, QStr
     return file.readAll();
 }
 
+// QSaveFile itself writes through a link to the file it points to.
+bool writeOwnersFile(const QString &path, const QByteArray &bytes, QString &why)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        why = lastReason = reasonFor(file.error());
+        return false;
+    }
+    return true;
+}
+
 bool writeOwnFile(const QString &path, const QByteArray &bytes, QString &why)
 {
     if (QFileInfo(path).isSymLink())
         QFile::remove(path);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+    return writeOwnersFile(path, bytes, why);
+}
+
+bool renameOwnFile(const QString &from, const QString &to, QString &why)
+{
+    if (QFileInfo::exists(to) || QFileInfo(to).isSymLink()) {
+        why = QStringLiteral("%1 já existe").arg(to);
+        return false;
+    }
+    QFile file(from);
+    if (!file.rename(to)) {
         why = lastReason = reasonFor(file.error());
+        return false;
+    }
+    return true;
+}
+
+bool canWriteIn(const QString &folder, QString &why)
+{
+    QTemporaryFile probe(QDir(folder).filePath(QStringLiteral(".tarvik-XXXXXX")));
+    if (!probe.open()) {
+        why = lastReason = reasonFor(probe.error());
         return false;
     }
     return true;

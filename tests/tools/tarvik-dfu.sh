@@ -28,6 +28,17 @@ expect 1 "não é um arquivo comum" "$dfu" write "$work/pipe.hex"
 name=$(printf 'atualiza\347\343o.hex')
 printf ':020000040800F2\n:0400000001020304F2\n:00000001FF\n' >"$work/$name"
 expect 1 "Nenhum aparelho no modo de atualização" "$dfu" write "$work/$name"
+# Output into a pipe already closed (as "| true" or "| head" leave it) ends
+# the output only: the exit status stays the command's.
+closedPipe() {
+  python3 -c 'import os, subprocess, sys
+r, w = os.pipe(); os.close(r)
+sys.exit(subprocess.call(sys.argv[1:], stdout=w) & 255)' "$@"
+}
+for command in backups list --help; do
+  XDG_DATA_HOME=$work closedPipe "$dfu" $command 2>/dev/null; got=$?
+  [ "$got" -eq 0 ] || fail "$command into a closed pipe exited $got, not 0"
+done
 # Every message is Portuguese: none of the old English words is left.
 out=$("$dfu" --help; "$dfu" list; "$dfu" write "$work/missing.hex" 2>&1; "$dfu" write "$work/bad.hex" 2>&1)
 grep -qiE 'usage|not found|device|written|line [0-9]' <<<"$out" && fail "English left in: $out"

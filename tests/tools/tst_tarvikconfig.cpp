@@ -61,6 +61,8 @@ private slots:
     void writesAndReadsBack();
     void refusesWhatItCannotWrite();
     void settingsFileRoundTrip();
+    void exportWritesWhereTheOwnerPoints();
+    void aClosedPipeEndsOnlyTheOutput();
     void noDeviceOrASilentOne();
     void updateRestoresTheSettings();
     void settingsFilesGuardTheDevice();
@@ -257,6 +259,61 @@ void TestTarvikConfig::settingsFileRoundTrip()
         QCOMPARE(r.exitCode, 2);
         QVERIFY(r.err.contains(QStringLiteral("nada foi enviado")));
     }
+}
+
+// The owner's link is followed to its file, never replaced; a new file gets
+// the permissions the owner's umask leaves.
+void TestTarvikConfig::exportWritesWhereTheOwnerPoints()
+{
+    const auto exportWith = [&](const char *umask, const QString &file) {
+        return run({QStringLiteral("-c"), QStringLiteral("umask %1; exec \"$0\" export \"$1\"").arg(QLatin1String(umask)),
+                    QStringLiteral(TARVIK_CONFIG_PATH), file},
+                   QStringLiteral("/bin/sh"));
+    };
+    const auto mode = [](const QString &file) {
+        struct stat info {};
+        return ::stat(QFile::encodeName(file).constData(), &info) == 0 ? int(info.st_mode & 0777) : -1;
+    };
+    const QString shared = dir.filePath(QStringLiteral("shared.json"));
+    Run r = exportWith("022", shared);
+    QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+    QCOMPARE(mode(shared), 0644);
+
+    const QString target = dir.filePath(QStringLiteral("private.json"));
+    const QString link = dir.filePath(QStringLiteral("linked.json"));
+    QVERIFY(QFile::link(target, link));
+    for (int i = 0; i < 2; ++i) { // the target made, then replaced
+        r = exportWith("077", link);
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        QVERIFY(QFileInfo(link).isSymLink());
+        QCOMPARE(mode(target), 0600);
+    }
+    QFile exported(target);
+    QVERIFY(exported.open(QIODevice::ReadOnly));
+    QVERIFY(exported.readAll().contains("\"settings\""));
+    QCOMPARE(QDir(dir.path()).entryList({QStringLiteral("private.json.*")}, QDir::Files | QDir::Hidden).size(), 0);
+}
+
+// Output into a pipe already closed (as "| true" leaves it) ends the output
+// only: every command still does its work and exits with its own status.
+void TestTarvikConfig::aClosedPipeEndsOnlyTheOutput()
+{
+    const QString closedPipe = QStringLiteral("import os, subprocess, sys\n"
+                                              "r, w = os.pipe(); os.close(r)\n"
+                                              "sys.exit(subprocess.call(sys.argv[1:], stdout=w) & 255)");
+    const QString file = dir.filePath(QStringLiteral("piped.json"));
+    const QList<QStringList> commands{{QStringLiteral(TARVIK_CONFIG_PATH), QStringLiteral("read")},
+                                      {QStringLiteral(TARVIK_CONFIG_PATH), QStringLiteral("devices")},
+                                      {QStringLiteral(TARVIK_CONFIG_PATH), QStringLiteral("export"), file},
+                                      {QStringLiteral(TARVIK_CONFIG_PATH), QStringLiteral("write"), QStringLiteral("rpm=7100")},
+                                      {QStringLiteral(TARVIK_DFU_PATH), QStringLiteral("list")},
+                                      {QStringLiteral(TARVIK_DFU_PATH), QStringLiteral("backups")}};
+    for (const QStringList &command : commands) {
+        const Run r = run(QStringList{QStringLiteral("-c"), closedPipe} + command, QStringLiteral("python3"));
+        QVERIFY2(r.exitCode == 0, qPrintable(command.join(QLatin1Char(' ')) + QStringLiteral(": ") + r.err));
+    }
+    QVERIFY(QFile::exists(file));
+    QCOMPARE(device->values.value("RPML"), QByteArray("7100"));
 }
 
 void TestTarvikConfig::noDeviceOrASilentOne()

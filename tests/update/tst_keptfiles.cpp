@@ -9,10 +9,17 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLockFile>
 #include <QtTest>
 
+#include <functional>
+#include <limits>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -49,6 +56,58 @@ void touch(const QString &path)
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(":00000001FF\n");
+}
+
+QString indexPath(const QString &folder)
+{
+    return QDir(folder).filePath(QStringLiteral("copias.json"));
+}
+
+// The index's entries, newest first as written, changed by `edit`.
+void editIndex(const QString &folder, const std::function<void(QJsonArray &)> &edit)
+{
+    QFile index(indexPath(folder));
+    QVERIFY(index.open(QIODevice::ReadOnly));
+    QJsonObject root = QJsonDocument::fromJson(index.readAll()).object();
+    index.close();
+    QJsonArray copies = root.value(QStringLiteral("copies")).toArray();
+    edit(copies);
+    root.insert(QStringLiteral("copies"), copies);
+    QVERIFY(index.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    index.write(QJsonDocument(root).toJson());
+}
+
+void setEntry(QJsonArray &copies, int i, const char *field, const QJsonValue &value)
+{
+    QJsonObject entry = copies.at(i).toObject();
+    entry.insert(QLatin1String(field), value);
+    copies.replace(i, entry);
+}
+
+int hexFiles(const QString &folder)
+{
+    return int(QDir(folder).entryList({QStringLiteral("*.hex")}, QDir::Files).size());
+}
+
+// Root writes anywhere a mode allows nothing: a read-only mount, in a mount
+// namespace of this process's own, is what stops it.
+bool makeReadOnly(const QString &folder)
+{
+    const QByteArray path = QFile::encodeName(folder);
+    if (geteuid() != 0)
+        return ::chmod(path.constData(), 0555) == 0;
+    return ::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0
+        && ::mount(path.constData(), path.constData(), nullptr, MS_BIND, nullptr) == 0
+        && ::mount(nullptr, path.constData(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+}
+
+void makeWritable(const QString &folder)
+{
+    const QByteArray path = QFile::encodeName(folder);
+    if (geteuid() != 0)
+        ::chmod(path.constData(), 0755);
+    else
+        ::umount2(path.constData(), MNT_DETACH);
 }
 
 } // namespace
@@ -174,6 +233,133 @@ private slots:
         road::FirmwareCopyKeeper viaLink({linked, QString(), road::CopyOrigin::Unknown, {}});
         viaLink.keep(someFlash(0x44));
         QVERIFY2(viaLink.report().contains(QStringLiteral("é um link para ") + elsewhere), qPrintable(viaLink.report()));
+    }
+
+    // An index that cannot be read is set aside, never replaced by one that
+    // forgets what it listed; the copies it named stay.
+    void anUnreadableIndexIsSetAside_data()
+    {
+        QTest::addColumn<QByteArray>("broken");
+        QTest::newRow("cut short") << QByteArray("{\"format\": 1, \"copies\": [{\"file\": ");
+        QTest::newRow("oversized") << QByteArray("{\"format\": 1, \"copies\": []}").append(2 * 1024 * 1024, ' ');
+    }
+    void anUnreadableIndexIsSetAside()
+    {
+        QFETCH(QByteArray, broken);
+        const QString good = keepCopy(folder, road::CopyOrigin::RunningFirmware);
+        QStringList old{good};
+        for (int i = 0; i < 3; ++i)
+            old << keepCopy(folder, road::CopyOrigin::Unknown);
+        QFile index(indexPath(folder));
+        QVERIFY(index.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        index.write(broken);
+        index.close();
+        road::FirmwareCopyKeeper keeper({folder, QStringLiteral("K931 V1.5"), road::CopyOrigin::Unknown, {}});
+        keeper.keep(someFlash(0x55));
+        const QStringList aside = QDir(folder).entryList({QStringLiteral("copias*.json")}, QDir::Files);
+        QCOMPARE(aside.size(), 2);
+        const QString setAside = QDir(folder).filePath(aside.at(aside.at(0) == QLatin1String("copias.json") ? 1 : 0));
+        QVERIFY2(keeper.report().contains(setAside), qPrintable(keeper.report()));
+        QFile kept(setAside);
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), broken);
+        QCOMPARE(paths(road::listFirmwareCopies(folder).copies), QStringList{keeper.path()});
+        for (int i = 0; i < road::kFirmwareCopiesKept + 2; ++i)
+            keepCopy(folder, road::CopyOrigin::Unknown);
+        for (const QString &path : old)
+            QVERIFY2(QFile::exists(path), qPrintable(path));
+    }
+
+    // Sequences an editor repeated or pushed to the end of their range, and
+    // a file listed twice: no copy leaves the index unless it leaves the
+    // disk, and the newest stays the newest.
+    void aTamperedIndexDropsNoCopy()
+    {
+        QStringList made;
+        for (int i = 0; i < road::kFirmwareCopiesKept; ++i)
+            made << keepCopy(folder, road::CopyOrigin::Unknown);
+        // Newest first: the oldest takes the sequence of the one above it.
+        editIndex(folder, [](QJsonArray &copies) { setEntry(copies, copies.size() - 1, "sequence", 1); });
+        made << keepCopy(folder, road::CopyOrigin::Unknown);
+        QCOMPARE(road::listFirmwareCopies(folder).copies.size(), road::kFirmwareCopiesKept);
+        QCOMPARE(hexFiles(folder), road::kFirmwareCopiesKept);
+
+        editIndex(folder, [](QJsonArray &copies) {
+            for (int i = 0; i < copies.size(); ++i)
+                setEntry(copies, i, "sequence", std::numeric_limits<qint64>::max() - i);
+        });
+        QStringList last;
+        for (int i = 0; i < 2; ++i)
+            last << keepCopy(folder, road::CopyOrigin::Unknown);
+        const QStringList listed = paths(road::listFirmwareCopies(folder).copies);
+        QCOMPARE(listed.size(), road::kFirmwareCopiesKept);
+        QCOMPARE(listed.mid(0, 3), newestFirst(made.mid(made.size() - 1) + last));
+        QCOMPARE(hexFiles(folder), road::kFirmwareCopiesKept);
+
+        // The oldest entry names the newest file as well.
+        editIndex(folder, [](QJsonArray &copies) {
+            setEntry(copies, copies.size() - 1, "file", copies.at(0).toObject().value(QStringLiteral("file")));
+        });
+        const QString newest = keepCopy(folder, road::CopyOrigin::Unknown);
+        QVERIFY(QFile::exists(last.at(1)));
+        QCOMPARE(paths(road::listFirmwareCopies(folder).copies).mid(0, 2), (QStringList{newest, last.at(1)}));
+    }
+
+    // A lock left by a program that died is taken over; a folder that
+    // cannot be written, or an index that cannot be, is said as it is: a
+    // copy is said kept only once it is listed.
+    void eachObstacleIsSaidAsItIs()
+    {
+        const pid_t child = fork();
+        if (child == 0) {
+            QLockFile held(QDir(folder).filePath(QStringLiteral(".copias.lock")));
+            _exit(held.lock() ? 0 : 1); // no unlock: the lock stays behind
+        }
+        int status = 0;
+        QCOMPARE(waitpid(child, &status, 0), child);
+        QCOMPARE(WEXITSTATUS(status), 0);
+        QVERIFY(QFile::exists(QDir(folder).filePath(QStringLiteral(".copias.lock"))));
+        road::FirmwareCopyKeeper keeper({folder, QStringLiteral("K931 V1.5"), road::CopyOrigin::Unknown, {}});
+        keeper.keep(someFlash(0x66));
+        QVERIFY2(keeper.report().startsWith(QStringLiteral("Cópia do firmware anterior guardada em ")),
+                 qPrintable(keeper.report()));
+        QVERIFY(QDir(folder).mkdir(QStringLiteral(".copias.lock")));
+        road::FirmwareCopyKeeper locked({folder, QStringLiteral("K931 V1.5"), road::CopyOrigin::Unknown, {}});
+        locked.keep(someFlash(0x66));
+        QVERIFY2(locked.report().contains(QStringLiteral("não é um bloqueio deste programa")), qPrintable(locked.report()));
+        QVERIFY(QDir(folder).rmdir(QStringLiteral(".copias.lock")));
+
+        QVERIFY(QFile::remove(indexPath(folder)));
+        QVERIFY(QDir(folder).mkdir(QStringLiteral("copias.json")));
+        road::FirmwareCopyKeeper unlisted({folder, QStringLiteral("K931 V1.5"), road::CopyOrigin::Unknown, {}});
+        unlisted.keep(someFlash(0x77));
+        QVERIFY(QFile::exists(unlisted.path()));
+        QVERIFY2(!unlisted.report().contains(QStringLiteral("guardada em")), qPrintable(unlisted.report()));
+        QVERIFY2(unlisted.report().contains(unlisted.path() + QStringLiteral(", mas não")), qPrintable(unlisted.report()));
+        QVERIFY(QDir(folder).rmdir(QStringLiteral("copias.json")));
+
+        QVERIFY(makeReadOnly(folder));
+        road::FirmwareCopyKeeper refused({folder, QStringLiteral("K931 V1.5"), road::CopyOrigin::Unknown, {}});
+        refused.keep(someFlash(0x88));
+        const QString said = refused.report();
+        makeWritable(folder);
+        QVERIFY2(!said.contains(QStringLiteral("outro programa")), qPrintable(said));
+        QVERIFY2(said.contains(QStringLiteral("não é possível gravar na pasta")), qPrintable(said));
+    }
+
+    // Every program finds the window's own data folder, and none of them
+    // changes the process's name to find it.
+    void theDataFolderIsTheWindows()
+    {
+        const QString own = QCoreApplication::applicationName();
+        QCoreApplication::setApplicationName(QStringLiteral("tarvik-config"));
+        QSignalSpy renamed(qApp, &QCoreApplication::applicationNameChanged);
+        const QString folder = road::dataFolder();
+        QCOMPARE(renamed.count(), 0);
+        QCoreApplication::setApplicationName(QStringLiteral("tarvik-connect"));
+        QCOMPARE(folder, QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
+        QCOMPARE(road::dataFolder(), folder);
+        QCoreApplication::setApplicationName(own);
     }
 
     // Kept settings go by device: the newest of this serial number first,

@@ -10,6 +10,10 @@
 
 namespace interruption {
 
+// From here on, output into a pipe that was closed (| head, | true) fails
+// quietly: the work goes on and the exit status is the work's. Called first
+// thing in every command.
+void ignoreBrokenPipe();
 // From here on those signals are caught. One arriving while a write runs
 // is answered on standard error with what will happen to the device.
 void catchSignals();

@@ -27,7 +27,11 @@ void catchSignals()
     action.sa_flags = SA_RESTART;
     for (const int number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
         sigaction(number, &action, nullptr);
-    // Output into a pipe that was closed (| head) fails quietly instead.
+    ignoreBrokenPipe();
+}
+
+void ignoreBrokenPipe()
+{
     std::signal(SIGPIPE, SIG_IGN);
 }
 

@@ -32,4 +32,9 @@ void catchSignals()
     SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 }
 
+// Windows has no SIGPIPE: a write into a closed pipe fails with an error.
+void ignoreBrokenPipe()
+{
+}
+
 } // namespace interruption

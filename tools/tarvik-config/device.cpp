@@ -173,7 +173,7 @@ bool saveSettingsFile(const Readout &readout, const QString &path)
     }
     QString error;
     const QByteArray json = QJsonDocument(settings::toFile(readout.version, readout.lambda, readout.values)).toJson();
-    if (!road::writeOwnFile(path, json, error)) {
+    if (!road::writeOwnersFile(path, json, error)) {
         say(QStringLiteral("Não foi possível gravar %1: %2 (nada foi gravado).").arg(path, error));
         return false;
     }

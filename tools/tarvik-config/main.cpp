@@ -6,6 +6,7 @@
 #include "k931ports.h"
 #include "firmwaredescription.h"
 #include "firmwaresource.h"
+#include "interruption.h"
 #include "programmer.h"
 #include "settings.h"
 #include "platform.h"
@@ -254,6 +255,7 @@ int readCommand(const Options &options)
 
 int main(int argc, char **argv)
 {
+    interruption::ignoreBrokenPipe();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tarvik-config"));
     Options options;

@@ -245,6 +245,7 @@ int write(const QString &name, bool verify, bool backup)
 
 int main(int argc, char **argv)
 {
+    interruption::ignoreBrokenPipe();
     platform::useUtf8Console();
     flashing::setVerbosityLevel(1);
     const QStringList args = platform::arguments(argc, argv);
