@@ -5,6 +5,7 @@
 
 #include "downloadmanager.h"
 #include "firmwaredescription.h"
+#include "firmwaresource.h"
 #include "mainwindowstate.h"
 #include "ui_mainwindow.h"
 #include "ledindicator.h"
@@ -53,7 +54,9 @@ void MainWindow::deleteDescriptionFile()
 void MainWindow::fetchFirmwareDescription()
 {
     deleteDescriptionFile();
-    downloadManager->execute(configuration.descriptionUrl());
+    DownloadOptions bounds{road::kDescriptionMaxBytes, road::kFileTimeLimitMs,
+                           !road::isMakersServer(configuration.firmwareBaseUrl)};
+    downloadManager->executeWith(configuration.descriptionUrl(), bounds);
     QTimer::singleShot(configuration.descriptionParseDelayMs, this, &MainWindow::parseFirmwareDescription);
 }
 

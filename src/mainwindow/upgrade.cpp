@@ -8,6 +8,7 @@
 #include "firmwarecheck.h"
 #include "flashfailure.h"
 #include "firmwaredescription.h"
+#include "firmwaresource.h"
 #include "usbids.h"
 #include "programmer.h"
 #include "bootloaderwait.h"
@@ -109,8 +110,9 @@ void MainWindow::on_UpgradeButton_clicked()
     ui->UpgradeButton->setEnabled(false);
     const QString link = firmwareBaseUrl + firmwareFileName;
     // As the download manager reads it, so that its report can be matched.
-    pendingFirmwareUrl = QUrl::fromEncoded(link.toLocal8Bit(), QUrl::TolerantMode);
-    downloadManager->execute(link);
+    pendingFirmwareUrl = DownloadManager::urlForLink(link);
+    DownloadOptions bounds{road::kFirmwareFileMaxBytes, road::kFileTimeLimitMs, !road::isMakersServer(firmwareBaseUrl)};
+    downloadManager->executeWith(link, bounds);
 }
 
 // "BOOT" waits for the file: a device sent into its bootloader without

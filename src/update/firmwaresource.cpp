@@ -22,6 +22,18 @@ FirmwareSource refused(const QString &why)
     return {QString(), QString(), why};
 }
 
+FirmwareSource chosen(const QString &base)
+{
+    return {base, base + kFirmwareDescriptionName, QString(), true};
+}
+
+// A password in the text is never echoed.
+QString shown(const QString &text)
+{
+    const QUrl url(text);
+    return url.userInfo().isEmpty() ? text : url.toDisplayString(QUrl::RemoveUserInfo);
+}
+
 // Plain http crosses no network only on this computer's own addresses.
 bool isLoopback(const QUrl &url)
 {
@@ -38,8 +50,7 @@ FirmwareSource fromFolder(const QString &path)
         return refused(QStringLiteral("a pasta %1 não tem %2: ela não é uma cópia do servidor de firmware "
                                       "(\"tarvik-config mirror\" faz uma)")
                            .arg(path, kFirmwareDescriptionName));
-    const QString base = withSlash(QUrl::fromLocalFile(folder.absoluteFilePath()).toString());
-    return {base, base + kFirmwareDescriptionName, QString()};
+    return chosen(withSlash(QUrl::fromLocalFile(folder.absoluteFilePath()).toString()));
 }
 
 } // namespace
@@ -54,18 +65,22 @@ FirmwareSource firmwareSource(const QString &text)
         return fromFolder(url.toLocalFile());
     if (scheme == QLatin1String("https") || (scheme == QLatin1String("http") && isLoopback(url))) {
         if (url.host().isEmpty())
-            return refused(QStringLiteral("o endereço %1 não diz o servidor").arg(text));
-        const QString base = withSlash(url.toString());
-        return {base, base + kFirmwareDescriptionName, QString()};
+            return refused(QStringLiteral("o endereço %1 não diz o servidor").arg(shown(text)));
+        return chosen(withSlash(url.toString()));
     }
     if (scheme == QLatin1String("http"))
         return refused(QStringLiteral("%1: http sem criptografia só para este computador (127.0.0.1 ou ::1); "
                                       "use https:// para um espelho na rede")
-                           .arg(text));
+                           .arg(shown(text)));
     // A drive letter ("C:/firmware") reads as a scheme of one letter.
     if (!scheme.isEmpty() && scheme.size() > 1)
-        return refused(QStringLiteral("%1: use https://, uma pasta ou file://").arg(text));
+        return refused(QStringLiteral("%1: use https://, uma pasta ou file://").arg(shown(text)));
     return fromFolder(text);
+}
+
+bool isMakersServer(const QString &url)
+{
+    return url.startsWith(kFirmwareBaseUrl);
 }
 
 } // namespace road

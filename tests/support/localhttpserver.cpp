@@ -55,11 +55,13 @@ LocalHttpServer::~LocalHttpServer()
 {
     for (QTcpSocket *s : hanging)
         s->abort();
+    // Its sockets go with it and tell this object, whose lists must still be there.
+    server.reset();
 }
 
-bool LocalHttpServer::listen()
+bool LocalHttpServer::listen(const QHostAddress &address, quint16 port)
 {
-    return server->listen(QHostAddress::LocalHost, 0);
+    return address.isLoopback() && server->listen(address, port);
 }
 
 void LocalHttpServer::close()
@@ -74,8 +76,9 @@ quint16 LocalHttpServer::port() const
 
 QUrl LocalHttpServer::url(const QString &path) const
 {
-    return QUrl(QStringLiteral("%1://127.0.0.1:%2%3")
+    return QUrl(QStringLiteral("%1://%2:%3%4")
                     .arg(scheme == Scheme::Https ? QStringLiteral("https") : QStringLiteral("http"))
+                    .arg(server->serverAddress().toString())
                     .arg(port())
                     .arg(path));
 }
@@ -123,7 +126,10 @@ void LocalHttpServer::serve(QTcpSocket *socket)
         return;
     }
     QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + ' ' + reasonPhrase(response.status) + "\r\n";
-    head += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
+    if (response.announcedLength != kNoLength) {
+        const qint64 length = response.announcedLength == kBodyLength ? response.body.size() : response.announcedLength;
+        head += "Content-Length: " + QByteArray::number(length) + "\r\n";
+    }
     head += "Connection: close\r\n";
     for (const auto &h : response.headers)
         head += h.first + ": " + h.second + "\r\n";

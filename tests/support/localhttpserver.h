@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QHostAddress>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -29,7 +30,10 @@ public:
         QList<QPair<QByteArray, QByteArray>> headers;
         Behaviour behaviour = Behaviour::Answer;
         int trickleMs = 0; // the body spread over this long, as a slow server sends it
+        qint64 announcedLength = kBodyLength; // the Content-Length sent
     };
+    static constexpr qint64 kBodyLength = -1; // the body's own
+    static constexpr qint64 kNoLength = -2;   // none: the body ends with the connection
 
     struct Request {
         QByteArray method;
@@ -40,7 +44,9 @@ public:
     explicit LocalHttpServer(Scheme scheme = Scheme::Http, QObject *parent = nullptr);
     ~LocalHttpServer() override;
 
-    bool listen();
+    // Any address of this machine's loopback (127.0.0.2 is another host for
+    // a client), on a port of its own unless told.
+    bool listen(const QHostAddress &address = QHostAddress(QHostAddress::LocalHost), quint16 port = 0);
     // Stops listening: new connections are refused, as by a server gone down.
     void close();
     quint16 port() const;

@@ -142,6 +142,14 @@ bool parseOptions(QStringList args, Options &options)
                                                           : nullptr;
         if (value && args.isEmpty())
             return false;
+        // Left out, the option means the maker's server; given empty, it is
+        // more likely a variable that was never set.
+        if (value == &options.update.source && args.first().isEmpty()) {
+            say(QStringLiteral("%1 vazio: dê uma fonte (https://..., uma pasta ou file://) ou deixe a opção de fora "
+                               "para usar o servidor da Brevanto.")
+                    .arg(arg));
+            return false;
+        }
         if (value)
             *value = args.takeFirst();
         else if (arg == QLatin1String("--json"))

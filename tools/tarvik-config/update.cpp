@@ -8,10 +8,12 @@
 #include "programmer.h"
 #include "settings.h"
 #include "device.h"
+#include "downloadfailure.h"
 #include "downloadmanager.h"
 #include "firmwaredescription.h"
 #include "firmwarefile.h"
 #include "firmwarecheck.h"
+#include "firmwaresource.h"
 #include "firmwarewrite.h"
 #include "interruption.h"
 #include "k931ports.h"
@@ -69,7 +71,10 @@ void runInterruptibly(QEventLoop &loop)
     loop.exec();
 }
 
-// Fetches one file into the work folder with the window's download code.
+// Fetches one file into the work folder with the window's download code,
+// bounded as against any source: the description and a firmware file each
+// by its size, every file by the same time; a source the owner chose keeps
+// its redirects on its own server.
 std::optional<QString> download(const QString &url)
 {
     if (workFolder().isEmpty()) {
@@ -81,33 +86,30 @@ std::optional<QString> download(const QString &url)
     manager.setStallLimit(kDownloadStallLimitMs);
     // The failure is said once, below, in the user's words.
     manager.setConsoleReports(false);
+    DownloadOptions options;
+    options.maxBytes = url.endsWith(kFirmwareDescriptionName) ? road::kDescriptionMaxBytes : road::kFirmwareFileMaxBytes;
+    options.timeLimitMs = road::kFileTimeLimitMs;
+    options.sameOriginOnly = !road::isMakersServer(url);
     QEventLoop loop;
-    bool saved = false;
-    int status = 0;
-    int error = 0;
-    QObject::connect(&manager, &DownloadManager::downloadEnded, &loop, [&](const QUrl &, bool ok, int s, int e) {
-        saved = ok;
-        status = s;
-        error = e;
+    DownloadResult result;
+    QObject::connect(&manager, &DownloadManager::downloadResult, &loop, [&](const DownloadResult &ended) {
+        result = ended;
         loop.quit();
     });
-    manager.execute(url);
+    manager.executeWith(url, options);
     runInterruptibly(loop);
-    if (interruption::requested())
+    if (interruption::requested()) {
+        manager.abortAll();
         return std::nullopt;
-    if (saved)
-        return QDir(workFolder()).filePath(DownloadManager::fileNameForUrl(QUrl(url)));
-    const bool local = QUrl(url).isLocalFile();
-    if (status == 404 || error == QNetworkReply::ContentNotFoundError)
+    }
+    if (result.saved())
+        return result.path;
+    if (result.failure == DownloadResult::Failure::NotFound)
         say(QStringLiteral("%1 não existe %2: confira --model e --type.")
-                .arg(url, local ? QStringLiteral("na pasta") : QStringLiteral("no servidor")));
+                .arg(DownloadManager::shownUrl(result.requested),
+                     result.requested.isLocalFile() ? QStringLiteral("na pasta") : QStringLiteral("no servidor")));
     else
-        say(local ? QStringLiteral("Não foi possível ler %1 (erro %2).").arg(url).arg(error)
-                  : QStringLiteral("Falha ao baixar %1 (HTTP %2, erro de rede %3): verifique a conexão "
-                                   "com a internet.")
-                        .arg(url)
-                        .arg(status)
-                        .arg(error));
+        say(downloadFailureText(result));
     return std::nullopt;
 }
 
