@@ -203,10 +203,15 @@ void TestFaultMatrix::descriptionFaults_data()
     QTest::newRow("not JSON") << 200 << QByteArray("<html>oops</html>") << true << QStringList();
     QTest::newRow("wrong types") << 200 << QByteArray(R"({"Modelo": {"a": 1}, "Version": [1]})") << true
                                  << QStringList();
+    // A description is a few names: one of 10 MB is no description.
     QTest::newRow("10 MB") << 200
                            << QByteArray(R"({"Pad": ")") + QByteArray(10 * 1024 * 1024, 'x')
                                   + R"(", "Modelo": ["K931"], "Version": "1.6"})"
-                           << true << QStringList{"K931"};
+                           << true << QStringList();
+    QTest::newRow("a model outside the folder") << 200 << QByteArray(R"({"Modelo": ["K931", "../x"], "Version": "1.6"})")
+                                                << true << QStringList();
+    QTest::newRow("sound") << 200 << QByteArray(R"({"Modelo": ["K931"], "Version": "1.6"})") << true
+                           << QStringList{"K931"};
 }
 
 void TestFaultMatrix::descriptionFaults()
@@ -222,8 +227,6 @@ void TestFaultMatrix::descriptionFaults()
     server.setResponse("/", {200, "ok", {}, {}});
     server.setResponse("/fw/data.json", {status, body, {}, {}});
     MainWindowConfiguration configuration = quickConfiguration(server.url(QStringLiteral("/")));
-    if (body.size() > 1024 * 1024)
-        configuration.descriptionParseDelayMs = 1000; // time enough for the 10 MB
     if (!probeAnswers)
         configuration.probeUrl = closedLocalUrl(QStringLiteral("/")).toString();
     ModalAnswerer answerer;

@@ -109,6 +109,9 @@ void MainWindow::offerKeptSettings()
         return;
     }
     const QString offered = std::exchange(settingsToOffer, QString()); // once per kept file
+    // Answered: a later recovery does not offer it again.
+    if (offered == settingsKeptPath)
+        settingsKeptPath.clear();
     if (differing(kept->contents.values, readOutReplies, ui).isEmpty()) {
         // The new firmware kept them: nothing to restore, nothing to keep.
         road::forgetKeptSettings(offered);
@@ -124,9 +127,17 @@ void MainWindow::offerKeptSettings()
     QPushButton *yes = box.addButton(tr("Sim"), QMessageBox::YesRole);
     box.addButton(tr("Não"), QMessageBox::NoRole);
     box.setDefaultButton(yes);
+    const QString askedFor = QSerialPortInfo(*serialPort).serialNumber();
     box.exec();
     if (box.clickedButton() != yes)
         return; // the file stays for "tarvik-config import"
+    // The K931 may have been pulled out and another plugged in while the
+    // question was open: the settings go only into the device they were
+    // offered for, once it has been read again, and otherwise the file stays.
+    if (!serialPort->isOpen() || !deviceAnswered || QSerialPortInfo(*serialPort).serialNumber() != askedFor) {
+        qDebug().noquote() << "Aparelho trocado durante a pergunta; configurações não enviadas:" << offered;
+        return;
+    }
     showInForm(ui, kept->contents.values);
     on_SetAllCalibrations_clicked();
     // Refused: the box said why, the file stays.

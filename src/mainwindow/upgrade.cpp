@@ -189,9 +189,9 @@ bool MainWindow::keepWhatTheDeviceHolds()
             return false;
         }
     }
-    // Only this update's own file is offered after it.
-    if (!keptPath.isEmpty())
-        settingsKeptPath = keptPath;
+    // Only this update's own file is offered after it: none when none was
+    // kept now, never an earlier update's.
+    settingsKeptPath = keptPath;
     return true;
 }
 
@@ -315,8 +315,13 @@ void MainWindow::DoUpgrade()
     const int result = written.result;
     qDebug().noquote() << written.copyReport;
     QMessageBox box(QMessageBox::Information, tr("Erro"), QString(), QMessageBox::Ok, this);
-    // Where the replaced firmware went, under the result.
-    box.setInformativeText(written.copyReport);
+    // Where the replaced firmware went, under the result, and why a write
+    // failed in words, beside its number.
+    QStringList details{written.copyReport};
+    if (!written.ok())
+        details << written.reason;
+    details.removeAll(QString());
+    box.setInformativeText(details.join(QLatin1Char('\n')));
     if (result == 0) {
         writtenBootloaderListed = true;
         settingsToOffer = settingsKeptPath;

@@ -47,8 +47,6 @@ constexpr int kReturnPollMs = 500;
 constexpr int kApplicationStartMs = 1000;
 // How often a wait looks whether Ctrl-C was pressed.
 constexpr int kInterruptionPollMs = 100;
-// A description lists a few names; anything larger is not one.
-constexpr qint64 kMaxDescriptionBytes = 64 * 1024;
 
 // Each run downloads into a folder of its own, gone when the run ends: two
 // runs at once (a mirror beside an update, two cars) never take each
@@ -134,6 +132,12 @@ std::optional<Firmware> readFirmware(const QString &path)
     return firmware;
 }
 
+// An address as it may be printed: never with its password.
+QString shown(const QString &url)
+{
+    return DownloadManager::shownUrl(DownloadManager::urlForLink(url));
+}
+
 struct FetchedDescription {
     FirmwareDescription description;
     QByteArray bytes;
@@ -147,16 +151,16 @@ std::optional<FetchedDescription> fetchDescription(const QString &server)
     if (!path)
         return std::nullopt;
     QString why;
-    const std::optional<QByteArray> bytes = road::readOwnFile(*path, kMaxDescriptionBytes, why);
+    const std::optional<QByteArray> bytes = road::readOwnFile(*path, road::kDescriptionMaxBytes, why);
     road::removeOwnFile(*path);
     if (!bytes) {
-        say(QStringLiteral("%1%2: %3.").arg(server, kFirmwareDescriptionName, why));
+        say(QStringLiteral("%1: %2.").arg(shown(server + kFirmwareDescriptionName), why));
         return std::nullopt;
     }
     FetchedDescription fetched{parseFirmwareDescriptionJson(*bytes), *bytes};
     if (!fetched.description.ok()) {
-        say(QStringLiteral("%1%2 foi recusado: %3. Nada foi baixado.")
-                .arg(server, kFirmwareDescriptionName, fetched.description.problem));
+        say(QStringLiteral("%1 foi recusado: %2. Nada foi baixado.")
+                .arg(shown(server + kFirmwareDescriptionName), fetched.description.problem));
         return std::nullopt;
     }
     return fetched;
@@ -505,7 +509,7 @@ bool gatherFirmwareFile(const QString &server, const QString &name, const road::
     const FirmwareCheck check = checkFirmwareFile(*path);
     if (!check.ok()) {
         QFile::remove(*path);
-        say(QStringLiteral("%1: %2.").arg(server + name, check.reason));
+        say(QStringLiteral("%1: %2.").arg(shown(server + name), check.reason));
         return false;
     }
     // A rename where the work folder shares the disk, a copy where not.
@@ -543,7 +547,7 @@ int mirrorCommand(const QString &folder, const QString &server)
         return mirrorFailed(folder);
     const FirmwareDescription &description = fetched->description;
     if (description.models.isEmpty()) {
-        say(QStringLiteral("%1%2 não lista nenhum modelo.").arg(server, kFirmwareDescriptionName));
+        say(QStringLiteral("%1 não lista nenhum modelo.").arg(shown(server + kFirmwareDescriptionName)));
         return mirrorFailed(folder);
     }
     // Every file is fetched and judged into the new folder, one at a time;
