@@ -4,6 +4,7 @@
 #include "ownfile.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -111,6 +112,10 @@ bool MirrorFolder::begin(QString &why)
         fresh.reset();
         return false;
     }
+    // A temporary folder is the owner's alone; the copy, like any folder the
+    // owner makes, is there for whoever serves or reads it.
+    QFile::setPermissions(fresh->path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
+                                             | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
     return true;
 }
 
