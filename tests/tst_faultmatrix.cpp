@@ -245,8 +245,9 @@ void TestFaultMatrix::descriptionFaults()
     QTRY_COMPARE(shown(), models);
     QVERIFY(!temporary->privateFolders().isEmpty());
     QTRY_VERIFY(!temporary->holds(QStringLiteral("data.json")));
-    // Only a real newer version is announced.
+    // Only a real newer version is announced; a refused description is said.
     QCOMPARE(answerer.sawBox(QStringLiteral("Informacao")), models == QStringList{"K931"});
+    QCOMPARE(answerer.sawBox(QStringLiteral("Aviso")), body.contains("../x"));
 }
 
 QTEST_MAIN(TestFaultMatrix)

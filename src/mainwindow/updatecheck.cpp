@@ -73,8 +73,11 @@ void MainWindow::parseFirmwareDescription()
     if (!description.ok()) {
         // Nothing of a description that would name a file outside the
         // folder: no model to choose, no version to announce.
-        ui->ProgessText->setText(tr("Descrição do firmware recusada: %1").arg(description.problem));
         qWarning().noquote() << "data.json recusado:" << description.problem;
+        QMessageBox::warning(this, tr("Aviso"),
+                             tr("A descrição do firmware recebida foi recusada: %1.\nNenhuma atualização pode ser "
+                                "oferecida agora; entre em contato com a Brevanto via WhatsApp.")
+                                 .arg(description.problem));
         return;
     }
     if (description.hasModels) {
