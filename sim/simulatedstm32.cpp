@@ -137,6 +137,17 @@ std::optional<TransferResult> SimulatedStm32::beginTransfer(uint32_t bytes)
     return std::nullopt;
 }
 
+TransferResult SimulatedStm32::answerBlock(int bytes)
+{
+    Faults::LostAnswers &lost = faults.lostBlockAnswers;
+    ++dataBlocks;
+    if (lost.from < 0 || dataBlocks < lost.from || lost.count <= 0 || (dataBlocks - lost.from) % lost.every != 0)
+        return TransferResult::moved(bytes);
+    --lost.count;
+    ++lostAnswers;
+    return TransferError::Timeout;
+}
+
 TransferResult SimulatedStm32::controlOut(uint8_t request, uint16_t value, const uint8_t *data, uint16_t length, unsigned)
 {
     std::lock_guard<std::mutex> lock(mutex);
@@ -171,7 +182,7 @@ TransferResult SimulatedStm32::controlOut(uint8_t request, uint16_t value, const
             return stall(dfu::kErrStalledPacket);
         }
         dfuState = dfu::kDnloadSync;
-        return TransferResult::moved(length);
+        return value == 0 ? TransferResult::moved(length) : answerBlock(length);
     }
     case dfu::kClrStatus:
         if (dfuState != dfu::kDfuError)
@@ -338,7 +349,7 @@ TransferResult SimulatedStm32::controlIn(uint8_t request, uint16_t value, uint8_
         if (faults.corruptReadBack && length > 0)
             data[length / 2] ^= 0x10;
         dfuState = dfu::kUploadIdle;
-        return TransferResult::moved(length);
+        return answerBlock(length);
     }
     default:
         return stall(dfu::kErrStalledPacket);

@@ -44,6 +44,16 @@ public:
         bool uploadRefused = false;    // read alone fails with errVENDOR
         int goneAfterTransfers = -1;   // the device vanishes after this many transfers
         int stallTransfer = -1;        // the transfer with this number is refused
+        // A flaky cable: data blocks (a DNLOAD or UPLOAD of one, counted in
+        // `dataBlocks`) lose their answer, from the one numbered `from` on,
+        // every `every`-th of them, `count` in all (it goes down as answers
+        // are lost). The device acts on the request; the host hears nothing
+        // back and times out.
+        struct LostAnswers {
+            int from = -1;
+            int count = 1;
+            int every = 1;
+        } lostBlockAnswers;
     };
 
     explicit SimulatedStm32(Clock clock = Clock::Virtual);
@@ -65,6 +75,8 @@ public:
     // Observations.
     std::array<int, kSectorCount> eraseCounts{};
     int transfers = 0;
+    int dataBlocks = 0;  // DNLOADs and UPLOADs of data blocks taken
+    int lostAnswers = 0; // how many of their answers the cable lost
     bool massEraseSeen = false;
     bool readUnprotectSeen = false;
     bool readPastEndSeen = false;
@@ -88,6 +100,8 @@ private:
     flashing::TransferResult stall(uint8_t status); // refuse the request and enter dfuERROR
     // Counts the transfer; the refusal when the device is gone or stalls it.
     std::optional<flashing::TransferResult> beginTransfer(uint32_t bytes);
+    // The answer to a data block it has just acted on, unless the cable loses it.
+    flashing::TransferResult answerBlock(int bytes);
     uint8_t startOperation(double &durationMs);
     void advance(double ms);
     void applyWrite(uint32_t address, const std::vector<uint8_t> &bytes, uint8_t &status);

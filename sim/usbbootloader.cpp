@@ -26,6 +26,9 @@ constexpr uint8_t kProductIndex = 2;
 constexpr uint8_t kSerialIndex = 3;
 constexpr uint8_t kFirstAlternateNameIndex = 4;
 constexpr uint16_t kTransferSize = 2048;
+// usbfs URBs have no time-out of their own: a request the device never
+// answers stays in flight until the host discards it.
+constexpr int kAnswerLost = -ETIMEDOUT;
 // A device that has left finishes its last answer before it drops off.
 constexpr auto kLeaveDelay = std::chrono::milliseconds(50);
 
@@ -359,15 +362,17 @@ void UsbBootloader::submit(_UMockdevIoctlClient *client)
     }
     ++requests;
     auto *held = new Urb{urbData, client};
-    if (hang) {
-        std::lock_guard<std::mutex> lock(mutex);
-        flying.push_back(held);
-    } else {
+    bool answered = !hang;
+    if (answered) {
         int length = urb->buffer_length - 8;
         urb->status = controlTransfer(buffer->data, buffer->data + 8, length);
         urb->actual_length = urb->status == 0 ? length : 0;
+        // An answer lost on the wire: the host waits out its own time-out.
+        answered = urb->status != kAnswerLost;
+    }
+    {
         std::lock_guard<std::mutex> lock(mutex);
-        done.push_back(held);
+        (answered ? done : flying).push_back(held);
     }
     g_object_unref(buffer);
     complete(client, 0, 0);
@@ -448,7 +453,7 @@ int UsbBootloader::controlTransfer(const uint8_t *setup, uint8_t *data, int &len
     switch (result.error()) {
     case flashing::TransferError::Stall: return -EPIPE;
     case flashing::TransferError::NoDevice: return -ENODEV;
-    case flashing::TransferError::Timeout: return -ETIMEDOUT;
+    case flashing::TransferError::Timeout: return kAnswerLost;
     case flashing::TransferError::Io: break;
     }
     return -EPROTO;

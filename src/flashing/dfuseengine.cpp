@@ -52,8 +52,14 @@ int DfuseEngine::getStatus(dfu::DeviceStatus &status, unsigned timeoutMs)
     uint8_t reply[dfu::kStatusLength] = {};
     const TransferResult got = usb.controlIn(dfu::kGetStatus, 0, reply, sizeof reply, timeoutMs);
     if (!got.ok())
-        return kUsbError;
-    return dfu::decodeStatus(reply, size_t(got.bytes()), status) ? kOk : kUsbError;
+        return lostOnTheWire(got.error());
+    return dfu::decodeStatus(reply, size_t(got.bytes()), status) ? kOk : lostOnTheWire(TransferError::Io);
+}
+
+int DfuseEngine::lostOnTheWire(TransferError transferError)
+{
+    wireFault = transferError != TransferError::NoDevice;
+    return kUsbError;
 }
 
 // A refused request leaves the reason in the device's status; a vanished
@@ -61,12 +67,32 @@ int DfuseEngine::getStatus(dfu::DeviceStatus &status, unsigned timeoutMs)
 int DfuseEngine::failedTransfer(TransferError transferError)
 {
     if (transferError != TransferError::Stall)
-        return kUsbError;
+        return lostOnTheWire(transferError);
     dfu::DeviceStatus status;
-    if (getStatus(status, timing::kControlTimeoutMs) == kOk && status.state == dfu::kDfuError
-        && status.status != dfu::kStatusOk && status.status != dfu::kErrStalledPacket)
+    if (getStatus(status, timing::kControlTimeoutMs) != kOk)
+        return kUsbError;
+    if (status.state == dfu::kDfuError && status.status != dfu::kStatusOk && status.status != dfu::kErrStalledPacket)
         return resultForStatus(status.status);
-    return kUsbError;
+    return lostOnTheWire(transferError);
+}
+
+void DfuseEngine::startRetries()
+{
+    retriesLeft = kRetriesPerWrite;
+    wireFault = false;
+}
+
+// The device's own reasons (errWRITE, errTARGET, ...) would only come again,
+// and a device gone stays gone: only what the cable lost is sent again, from
+// dfuIDLE.
+bool DfuseEngine::retryAfter(int result, int &retriesOfBlock)
+{
+    if (result != kUsbError || !wireFault || retriesOfBlock >= kRetriesPerBlock || retriesLeft <= 0)
+        return false;
+    ++retriesOfBlock;
+    --retriesLeft;
+    wireFault = false;
+    return recover() == kOk;
 }
 
 // After a DNLOAD: the first GETSTATUS starts the operation, the next ones
@@ -108,7 +134,7 @@ int DfuseEngine::command(uint8_t opcode, uint32_t address, bool withAddress)
     if (!sent.ok())
         return failedTransfer(sent.error());
     if (sent.bytes() != length)
-        return kUsbError;
+        return lostOnTheWire(TransferError::Io);
     return waitUntilIdle();
 }
 
@@ -172,64 +198,103 @@ WorkPlan DfuseEngine::plan(const FirmwareImage &image, bool erase, bool verify, 
     return plan;
 }
 
+// One data block, from its DNLOAD to the status that ends it. `block` is
+// the number it goes as, or kLastBlockNumber when the pointer must be set
+// first.
+int DfuseEngine::writeBlock(uint32_t address, const uint8_t *data, uint16_t length, uint32_t &block)
+{
+    // A short block is only unambiguous right after its own Set Address.
+    if (block >= kLastBlockNumber || length < blockSize) {
+        const int r = setAddress(address);
+        if (r != kOk)
+            return r;
+        block = dfu::kFirstDataBlock;
+    }
+    const TransferResult sent = usb.controlOut(dfu::kDnload, uint16_t(block), data, length, timing::kControlTimeoutMs);
+    if (!sent.ok())
+        return failedTransfer(sent.error());
+    if (sent.bytes() != length)
+        return lostOnTheWire(TransferError::Io);
+    return waitUntilIdle();
+}
+
+// A block counts as progress only once the device has taken it, so that a
+// block sent again never moves the bar twice.
 int DfuseEngine::writeSegment(const Segment &segment, ProgressSink *sink)
 {
     const size_t size = segment.data.size();
     size_t offset = 0;
     uint32_t block = kLastBlockNumber; // forces a Set Address first
+    int retriesOfBlock = 0;
     while (offset < size) {
-        const uint32_t address = segment.address + uint32_t(offset);
         const uint16_t n = uint16_t(std::min<size_t>(blockSize, size - offset));
-        // A short block is only unambiguous right after its own Set Address.
-        if (block >= kLastBlockNumber || n < blockSize) {
-            const int r = setAddress(address);
-            if (r != kOk)
+        const int r = writeBlock(segment.address + uint32_t(offset), segment.data.data() + offset, n, block);
+        if (r != kOk) {
+            if (!retryAfter(r, retriesOfBlock))
                 return r;
-            block = dfu::kFirstDataBlock;
+            // The pointer the device had is unknown now: the block's own
+            // address again, and the block as the first after it.
+            block = kLastBlockNumber;
+            continue;
         }
-        const TransferResult sent = usb.controlOut(dfu::kDnload, uint16_t(block), segment.data.data() + offset, n,
-                                                   timing::kControlTimeoutMs);
-        if (!sent.ok())
-            return failedTransfer(sent.error());
-        if (sent.bytes() != n)
-            return kUsbError;
-        const int r = waitUntilIdle();
-        if (r != kOk)
-            return r;
         ++block;
         offset += n;
+        retriesOfBlock = 0;
         if (sink)
             sink->advanced(timing::writeStepMs(uint32_t(n), 1));
     }
     return kOk;
 }
 
+// Erasing a sector twice does no harm: an erase lost on the wire is sent again.
+int DfuseEngine::eraseWithRetries(uint32_t address)
+{
+    int retries = 0;
+    int r;
+    while ((r = eraseSector(address)) != kOk) {
+        if (!retryAfter(r, retries))
+            return r;
+    }
+    return kOk;
+}
+
+// One run of UPLOADs from `address + offset`: pointer, then back to dfuIDLE,
+// where UPLOAD is allowed. `offset` ends past the last block read.
+int DfuseEngine::readRun(uint32_t address, uint32_t length, uint8_t *out, uint32_t &offset, ProgressSink *sink)
+{
+    int r = setAddress(address + offset);
+    if (r == kOk)
+        r = abortToIdle();
+    if (r != kOk)
+        return r;
+    for (uint32_t block = dfu::kFirstDataBlock; block <= kLastBlockNumber && offset < length; ++block) {
+        const uint16_t n = uint16_t(std::min<uint32_t>(blockSize, length - offset));
+        const TransferResult got =
+            usb.controlIn(dfu::kUpload, uint16_t(block), out + offset, n, timing::kControlTimeoutMs);
+        if (!got.ok())
+            return failedTransfer(got.error());
+        if (got.bytes() != n)
+            return lostOnTheWire(TransferError::Io);
+        offset += n;
+        if (sink)
+            sink->advanced(timing::readStepMs(n, 1));
+        if (n < blockSize)
+            break;
+    }
+    return abortToIdle();
+}
+
+// A run cut short by the cable starts again at the block it lost.
 int DfuseEngine::readRange(uint32_t address, uint32_t length, uint8_t *out, ProgressSink *sink)
 {
     uint32_t offset = 0;
+    int retriesOfBlock = 0;
     while (offset < length) {
-        // Start a run: pointer, then back to dfuIDLE, where UPLOAD is allowed.
-        int r = setAddress(address + offset);
-        if (r == kOk)
-            r = abortToIdle();
-        if (r != kOk)
-            return r;
-        for (uint32_t block = dfu::kFirstDataBlock; block <= kLastBlockNumber && offset < length; ++block) {
-            const uint16_t n = uint16_t(std::min<uint32_t>(blockSize, length - offset));
-            const TransferResult got =
-                usb.controlIn(dfu::kUpload, uint16_t(block), out + offset, n, timing::kControlTimeoutMs);
-            if (!got.ok())
-                return failedTransfer(got.error());
-            if (got.bytes() != n)
-                return kUsbError;
-            offset += n;
-            if (sink)
-                sink->advanced(timing::readStepMs(n, 1));
-            if (n < blockSize)
-                break;
-        }
-        r = abortToIdle();
-        if (r != kOk)
+        const uint32_t runStart = offset;
+        const int r = readRun(address, length, out, offset, sink);
+        if (offset != runStart)
+            retriesOfBlock = 0;
+        if (r != kOk && !retryAfter(r, retriesOfBlock))
             return r;
     }
     return kOk;
@@ -249,6 +314,7 @@ int DfuseEngine::read(uint32_t address, uint32_t length, std::vector<uint8_t> &o
     out.assign(length, 0);
     if (!layout.allows(address, uint64_t(address) + length, kReadable))
         return kAddressOutsideFlash;
+    startRetries();
     int r = recover();
     if (r == kOk)
         r = readRange(address, length, out.data(), nullptr);
@@ -299,6 +365,7 @@ int DfuseEngine::write(const FirmwareImage &image, bool erase, bool verify, Prog
     int r = checkImage(image, erase, verify);
     if (r != kOk)
         return r;
+    startRetries();
     if ((r = recover()) != kOk)
         return r;
     const std::vector<Sector> sectors = erase ? layout.sectorsTouched(image) : std::vector<Sector>();
@@ -314,7 +381,7 @@ int DfuseEngine::write(const FirmwareImage &image, bool erase, bool verify, Prog
         if (sink)
             sink->phaseStarted(Phase::Erase, sectors.size());
         for (const Sector &sector : sectors) {
-            if ((r = eraseSector(sector.start)) != kOk)
+            if ((r = eraseWithRetries(sector.start)) != kOk)
                 return r;
             if (sink)
                 sink->advanced(timing::eraseStepMs(sector.size));

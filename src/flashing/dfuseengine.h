@@ -34,6 +34,13 @@ struct WorkPlan {
     double totalMs() const { return backupMs + eraseMs + writeMs + verifyMs; }
 };
 
+// A cable that drops a transfer now and then: a block (or erase) whose
+// transfer failed on the wire, with no reason from the device, is sent again
+// this many times at most, and a whole write (or read) sends again no more
+// than this many blocks in all.
+constexpr int kRetriesPerBlock = 3;
+constexpr int kRetriesPerWrite = 10;
+
 class DfuseEngine {
 public:
     DfuseEngine(DfuTransport &transport, const MemoryLayout &layout, uint16_t transferSize);
@@ -58,19 +65,29 @@ private:
     int getStatus(dfu::DeviceStatus &status, unsigned timeoutMs);
     int waitUntilIdle();
     int failedTransfer(TransferError transferError);
+    int lostOnTheWire(TransferError transferError);
+    void startRetries();
+    bool retryAfter(int result, int &retriesOfBlock);
     int command(uint8_t opcode, uint32_t address, bool withAddress);
     int setAddress(uint32_t address) { return command(dfu::kCmdSetAddress, address, true); }
     int eraseSector(uint32_t address) { return command(dfu::kCmdErase, address, true); }
     int abortToIdle();
     int writeSegment(const Segment &segment, ProgressSink *sink);
+    int writeBlock(uint32_t address, const uint8_t *data, uint16_t length, uint32_t &block);
+    int eraseWithRetries(uint32_t address);
     int verifySegment(const Segment &segment, ProgressSink *sink);
     int readRange(uint32_t address, uint32_t length, uint8_t *out, ProgressSink *sink);
+    int readRun(uint32_t address, uint32_t length, uint8_t *out, uint32_t &offset, ProgressSink *sink);
     int backUp(const std::vector<Sector> &sectors, FlashBackup &backup, ProgressSink *sink);
 
     DfuTransport &usb;
     const MemoryLayout &layout;
     uint16_t blockSize;
     bool changedFlash = false;
+    // Whether the last failure was the cable's (a transfer lost, refused or
+    // garbled) rather than the device's reason or its absence.
+    bool wireFault = false;
+    int retriesLeft = kRetriesPerWrite;
 };
 
 } // namespace flashing

@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The flashing engine against the simulated STM32F446 bootloader, through
 // the library's public calls as the windows make them.
+#include "dfuseengine.h"
 #include "hexfile.h"
 #include "programmer.h"
 #include "simulatedstm32.h"
 #include "intelhex.h"
 #include "firmwarefile.h"
+#include "memorylayout.h"
 #include "textcodec.h"
 
 #include <QTemporaryDir>
@@ -66,6 +68,8 @@ private slots:
     void splitImageAndShortBlocks();
     void faults_data();
     void faults();
+    void cableFaults_data();
+    void cableFaults();
     void imageOutsideFlashIsRefusedBeforeErasing();
     void skipEraseAndNoVerify();
     void binaryImageAtStartAddress();
@@ -198,8 +202,8 @@ void TestDfuseEngine::faults_data()
     f = {};
     f.readProtected = true;
     QTest::newRow("read protection") << f << int(flashing::kReadProtected) << true;
-    // A stalled request and a device gone mid-transfer are met through
-    // libusb and emulated USB (tst_libusbpath).
+    // Stalled and lost transfers: cableFaults; a device gone mid-transfer
+    // is met through libusb and emulated USB (tst_libusbpath).
 }
 
 void TestDfuseEngine::faults()
@@ -226,6 +230,98 @@ void TestDfuseEngine::faults()
     QCOMPARE(write(image), 0);
     QVERIFY(bytesMatch(image));
     QCOMPARE(callbackLog.steps, 100);
+}
+
+namespace {
+
+struct ProgressRecord : flashing::ProgressSink {
+    void phaseStarted(flashing::Phase, size_t) override {}
+    void advanced(double expectedMs) override
+    {
+        doneMs += expectedMs;
+        backwards = backwards || expectedMs < 0;
+    }
+    double doneMs = 0;
+    bool backwards = false;
+};
+
+Faults losing(int fromBlock, int count, int every = 1)
+{
+    Faults f;
+    f.lostBlockAnswers = {fromBlock, count, every};
+    return f;
+}
+
+} // namespace
+
+// A flaky cable, on a 64 KiB image: data blocks 1-32 are written, 33-64
+// read back. What the cable loses is sent again, within its bounds; what the
+// device refuses is not. `taken`: the data blocks the device saw in all.
+void TestDfuseEngine::cableFaults_data()
+{
+    QTest::addColumn<Faults>("faults");
+    QTest::addColumn<int>("expected");
+    QTest::addColumn<int>("lost");
+    QTest::addColumn<int>("taken");
+    using flashing::kRetriesPerBlock;
+    using flashing::kRetriesPerWrite;
+    const int ok = flashing::kOk;
+    const int usb = flashing::kUsbError;
+    QTest::newRow("a block written") << losing(10, 1) << ok << 1 << 65;
+    QTest::newRow("a block read back") << losing(40, 1) << ok << 1 << 65;
+    QTest::newRow("one block, as often as allowed") << losing(10, kRetriesPerBlock) << ok << kRetriesPerBlock
+                                                    << 64 + kRetriesPerBlock;
+    QTest::newRow("one block written, once too often")
+        << losing(10, kRetriesPerBlock + 2) << usb << kRetriesPerBlock + 1 << 9 + kRetriesPerBlock + 1;
+    QTest::newRow("one block read, once too often")
+        << losing(40, kRetriesPerBlock + 2) << usb << kRetriesPerBlock + 1 << 39 + kRetriesPerBlock + 1;
+    QTest::newRow("every other block, as often as allowed")
+        << losing(10, kRetriesPerWrite, 2) << ok << kRetriesPerWrite << 64 + kRetriesPerWrite;
+    QTest::newRow("every other block, once too often")
+        << losing(10, kRetriesPerWrite + 5, 2) << usb << kRetriesPerWrite + 1 << 10 + 2 * kRetriesPerWrite;
+    Faults f;
+    f.stallTransfer = 2; // the first erase
+    QTest::newRow("an erase stalled") << f << ok << 0 << 64;
+    f.stallTransfer = 30; // the status of block 5, taken but not yet written
+    QTest::newRow("a status stalled") << f << ok << 0 << 65;
+    // The read-back still judges what was written.
+    f = losing(10, 1);
+    f.corruptReadBack = true;
+    QTest::newRow("sent again, then misread") << f << int(flashing::kVerifyMismatch) << 1 << 65;
+    f = {};
+    f.writeFails = true;
+    QTest::newRow("errWRITE is the device's") << f << int(flashing::kWriteError) << 0 << 1;
+}
+
+void TestDfuseEngine::cableFaults()
+{
+    QFETCH(Faults, faults);
+    QFETCH(int, expected);
+    QFETCH(int, lost);
+    QFETCH(int, taken);
+
+    flashing::MemoryLayout layout;
+    QVERIFY(flashing::parseMemoryLayout(SimulatedStm32::kFlashLayout, layout));
+    flashing::DfuseEngine engine(*device, layout, SimulatedStm32::kTransferSize);
+    const FirmwareImage image = imageAt(0x08000000, 64 * 1024, 51);
+    if (faults.stallTransfer >= 0)
+        faults.stallTransfer += device->transfers;
+    device->faults = faults;
+    ProgressRecord progress;
+    QCOMPARE(engine.write(image, true, true, &progress), expected);
+    QCOMPARE(device->lostAnswers, lost);
+    QCOMPARE(device->dataBlocks, taken);
+    // Each block counted once: the bar never goes past 100 %, and a whole
+    // write reaches it without being held back.
+    QVERIFY(!progress.backwards);
+    const double plannedMs = engine.plan(image, true, true).totalMs();
+    QVERIFY(progress.doneMs <= plannedMs * (1 + 1e-9));
+    if (expected != flashing::kOk)
+        return;
+    QCOMPARE(progress.doneMs, plannedMs);
+    QVERIFY(bytesMatch(image));
+    QCOMPARE(device->eraseCounts, (std::array<int, 8>{1, 1, 1, 1, 0, 0, 0, 0}));
+    QCOMPARE(device->state(), flashing::dfu::kDfuIdle);
 }
 
 void TestDfuseEngine::imageOutsideFlashIsRefusedBeforeErasing()
