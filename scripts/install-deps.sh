@@ -20,7 +20,9 @@ packages=(
   clang libclang-rt-14-dev
 )
 if [ "${2:-}" = "--windows" ]; then
-  packages+=(g++-mingw-w64-x86-64-posix nsis zip wine64 wine xdotool)
+  # libwdi (the driver installer's library) is cross-built from its source
+  # with the autotools
+  packages+=(g++-mingw-w64-x86-64-posix nsis zip wine64 wine xdotool autoconf automake libtool)
 fi
 
 missing=()

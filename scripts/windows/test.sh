@@ -4,9 +4,13 @@
 # folder: (1) the tools answer in intact Portuguese; (2) tarvik-config reads,
 # writes, exports and imports through COM5, a pseudo-terminal served by the
 # simulated K931; (3) the window appears with its form and its About window
-# (a screenshot goes to docs/windows-main-window.png); (4) the installer
-# installs silently and its uninstaller removes what it installed and leaves
-# the owner's data. What Wine cannot show is in docs/windows.md.
+# (a screenshot goes to docs/windows-main-window.png); (4) tarvik-driver
+# writes an INF for the STM32 bootloader alone that takes WinUSB from
+# Windows' own winusb.inf, and tells the bootloader's driver without a
+# device; (5) the installer installs silently, with the update mode's driver
+# pre-installed for a bootloader not plugged yet (none with /NODRIVER), and
+# its uninstaller removes what it installed and leaves the owner's data and
+# the driver. What Wine cannot show is in docs/windows.md.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 top=$PWD
@@ -97,19 +101,68 @@ check "tarvik-connect.exe: janela principal e Sobre" window_opens
 wineserver -k 2>/dev/null || true
 wineserver -w
 
-# 4. The installer, silently, and its uninstaller.
+# 4. The driver installer, without installing, and its status.
+# INF files are UTF-16; read as UTF-8 text without carriage returns, with
+# the device's id put in for %DeviceID% as Windows reads it.
+inf_text() {
+  local text id
+  text=$(iconv -f UTF-16 -t UTF-8 "$1" 2>/dev/null | tr -d '\r') || return 1
+  id=$(sed -n 's/^DeviceID *= *"\(.*\)"$/\1/p' <<<"$text" | head -1)
+  sed "s/%DeviceID%/${id//&/\\&}/g" <<<"$text"
+}
+driver_prepared() {
+  local dir="$work/driver" inf catalog out
+  out=$(win "$dist/tarvik-driver.exe" --prepare-only "Z:${dir//\//\\}") || { echo "$out"; return 1; }
+  inf=$(ls "$dir"/*.inf 2>/dev/null | head -1)
+  [ -n "$inf" ] && inf_text "$inf" >"$work/driver.inf" || return 1
+  grep -q 'USB\\VID_0483&PID_DF11' "$work/driver.inf" && grep -q '^Include *= *winusb.inf' "$work/driver.inf" &&
+    grep -q '^Needs *= *WINUSB.NT' "$work/driver.inf" && ! grep -qi 'coinstaller[0-9]*\.dll' "$work/driver.inf" &&
+    ! grep -qi 'VID_[0-9A-F]\{4\}&PID_' <(grep -v 'VID_0483&PID_DF11' "$work/driver.inf") &&
+    catalog=$(sed -n 's/^CatalogFile *= *//p' "$work/driver.inf") && [ -n "$catalog" ] && [ -f "$dir/$catalog" ]
+}
+check "tarvik-driver --prepare-only: INF do bootloader STM32 com o winusb.inf do Windows" driver_prepared
+driver_status() {
+  local out code=0
+  out=$(win "$dist/tarvik-driver.exe" --status) || code=$?
+  [ "$code" -eq 10 ] && [[ $out == *"não está conectado"* ]]
+}
+check "tarvik-driver --status sem aparelho" driver_status
+wineserver -k 2>/dev/null || true
+wineserver -w
+
+# 5. The installer, silently, with and without the driver, and its uninstaller.
+# Whether Windows' INF folder holds an INF for the bootloader with WinUSB
+# (Windows names the copy oemN.inf; Wine 8 keeps the file's own name).
+driver_in_store() {
+  local inf
+  for inf in "$WINEPREFIX"/drive_c/windows/inf/*.inf; do
+    [ -f "$inf" ] || continue
+    inf_text "$inf" | grep -q 'USB\\VID_0483&PID_DF11' && inf_text "$inf" | grep -qi 'winusb' && return 0
+  done
+  return 1
+}
 installs_and_uninstalls() {
   local dir="$WINEPREFIX/drive_c/Program Files/Tarvik Connect"
   local menu="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Tarvik Connect"
   local data="$WINEPREFIX/drive_c/users/${USER:-$(id -un)}/AppData/Roaming/tarvik-connect/backups"
-  win "$out/TarvikConnect-$version-setup.exe" /S >/dev/null; wineserver -w
+  local setup="$out/TarvikConnect-$version-setup.exe"
+  # Without the driver: the programs only.
+  timeout 300 wine "$setup" /S /NODRIVER >/dev/null 2>&1; wineserver -w
+  [ -f "$dir/tarvik-driver.exe" ] && ! driver_in_store || { echo "/NODRIVER: driver no Windows ou programa faltando"; return 1; }
+  win "C:\\Program Files\\Tarvik Connect\\Desinstalar.exe" /S >/dev/null; wineserver -w
+  [ ! -e "$dir" ] || { echo "desinstalação depois de /NODRIVER incompleta"; return 1; }
+  # With it, as a plain silent install: pre-installed for a bootloader not
+  # plugged yet. The step is bounded; the setup must return in time.
+  timeout 300 wine "$setup" /S >/dev/null 2>&1 || { echo "o instalador não terminou"; return 1; }
+  wineserver -w
   [ -f "$dir/tarvik-connect.exe" ] && [ -f "$dir/platforms/qwindows.dll" ] && [ -f "$menu/Tarvik Connect.lnk" ] &&
     [ "$(win "C:\\Program Files\\Tarvik Connect\\tarvik-dfu.exe" --version)" = "tarvik-dfu $version" ] || return 1
+  driver_in_store || { echo "o driver não foi para o Windows"; return 1; }
   mkdir -p "$data" && echo ":00000001FF" >"$data/copia-do-dono.hex"
   win "C:\\Program Files\\Tarvik Connect\\Desinstalar.exe" /S >/dev/null; wineserver -w
-  [ ! -e "$dir" ] && [ ! -e "$menu" ] && [ -f "$data/copia-do-dono.hex" ]
+  [ ! -e "$dir" ] && [ ! -e "$menu" ] && [ -f "$data/copia-do-dono.hex" ] && driver_in_store
 }
-check "instalador /S e desinstalador" installs_and_uninstalls
+check "instalador /S (com o driver e com /NODRIVER) e desinstalador" installs_and_uninstalls
 
 echo "windows: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -166,3 +166,12 @@ int firstK931Bootloader(const flashing::DfuDeviceInfo *devices, int count)
     }
     return -1;
 }
+
+int firstUnreadableBootloader(const flashing::DfuDeviceInfo *devices, int count)
+{
+    for (int i = 0; i < count; ++i) {
+        if (devices[i].flashLayout[0] == '\0')
+            return i;
+    }
+    return -1;
+}

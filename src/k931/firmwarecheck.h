@@ -39,3 +39,7 @@ QString startWarning(const flashing::FirmwareImage &image);
 bool isK931Bootloader(const flashing::DfuDeviceInfo &device);
 // The index of the first K931 bootloader in a listing, or -1.
 int firstK931Bootloader(const flashing::DfuDeviceInfo *devices, int count);
+// The first bootloader listed without its memory layout: the system would
+// not let this program open it to read its strings (no udev rule, or no
+// WinUSB driver on Windows), so it may well be the K931's. -1 if none.
+int firstUnreadableBootloader(const flashing::DfuDeviceInfo *devices, int count);

@@ -103,7 +103,11 @@ void MainWindow::lookForWaitingBootloader()
 // named once in the log, never offered or written.
 int MainWindow::k931BootloaderIn(const flashing::DfuDeviceInfo *devices, int listed)
 {
-    const int k931 = firstK931Bootloader(devices, listed);
+    int k931 = firstK931Bootloader(devices, listed);
+    // One that cannot be read may be the K931's: "Atualizar" then says why
+    // it cannot be opened, and on Windows offers the driver.
+    if (k931 < 0)
+        k931 = firstUnreadableBootloader(devices, listed);
     if (listed > 0 && k931 < 0)
         nameForeignBootloader(QString::fromLatin1(devices[0].usbIndex), QString::fromLatin1(devices[0].flashLayout));
     return k931;

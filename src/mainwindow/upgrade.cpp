@@ -5,6 +5,7 @@
 
 #include "progress.h"
 #include "downloadmanager.h"
+#include "driveroffer.h"
 #include "firmwarecheck.h"
 #include "flashfailure.h"
 #include "firmwaredescription.h"
@@ -250,7 +251,15 @@ void MainWindow::ConnectDFUandSelectHEX()
         // Refusals the user can act on are said; the write would only
         // fail as "not connected".
         if (connected.result == flashing::kAccessDenied || connected.result == flashing::kInterfaceBusy) {
-            QMessageBox::information(this, tr("Erro"), tr("Impossivel Atualizar! Erro: ") + connected.reason);
+            // Where the program can install the missing driver it asks; with
+            // it in place the bootloader is looked for anew.
+            QString reason = connected.reason;
+            if (connected.result == flashing::kAccessDenied
+                && offerBootloaderDriver(this, reason) == DriverAnswer::Installed) {
+                ConnectDFUandSelectHEX();
+                return;
+            }
+            QMessageBox::information(this, tr("Erro"), tr("Impossivel Atualizar! Erro: ") + reason);
             stopWaitingForBootloader();
             return;
         }

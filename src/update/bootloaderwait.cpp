@@ -18,6 +18,7 @@ void BootloaderWait::start()
 {
     deadline = QDeadlineTimer(limitMs);
     lastForeign.clear();
+    unreadableListings = 0;
     poll.start();
 }
 
@@ -29,6 +30,13 @@ void BootloaderWait::look()
     if (k931 >= 0) {
         poll.stop();
         emit bootloaderFound(QString::fromLatin1(devices[k931].usbIndex));
+        return;
+    }
+    const int unreadable = firstUnreadableBootloader(devices, listed);
+    unreadableListings = unreadable >= 0 ? unreadableListings + 1 : 0;
+    if (unreadableListings >= kUnreadableListings) {
+        poll.stop();
+        emit bootloaderFound(QString::fromLatin1(devices[unreadable].usbIndex));
         return;
     }
     const QString foreign = listed > 0 ? QString::fromLatin1(devices[0].usbIndex) : QString();

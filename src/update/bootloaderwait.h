@@ -17,6 +17,10 @@ namespace road {
 constexpr int kBootloaderWaitMs = 30000;
 // Often enough that the write follows at once, rarely enough to cost nothing.
 constexpr int kBootloaderPollMs = 250;
+// A bootloader that could not be read is taken only after this many
+// listings in a row (2 s at the usual period): udev gives access a moment
+// after the device appears, Windows never without a driver.
+constexpr int kUnreadableListings = 8;
 
 class BootloaderWait : public QObject {
     Q_OBJECT
@@ -27,6 +31,8 @@ public:
     void start();
 
 signals:
+    // Also for a bootloader that stays unreadable: connecting to it says
+    // why it cannot be opened.
     void bootloaderFound(const QString &usbIndex);
     // Another board's STM32 is never written with the K931's firmware; said
     // once a wait for each device.
@@ -41,6 +47,7 @@ private:
     QDeadlineTimer deadline;
     int limitMs;
     QString lastForeign;
+    int unreadableListings = 0;
 };
 
 } // namespace road

@@ -79,6 +79,40 @@ private slots:
         QVERIFY(found.isEmpty());
     }
 
+    // A bootloader whose strings cannot be read (no udev rule, no WinUSB
+    // driver) may be the K931's: taken after a few listings, so that
+    // connecting says why it cannot be opened. Readable in time, it is
+    // judged by its memory like any other.
+    void anUnreadableBootloaderIsTakenOnlyAfterAFewListings_data()
+    {
+        QTest::addColumn<QString>("readableAs");
+        QTest::addColumn<bool>("taken");
+        QTest::newRow("stays unreadable") << QString() << true;
+        QTest::newRow("readable in time: another chip") << QString::fromLatin1(kOtherChipLayout) << false;
+        QTest::newRow("readable in time: the K931's") << QString::fromStdString(ScriptedBackend().flashLayout) << true;
+    }
+
+    void anUnreadableBootloaderIsTakenOnlyAfterAFewListings()
+    {
+        QFETCH(QString, readableAs);
+        QFETCH(bool, taken);
+        backend->deviceCount = 1;
+        backend->flashLayout.clear();
+        // Slow enough polls that the test sees the listings one by one.
+        constexpr int pollMs = 80;
+        road::BootloaderWait wait(10000, pollMs);
+        QSignalSpy found(&wait, &road::BootloaderWait::bootloaderFound);
+        wait.start();
+        QTRY_VERIFY_WITH_TIMEOUT(backend->listCalls >= road::kUnreadableListings / 2, 5000);
+        QVERIFY(found.isEmpty());
+        if (!readableAs.isEmpty())
+            backend->flashLayout = readableAs.toStdString();
+        QTest::qWait(2 * road::kUnreadableListings * pollMs);
+        QCOMPARE(found.size(), taken ? 1 : 0);
+        if (taken)
+            QCOMPARE(found[0][0].toString(), QStringLiteral("USB0"));
+    }
+
 private:
     ScriptedBackend *backend = nullptr;
     std::unique_ptr<BackendScope> scope;
