@@ -549,6 +549,15 @@ void TestFirmwareRoad::recoveryOffersTheSettingsKeptBefore()
     QTRY_VERIFY_WITH_TIMEOUT(answerer->texts().filter(QStringLiteral("Impossivel Atualizar! Erro: ")).size() == 1,
                              kRoadTimeoutMs);
     device->chip().faults = {};
+    // The window closed and opened again: what was kept is found on disk.
+    // The re-plug after the cut-short write starts nothing; the owner then
+    // brings up its bootloader.
+    QTRY_VERIFY_WITH_TIMEOUT(!upgradeInProgress, kRoadTimeoutMs);
+    window.reset();
+    resetMainWindowState();
+    QTRY_VERIFY_WITH_TIMEOUT(!device->bootloader().isPlugged() && !device->application().isPlugged(), kRoadTimeoutMs);
+    QVERIFY(device->plugInBootloader());
+    openWindow();
     QTRY_COMPARE_WITH_TIMEOUT(part<QLabel>(window.get(), "ProgessText")->text(),
                               QStringLiteral("Aparelho em modo de atualização"), kRoadTimeoutMs);
     pressUpgradeAndWaitForTheNewVersion();

@@ -77,6 +77,20 @@ serial_settings() {
 }
 check "tarvik-config read, write, export e import pela COM5" serial_settings
 
+# A folder source under an accented name, as an owner's profile folder is
+# (C:\Users\João): its file addresses must reach the files.
+accented_source() {
+  local users="$WINEPREFIX/drive_c/users/João" out t
+  mkdir -p "$users/k931"
+  for t in OBD OBD_Boost OBD_Flex OBD_Boost_Flex; do
+    "$sim" --sample-firmware "$users/k931/K931_$t.hex" "K931 V1.6 ${t//_/ }" >/dev/null 2>&1 || return 1
+  done
+  printf '{"Modelo": ["K931"], "Version": "1.6"}' >"$users/k931/data.json"
+  out=$(win "$dist/tarvik-config.exe" mirror 'C:\users\João\cópia' --source 'C:\users\João\k931') &&
+    [[ $out == *"4 arquivos de firmware"* ]] && cmp -s "$users/k931/K931_OBD_Boost.hex" "$users/cópia/K931_OBD_Boost.hex"
+}
+check "tarvik-config mirror de uma pasta com acento (C:\\users\\João)" accented_source
+
 # 3. The window under X: its form, then "Ajuda" > "Sobre".
 export DISPLAY=:${WINDOWS_TEST_DISPLAY:-91}
 Xvfb "$DISPLAY" -screen 0 1024x768x24 >/dev/null 2>&1 &

@@ -95,7 +95,6 @@ private:
     QString readOutVersion() const;
     bool readOutInLambda() const;
     void readOutCompleted();
-    bool keptSettingsFit(const settings::FileContents &kept) const;
     void offerKeptSettings();
     void readBackRestoredSettings();
     void finishSettingsRestore();
@@ -146,6 +145,7 @@ private:
     // has been read (settingsToOffer, empty when there is none to offer).
     QString settingsKeptPath;
     QString settingsToOffer;
+    bool lookForKeptSettings = false; // in the data folder, once the device is read
     bool restoringSettings = false;
     QList<QPair<const settings::Key *, quint32>> restoringValues;
     QString restoringPath;

@@ -71,15 +71,6 @@ bool MainWindow::readOutInLambda() const
     return false;
 }
 
-// A sound file for this device's firmware: one whose device had another
-// unit, or no Boost where this one has it, is never offered.
-bool MainWindow::keptSettingsFit(const settings::FileContents &kept) const
-{
-    const settings::Unit unit = readOutInLambda() ? settings::Unit::Lambda : settings::Unit::MilliVolt;
-    return !kept.values.isEmpty() && kept.unit == unit
-        && settings::versionHasBoost(kept.version) == settings::versionHasBoost(readOutVersion());
-}
-
 void MainWindow::readOutCompleted()
 {
     if (restoringSettings) {
@@ -92,13 +83,30 @@ void MainWindow::readOutCompleted()
 void MainWindow::offerKeptSettings()
 {
     // Never over the update's own boxes, nor during an upload or an update.
-    if (settingsToOffer.isEmpty() || !deviceAnswered || !serialPort->isOpen() || upgradeRunning
-        || upgradeInProgress || commandTimer->isActive() || restoringSettings)
+    if (!deviceAnswered || !serialPort->isOpen() || upgradeRunning || upgradeInProgress || commandTimer->isActive()
+        || restoringSettings)
+        return;
+    // A recovery in a run that kept nothing itself (the window was closed
+    // after the attempt that left the device in its bootloader): what was
+    // kept for this device then is found in the data folder.
+    if (settingsToOffer.isEmpty() && lookForKeptSettings) {
+        lookForKeptSettings = false;
+        if (const auto found = road::keptSettingsToOffer(QSerialPortInfo(*serialPort).serialNumber()))
+            settingsToOffer = found->path;
+    }
+    if (settingsToOffer.isEmpty())
         return;
     QString why;
     const std::optional<road::KeptSettings> kept = road::readKeptSettings(settingsToOffer, why);
-    if (!kept || !keptSettingsFit(kept->contents)) {
-        qDebug().noquote() << "Configurações guardadas não oferecidas:" << settingsToOffer << why;
+    // The rule an import follows too: another unit is never offered, a
+    // setting the new firmware has no place for stays out.
+    road::SettingsFit fit;
+    if (kept)
+        fit = road::fitSettings(kept->contents, readOutVersion(), readOutInLambda());
+    else
+        fit.problem = why;
+    if (!kept || !fit.ok() || fit.values.isEmpty()) {
+        qDebug().noquote() << "Configurações guardadas não oferecidas:" << settingsToOffer << fit.problem;
         settingsToOffer.clear();
         return;
     }
@@ -109,10 +117,11 @@ void MainWindow::offerKeptSettings()
         return;
     }
     const QString offered = std::exchange(settingsToOffer, QString()); // once per kept file
+    road::markKeptSettingsOffered(*kept);
     // Answered: a later recovery does not offer it again.
     if (offered == settingsKeptPath)
         settingsKeptPath.clear();
-    if (differing(kept->contents.values, readOutReplies, ui).isEmpty()) {
+    if (differing(fit.values, readOutReplies, ui).isEmpty()) {
         // The new firmware kept them: nothing to restore, nothing to keep.
         road::forgetKeptSettings(offered);
         return;
@@ -138,12 +147,12 @@ void MainWindow::offerKeptSettings()
         qDebug().noquote() << "Aparelho trocado durante a pergunta; configurações não enviadas:" << offered;
         return;
     }
-    showInForm(ui, kept->contents.values);
+    showInForm(ui, fit.values);
     on_SetAllCalibrations_clicked();
     // Refused: the box said why, the file stays.
     if (!commandTimer->isActive())
         return;
-    restoringValues = kept->contents.values;
+    restoringValues = fit.values;
     restoringPath = offered;
     restoringSettings = true;
 }

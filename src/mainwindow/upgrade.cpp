@@ -334,6 +334,7 @@ void MainWindow::DoUpgrade()
     if (result == 0) {
         writtenBootloaderListed = true;
         settingsToOffer = settingsKeptPath;
+        lookForKeptSettings = !copyOfRunningFirmware && settingsKeptPath.isEmpty();
         ui->progressBar->setValue(100);
         box.setWindowTitle(tr("Aviso"));
         box.setText(tr("Aparelho atualizado com sucesso!\nFavor reconectar o aparelho"));

@@ -17,6 +17,7 @@ namespace {
 
 const QString kSerialField = QStringLiteral("serial");
 const QString kKeptField = QStringLiteral("kept");
+const QString kOfferedField = QStringLiteral("offered");
 
 } // namespace
 
@@ -59,6 +60,7 @@ std::optional<KeptSettings> readKeptSettings(const QString &path, QString &why)
     }
     const QJsonObject root = QJsonDocument::fromJson(*bytes).object();
     kept.serial = root.value(kSerialField).toString();
+    kept.offered = root.value(kOfferedField).toBool();
     kept.kept = QDateTime::fromString(root.value(kKeptField).toString(), Qt::ISODateWithMs);
     if (!kept.kept.isValid())
         kept.kept = QFileInfo(path).lastModified();
@@ -79,6 +81,27 @@ QList<KeptSettings> keptSettingsOf(const QString &serial)
         return a.kept != b.kept ? a.kept > b.kept : a.path > b.path;
     });
     return found;
+}
+
+std::optional<KeptSettings> keptSettingsToOffer(const QString &serial)
+{
+    const QList<KeptSettings> kept = keptSettingsOf(serial);
+    if (kept.isEmpty() || kept.first().offered || !isOwnKeptSettings(kept.first().path))
+        return std::nullopt;
+    return kept.first();
+}
+
+void markKeptSettingsOffered(const KeptSettings &kept)
+{
+    if (!isOwnKeptSettings(kept.path))
+        return;
+    QString why;
+    const std::optional<QByteArray> bytes = readOwnFile(kept.path, settings::kMaxFileBytes, why);
+    if (!bytes)
+        return;
+    QJsonObject root = QJsonDocument::fromJson(*bytes).object();
+    root.insert(kOfferedField, true);
+    writeOwnFile(kept.path, QJsonDocument(root).toJson(), why);
 }
 
 DeviceMatch matchDevice(const KeptSettings &kept, const QString &serial)

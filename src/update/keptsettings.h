@@ -21,6 +21,7 @@ struct KeptSettings {
     QString path;
     QString serial; // the USB serial number of the device's port; empty: it had none
     QDateTime kept;
+    bool offered = false; // put to the owner once already, whatever the answer
     settings::FileContents contents;
 };
 
@@ -33,6 +34,14 @@ std::optional<KeptSettings> readKeptSettings(const QString &path, QString &why);
 // The kept files of the device with this serial number, newest first; an
 // empty serial finds those of devices that had none.
 QList<KeptSettings> keptSettingsOf(const QString &serial);
+
+// What waits to be offered to the device with `serial` after an update
+// that began in its bootloader (its port, and so what was kept before the
+// attempt that left it there, unknown to this run): its newest file, when
+// that one was never offered.
+std::optional<KeptSettings> keptSettingsToOffer(const QString &serial);
+// Once offered, a file is not offered again (it stays for an import).
+void markKeptSettingsOffered(const KeptSettings &kept);
 
 // Whether kept settings belong to the device now on a port with `serial`:
 // the same serial number, another one, or no way to tell (neither or only

@@ -178,7 +178,7 @@ void TestDriverOffer::theOwnerDecides()
 
     QCOMPARE(answerer->texts().count(kQuestion), 1);
     QCOMPARE(installer->installs, installs);
-    QCOMPARE(int(backend->writtenPaths.size()), written ? 1 : 0);
+    QCOMPARE(int(backend->writtenImages.size()), written ? 1 : 0);
     if (written) {
         QCOMPARE(result, kSuccess);
         // Looked for anew after the install, then connected.
@@ -213,7 +213,7 @@ void TestDriverOffer::anotherProgramsDriverIsNamed()
     QVERIFY(question.informative.contains(QStringLiteral("Gerenciador de Dispositivos")));
     QCOMPARE(defaultButton, QStringLiteral("Não"));
     QCOMPARE(installer->installs, 0);
-    QVERIFY(backend->writtenPaths.empty());
+    QVERIFY(backend->writtenImages.empty());
     QVERIFY(result.startsWith(QStringLiteral("Impossivel Atualizar! Erro: ")));
 }
 
@@ -225,7 +225,7 @@ void TestDriverOffer::withoutAnInstallTheAdviceStands()
     const QString result = updateTheWaitingDevice();
     QVERIFY(!answerer->sawBox(QStringLiteral("Driver do modo de atualização")));
     QCOMPARE(result, QStringLiteral("Impossivel Atualizar! Erro: ") + flashFailureReason(flashing::kAccessDenied, QString()));
-    QVERIFY(backend->writtenPaths.empty());
+    QVERIFY(backend->writtenImages.empty());
 }
 
 QTEST_MAIN(TestDriverOffer)
