@@ -8,6 +8,7 @@
 // that responsiveness can be measured.
 #pragma once
 
+#include "chipid.h"
 #include "dfu.h"
 #include "dfutransport.h"
 #include "deviceprovider.h"
@@ -61,6 +62,8 @@ public:
 
     Faults faults;
     std::vector<uint8_t> flash;
+    // Read by the ROM for its USB serial number.
+    ChipId uniqueId = ChipId::ofDevice(0);
 
     // Observations.
     std::array<int, kSectorCount> eraseCounts{};
