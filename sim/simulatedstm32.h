@@ -114,8 +114,9 @@ private:
 // Devices for the engine backend: simulators that a test plugs in and out.
 class SimulatedProvider : public flashing::DeviceProvider {
 public:
-    // `flashLayout` empty: the F446's; another announces another chip.
-    void plug(std::shared_ptr<SimulatedStm32> device, const std::string &serial = "SIM0",
+    // `serial` empty: the ROM's, from the chip's unique ID; `flashLayout`
+    // empty: the F446's; another announces another chip.
+    void plug(std::shared_ptr<SimulatedStm32> device, const std::string &serial = std::string(),
               const std::string &flashLayout = std::string());
     void unplugAll();
 
