@@ -28,6 +28,16 @@ const QByteArray kEndMark = "K9E!";
 // What the chip holds from the factory.
 const QByteArray kFactoryVersion = "K931 V1.5 Boost";
 
+// The first device's bootloader on USB 1-3 as ever; the others' beyond the
+// serial ports' 1-1, 1-2, ...
+UsbBootloader::Options bootloaderOf(int index)
+{
+    UsbBootloader::Options options;
+    options.port = index == 0 ? options.port : 10 + index;
+    options.serial.clear(); // the ROM's, from the chip's unique ID
+    return options;
+}
+
 uint32_t wordAt(const std::vector<uint8_t> &bytes, size_t offset)
 {
     return offset + 4 <= bytes.size() ? uint32_t(bytes[offset]) | uint32_t(bytes[offset + 1]) << 8
@@ -43,13 +53,17 @@ void putWord(std::vector<uint8_t> &bytes, size_t offset, uint32_t word)
 
 } // namespace
 
-SimulatedDevice::SimulatedDevice(SerialTestbed &testbed, Timing chosen, QObject *parent)
+SimulatedDevice::SimulatedDevice(SerialTestbed &testbed, Timing chosen, int index, QObject *parent)
     : QObject(parent)
     , timing(chosen)
     , flash(std::make_shared<SimulatedStm32>(SimulatedStm32::Clock::RealTime))
-    , k931(std::make_unique<SimulatedK931>(testbed))
-    , usb(std::make_unique<UsbBootloader>(testbed.handle(), flash))
+    , k931(std::make_unique<SimulatedK931>(testbed, SimulatedK931::Identity{index}))
+    , usb(std::make_unique<UsbBootloader>(testbed.handle(), flash, bootloaderOf(index)))
 {
+    // One chip behind both: the application's port and the ROM bootloader
+    // carry the same serial number, as the vendor's USB stack makes it.
+    flash->uniqueId = ChipId::ofDevice(index);
+    k931->serialNumber = QByteArray::fromStdString(flash->uniqueId.usbSerial());
     const flashing::FirmwareImage factory = sampleFirmware(kFactoryVersion);
     std::copy(factory.segments.front().data.begin(), factory.segments.front().data.end(), flash->flash.begin());
     connect(k931.get(), &SimulatedK931::bootReceived, this, [this] {
@@ -63,8 +77,13 @@ SimulatedDevice::SimulatedDevice(SerialTestbed &testbed, Timing chosen, QObject 
     connect(&watch, &QTimer::timeout, this, &SimulatedDevice::watchBootloader);
 }
 
+SimulatedDevice::SimulatedDevice(SerialTestbed &testbed, Timing chosen, QObject *parent)
+    : SimulatedDevice(testbed, chosen, 0, parent)
+{
+}
+
 SimulatedDevice::SimulatedDevice(SerialTestbed &testbed, QObject *parent)
-    : SimulatedDevice(testbed, Timing(), parent)
+    : SimulatedDevice(testbed, Timing(), 0, parent)
 {
 }
 

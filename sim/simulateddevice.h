@@ -39,6 +39,10 @@ public:
 
     SimulatedDevice(SerialTestbed &testbed, Timing timing, QObject *parent = nullptr);
     explicit SimulatedDevice(SerialTestbed &testbed, QObject *parent = nullptr);
+    // The device with this number on a desk of several: its own chip (and
+    // so its own USB serial number in both modes), its own serial port and
+    // USB port. Number 0 is the one the other constructors make.
+    SimulatedDevice(SerialTestbed &testbed, Timing timing, int index, QObject *parent = nullptr);
     ~SimulatedDevice() override;
 
     // Plugged in running its application, or sitting in its bootloader (as an

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "simulatedk931.h"
 
+#include "chipid.h"
 #include "serialtestbed.h"
 #include "settings.h"
 
@@ -46,7 +47,7 @@ SimulatedK931::SimulatedK931(SerialTestbed &bed, Identity id, QObject *parent)
     , testbed(bed)
     , identity(id)
 {
-    serialNumber = "2058376B5A3" + QByteArray::number(id.index % 16, 16).toUpper();
+    serialNumber = QByteArray::fromStdString(ChipId::ofDevice(id.index).usbSerial());
     for (const settings::Key &key : settings::readout())
         values.insert(key.mnemonic(), defaultValue(key));
 }

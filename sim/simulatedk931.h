@@ -70,8 +70,10 @@ public:
     void clearBehaviours() { behaviours.clear(); }
     // Drops off the port when it receives "BOOT", as the real device does.
     bool leaveOnBoot = true;
-    // The USB serial number its port carries, like the F446's virtual COM
-    // port (twelve hex digits of the chip's unique ID); empty: none, as some
+    // The USB serial number its port carries: by default the one the
+    // vendor's USB stack makes of the chip's unique ID, as its bootloader
+    // reports it too (ChipId::usbSerial of the device with its index). Set
+    // it for firmware that reports another form; empty: none, as some
     // USB-serial clones. Read at the next plug.
     QByteArray serialNumber;
     // Every setting back to what a freshly written firmware starts with.

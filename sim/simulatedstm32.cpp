@@ -380,8 +380,9 @@ void SimulatedProvider::plug(std::shared_ptr<SimulatedStm32> device, const std::
                              const std::string &flashLayout)
 {
     std::lock_guard<std::mutex> lock(mutex);
+    const std::string reported = serial.empty() ? device->uniqueId.usbSerial() : serial;
     Entry entry{std::move(device),
-                {"1-" + std::to_string(nextIndex++), serial, "STM32  BOOTLOADER",
+                {"1-" + std::to_string(nextIndex++), reported, "STM32  BOOTLOADER",
                  flashLayout.empty() ? SimulatedStm32::kFlashLayout : flashLayout}};
     entries.push_back(std::move(entry));
 }

@@ -8,6 +8,7 @@
 // that responsiveness can be measured.
 #pragma once
 
+#include "chipid.h"
 #include "dfu.h"
 #include "dfutransport.h"
 #include "deviceprovider.h"
@@ -71,6 +72,8 @@ public:
 
     Faults faults;
     std::vector<uint8_t> flash;
+    // Read by the ROM for its USB serial number.
+    ChipId uniqueId = ChipId::ofDevice(0);
 
     // Observations.
     std::array<int, kSectorCount> eraseCounts{};
@@ -125,8 +128,9 @@ private:
 // Devices for the engine backend: simulators that a test plugs in and out.
 class SimulatedProvider : public flashing::DeviceProvider {
 public:
-    // `flashLayout` empty: the F446's; another announces another chip.
-    void plug(std::shared_ptr<SimulatedStm32> device, const std::string &serial = "SIM0",
+    // `serial` empty: the ROM's, from the chip's unique ID; `flashLayout`
+    // empty: the F446's; another announces another chip.
+    void plug(std::shared_ptr<SimulatedStm32> device, const std::string &serial = std::string(),
               const std::string &flashLayout = std::string());
     void unplugAll();
 

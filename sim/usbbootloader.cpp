@@ -474,7 +474,7 @@ int UsbBootloader::standardRequest(const uint8_t *setup, uint8_t *data, int &len
     else if (index == kProductIndex)
         answer = stringDescriptor("STM32  BOOTLOADER");
     else if (index == kSerialIndex)
-        answer = stringDescriptor(options.serial);
+        answer = stringDescriptor(options.serial.empty() ? device->uniqueId.usbSerial() : options.serial);
     else if (index >= kFirstAlternateNameIndex && index < kFirstAlternateNameIndex + 4)
         answer = stringDescriptor(index == kFirstAlternateNameIndex && !options.flashLayout.empty()
                                       ? options.flashLayout.c_str()

@@ -24,6 +24,7 @@ class UsbBootloader {
 public:
     struct Options {
         int port = 3;              // the USB index "1-<port>"
+        // Empty: the ROM's own, made from the chip's unique ID.
         std::string serial = "SIM0";
         uint16_t vendorId = k931::kUsbVendor;
         uint16_t productId = k931::kDfuProduct;

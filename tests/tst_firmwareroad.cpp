@@ -34,6 +34,15 @@ namespace {
 constexpr int kRoadTimeoutMs = 20000;
 const QByteArray kNewVersion = "K931 V1.6 Boost";
 
+SimulatedDevice::Timing quickDevice()
+{
+    SimulatedDevice::Timing quick;
+    quick.bootloaderAppearsMs = 700; // while the window already polls for it
+    quick.applicationAppearsMs = 200;
+    quick.replugAfterWriteMs = 500;
+    return quick;
+}
+
 } // namespace
 
 namespace {
@@ -65,6 +74,7 @@ private slots:
     void cleanup();
     void updateFromTheServer();
     void deviceLeftInItsBootloader();
+    void anotherK931InItsBootloaderIsLeftAlone();
     void manualFlashWindow();
     void settingsComeBackAfterTheUpdate_data();
     void settingsComeBackAfterTheUpdate();
@@ -129,11 +139,7 @@ void TestFirmwareRoad::cleanupTestCase()
 void TestFirmwareRoad::init()
 {
     resetMainWindowState();
-    SimulatedDevice::Timing quick;
-    quick.bootloaderAppearsMs = 700; // while the window already polls for it
-    quick.applicationAppearsMs = 200;
-    quick.replugAfterWriteMs = 500;
-    device = std::make_unique<SimulatedDevice>(*testbed, quick);
+    device = std::make_unique<SimulatedDevice>(*testbed, quickDevice());
     answerer = std::make_unique<ModalAnswerer>();
 }
 
@@ -207,6 +213,24 @@ void TestFirmwareRoad::deviceLeftInItsBootloader()
     QCOMPARE(copies().front().origin, road::CopyOrigin::FoundInBootloader);
     QVERIFY2(!newestBackup().contains(QStringLiteral("K931")), qPrintable(newestBackup()));
     QTRY_VERIFY(part<QLabel>(window.get(), "ProgessText")->text().isEmpty());
+}
+
+// Beside the running K931, another one an earlier update left in its
+// bootloader, listed first: "Atualizar" writes the one it sent "BOOT", the
+// other keeps its flash and waits.
+void TestFirmwareRoad::anotherK931InItsBootloaderIsLeftAlone()
+{
+    SimulatedDevice waiting(*testbed, quickDevice(), 0);
+    device = std::make_unique<SimulatedDevice>(*testbed, quickDevice(), 1);
+    QVERIFY(waiting.plugInBootloader());
+    const std::vector<uint8_t> held = waiting.chip().flash;
+    QVERIFY(device->plugInApplication());
+    openWindow();
+    QTRY_VERIFY_WITH_TIMEOUT(answerer->sawBox(QStringLiteral("Informacao")), kRoadTimeoutMs);
+    pressUpgradeAndWaitForTheNewVersion();
+    QVERIFY(waiting.chip().flash == held);
+    QVERIFY(waiting.bootloader().isPlugged());
+    window.reset();
 }
 
 void TestFirmwareRoad::manualFlashWindow()

@@ -153,6 +153,9 @@ private:
     // the device reported when "BOOT" was sent.
     QString copyVersion;
     bool copyOfRunningFirmware = false;
+    // The USB serial number of the port "BOOT" went to: it tells which
+    // bootloader is that device's. Empty for one found in its bootloader.
+    QString bootSerial;
     // The firmware as it was read and checked once downloaded: what is
     // written, whatever happens to the file on disk after its check.
     flashing::FirmwareImage firmwareImage;

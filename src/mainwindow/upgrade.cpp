@@ -151,6 +151,7 @@ void MainWindow::bootIntoBootloader()
     if (running && !keepWhatTheDeviceHolds())
         return;
     upgradeInProgress = true;
+    bootSerial = running ? QSerialPortInfo(*serialPort).serialNumber() : QString();
     if (running)
         sendBoot();
     else {
@@ -267,18 +268,20 @@ void MainWindow::ConnectDFUandSelectHEX()
         QMessageBox::warning(this, tr("Importante"), tr("Não desconecte o aparelho"));
         QTimer::singleShot(configuration.upgradeStepDelayMs, this, &MainWindow::DoUpgrade);
     });
-    connect(wait, &road::BootloaderWait::waitExpired, this, [this, wait](const QString &foreignUsbIndex) {
+    connect(wait, &road::BootloaderWait::waitExpired, this,
+            [this, wait](const QString &foreignUsbIndex, const QString &reason) {
         wait->deleteLater();
         const QString foreign = foreignUsbIndex.isEmpty()
             ? QString()
             : tr("\nO aparelho em modo de atualização em %1 não é um K931 e não foi gravado.").arg(foreignUsbIndex);
         QMessageBox::warning(this, tr("Aviso"),
-                             tr("Aparelho não encontrado em modo de atualização.\n"
-                                "Desconecte e reconecte o aparelho e tente novamente.")
+                             (reason.isEmpty() ? tr("Aparelho não encontrado em modo de atualização.\n"
+                                                    "Desconecte e reconecte o aparelho e tente novamente.")
+                                               : reason)
                                  + foreign);
         stopWaitingForBootloader();
     });
-    wait->start();
+    wait->start(bootSerial);
 }
 
 void MainWindow::stopWaitingForBootloader()

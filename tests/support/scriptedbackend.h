@@ -20,6 +20,9 @@ struct ScriptedBackend : flashing::Backend {
     int deviceCount = 0;
     // What each listed device announces: the K931's chip unless a test says otherwise.
     std::string flashLayout = "@Internal Flash  /0x08000000/04*016Kg,01*064Kg,03*128Kg";
+    // The USB serial number of each listed device by its place; "SN<place>"
+    // beyond them.
+    std::vector<std::string> serials;
     int connectResult = 0;
     int writeResult = 0;
     std::vector<Call> script;
@@ -37,8 +40,8 @@ struct ScriptedBackend : flashing::Backend {
         ++listCalls;
         const int n = deviceCount < capacity ? deviceCount : capacity;
         for (int i = 0; i < n; ++i) {
-            flashing::setDeviceInfo(out[i], "USB" + std::to_string(i), "SN" + std::to_string(i), "STM32 BOOTLOADER",
-                                    flashLayout);
+            const std::string serial = size_t(i) < serials.size() ? serials[size_t(i)] : "SN" + std::to_string(i);
+            flashing::setDeviceInfo(out[i], "USB" + std::to_string(i), serial, "STM32 BOOTLOADER", flashLayout);
         }
         return n;
     }

@@ -2,6 +2,7 @@
 // tarvik-config as an installer runs it, against simulated K931s on their
 // serial ports: what it prints, what reaches the device, and that a value
 // the device did not keep is never reported as written.
+#include "firmwarecheck.h"
 #include "firmwareserver.h"
 #include "hexfile.h"
 #include "localhttpserver.h"
@@ -65,6 +66,7 @@ private slots:
     void aClosedPipeEndsOnlyTheOutput();
     void noDeviceOrASilentOne();
     void updateRestoresTheSettings();
+    void updateWritesTheDeviceSentBoot();
     void settingsFilesGuardTheDevice();
     void interruptedUpdatesLoseNothing();
     void mirrorThenUpdateOffline();
@@ -426,6 +428,44 @@ void TestTarvikConfig::updateRestoresTheSettings()
     QVERIFY2(r.exitCode == 0, qPrintable(r.out + r.err));
     QVERIFY2(r.out.contains(QStringLiteral("Elas não são usadas agora")) && r.out.contains(kept), qPrintable(r.out));
     QCOMPARE(k931.application().values.value("RPML"), QByteArray("8000"));
+}
+
+// Two K931s on the desk, one left in its bootloader by an earlier update:
+// "BOOT" goes to the running one, and its own bootloader is written once it
+// comes up, never the one that was there first.
+void TestTarvikConfig::updateWritesTheDeviceSentBoot()
+{
+    device.reset();
+    SimulatedDevice waiting(*testbed, quickDevice(), 0);
+    SimulatedDevice running(*testbed, quickDevice(), 1);
+    const flashing::FirmwareImage older = SimulatedDevice::sampleFirmware("K931 V1.4 Flex");
+    std::copy(older.segments.front().data.begin(), older.segments.front().data.end(), waiting.chip().flash.begin());
+    const std::vector<uint8_t> waitingFlash = waiting.chip().flash;
+    QVERIFY(waiting.plugInBootloader());
+    QVERIFY(running.plugInApplication());
+    const QString hex = dir.filePath(QStringLiteral("sent-boot.hex"));
+    QVERIFY(SimulatedDevice::writeSampleFirmware(hex, "K931 V1.6 Boost"));
+
+    const QDir backups(dir.filePath(QStringLiteral("tarvik-connect/backups")));
+    const QStringList copiesBefore = backups.entryList({QStringLiteral("*.hex")}, QDir::Files);
+
+    const Run r = run({QStringLiteral("update"), QStringLiteral("--file"), hex});
+    QVERIFY2(r.exitCode == 0, qPrintable(r.out + r.err));
+    QCOMPARE(running.firmwareVersion(), QByteArray("K931 V1.6 Boost"));
+    QVERIFY(waiting.chip().flash == waitingFlash);
+    QCOMPARE(std::accumulate(waiting.chip().eraseCounts.begin(), waiting.chip().eraseCounts.end(), 0), 0);
+    QVERIFY(waiting.bootloader().isPlugged());
+    // The copy of what was replaced holds the running one's firmware.
+    QStringList copies = backups.entryList({QStringLiteral("*.hex")}, QDir::Files);
+    for (const QString &name : copiesBefore)
+        copies.removeOne(name);
+    QCOMPARE(copies.size(), 1);
+    flashing::FirmwareImage copy;
+    QVERIFY(readFirmwareFile(backups.filePath(copies.first()), &copy).ok());
+    QByteArray copied;
+    for (const auto &segment : copy.segments)
+        copied.append(reinterpret_cast<const char *>(segment.data.data()), qsizetype(segment.data.size()));
+    QVERIFY(copied.contains("K931 V1.5 Boost") && !copied.contains("K931 V1.4"));
 }
 
 // What a user brings from elsewhere is judged before anything is sent: the

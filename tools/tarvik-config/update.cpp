@@ -202,8 +202,9 @@ void pause(int ms)
 }
 
 // Only a bootloader of the K931's chip: another STM32 board on the same desk
-// is named once and left alone.
-std::optional<QString> waitForBootloader()
+// is named once and left alone, another K931's bootloader is told apart by
+// its serial number.
+std::optional<QString> waitForBootloader(const QString &bootSerial)
 {
     road::BootloaderWait wait;
     QEventLoop loop;
@@ -218,8 +219,13 @@ std::optional<QString> waitForBootloader()
                                             "gravado.")
                                  .arg(usbIndex, flashLayout));
                      });
-    QObject::connect(&wait, &road::BootloaderWait::waitExpired, &loop, &QEventLoop::quit);
-    wait.start();
+    QObject::connect(&wait, &road::BootloaderWait::waitExpired, &loop, [&](const QString &, const QString &reason) {
+        say(reason.isEmpty() ? QStringLiteral("O bootloader não apareceu: desconecte e reconecte o aparelho e rode o "
+                                              "comando de novo.")
+                             : reason);
+        loop.quit();
+    });
+    wait.start(bootSerial);
     runInterruptibly(loop);
     return found;
 }
@@ -421,6 +427,7 @@ int updateCommand(const UpdateRequest &request)
     const bool inApplication = !request.port.isEmpty() || !road::firstK931Port().isEmpty();
     QString keptSettings = request.restore;
     road::CopyRequest copy;
+    QString bootSerial; // which bootloader is this device's
     if (request.backup)
         copy.folder = road::backupFolder();
     copy.origin = inApplication ? road::CopyOrigin::RunningFirmware : road::CopyOrigin::FoundInBootloader;
@@ -457,6 +464,7 @@ int updateCommand(const UpdateRequest &request)
         const std::optional<QString> version =
             before.version.isEmpty() ? device.query(settings::firstInChain()) : std::optional<QString>(before.version);
         copy.version = version.value_or(QString());
+        bootSerial = device.serialNumber();
         std::printf("Enviando \"BOOT\"\n");
         device.send(protocol::bootCommand());
         device.close();
@@ -467,11 +475,10 @@ int updateCommand(const UpdateRequest &request)
         return kExitFailed;
     }
 
-    const auto usbIndex = waitForBootloader();
+    const auto usbIndex = waitForBootloader(bootSerial);
     if (interruption::requested())
         return reportInterruption(true, keptSettings, !inApplication);
     if (!usbIndex) {
-        say(QStringLiteral("O bootloader não apareceu: desconecte e reconecte o aparelho e rode o comando de novo."));
         if (!keptSettings.isEmpty())
             say(QStringLiteral("As configurações antigas continuam em %1.").arg(keptSettings));
         return kExitFailed;
