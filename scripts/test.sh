@@ -6,6 +6,8 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh scripts/test.sh
 bash scripts/build.sh
 cd "${BUILD_DIR:-build}"
-# The tests that open a serial port share its lock file and take turns
-# (RESOURCE_LOCK); the others run beside them.
-ctest --output-on-failure --timeout 600 --parallel "$(nproc)"
+# The tests that open the same serial ports share their lock files and take
+# turns (RESOURCE_LOCK); the others run beside them. Most of a suite's time is
+# spent waiting on a simulated device's timings, not computing: twice as many
+# at once as there are cores.
+ctest --output-on-failure --timeout 600 --parallel "$(( $(nproc) * 2 ))"
