@@ -127,6 +127,9 @@ void DownloadManager::startNetworkTransfer(Transfer *transfer)
 {
     QNetworkRequest request(transfer->result.requested);
     request.setRawHeader("User-Agent", kUserAgent);
+    // Asked for as it is: a body Qt would inflate itself could grow far past
+    // its bound (a small gzip of a gigabyte) before a byte of it is counted.
+    request.setRawHeader("Accept-Encoding", "identity");
     request.setTransferTimeout(stallLimitMs);
     // Otherwise Qt's default (never from https down to http): the maker's
     // server may move its files without breaking the update. A source the
@@ -215,12 +218,11 @@ void DownloadManager::takeArrivedBytes(Transfer *transfer)
     QNetworkReply *reply = transfer->reply;
     while (!transfer->ended && reply->bytesAvailable() > 0) {
         const QByteArray bytes = reply->read(kChunkBytes);
-        // An error page's body is read and dropped, so that it takes no memory.
-        const int status = httpStatus(reply);
-        if (status >= 200 && status < 300) {
-            if (!store(transfer, bytes))
-                return;
-        }
+        // An error page's body is read and dropped, so that it takes no
+        // memory. Within a chain of redirects the status still shows a hop's
+        // while the last answer's body arrives: only the end judges it.
+        if (httpStatus(reply) < 400 && !store(transfer, bytes))
+            return;
     }
 }
 
@@ -271,6 +273,9 @@ void DownloadManager::networkTransferEnded(Transfer *transfer)
     case QNetworkReply::NoError:
         if (isRedirectStatus(status))
             return fail(transfer, F::Redirected, reply->header(QNetworkRequest::LocationHeader).toString());
+        // "204 No Content" and the like bring no file.
+        if (status < 200 || status >= 300)
+            return fail(transfer, F::Network, QStringLiteral("HTTP %1").arg(status));
         return commit(transfer);
     // Qt refuses a redirect from https down to http as an error; it is a
     // redirect the network layer did not follow all the same.

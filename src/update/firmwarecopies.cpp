@@ -282,6 +282,12 @@ CopyListing listFirmwareCopies(const QString &folder)
     else if (isLink(folder))
         listing.note = linkNote(folder).trimmed();
     const QDir dir(folder);
+    // The copies an index set aside listed are still in the folder, unlisted.
+    const QStringList asideIndexes = dir.entryList({QStringLiteral("copias-ilegivel-*.json")}, QDir::Files);
+    if (index.readable && !asideIndexes.isEmpty())
+        listing.note = QStringLiteral("Cópias mais antigas, de antes do índice ilegível guardado em %1, continuam "
+                                      "nesta pasta sem estar na lista: nenhuma delas é apagada.")
+                           .arg(dir.filePath(asideIndexes.last()));
     for (FirmwareCopy copy : index.copies) {
         copy.path = dir.filePath(copy.path);
         if (!isRegularFile(copy.path))

@@ -46,7 +46,10 @@ FirmwareSource fromFolder(const QString &path)
     const QFileInfo folder(path);
     if (!folder.isDir())
         return refused(QStringLiteral("a pasta %1 não existe").arg(path));
-    if (!QFileInfo(QDir(folder.absoluteFilePath()).filePath(kFirmwareDescriptionName)).isFile())
+    const QFileInfo description(QDir(folder.absoluteFilePath()).filePath(kFirmwareDescriptionName));
+    if (description.exists() && !description.isFile())
+        return refused(QStringLiteral("o %1 da pasta %2 não é um arquivo comum").arg(kFirmwareDescriptionName, path));
+    if (!description.isFile())
         return refused(QStringLiteral("a pasta %1 não tem %2: ela não é uma cópia do servidor de firmware "
                                       "(\"tarvik-config mirror\" faz uma)")
                            .arg(path, kFirmwareDescriptionName));

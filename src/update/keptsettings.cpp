@@ -15,6 +15,13 @@ namespace road {
 
 namespace {
 
+bool inKeptSettingsFolder(const QString &path)
+{
+    const QString folder = keptSettingsFolder();
+    return !folder.isEmpty()
+        && QDir::cleanPath(QFileInfo(path).absolutePath()) == QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
+}
+
 const QString kSerialField = QStringLiteral("serial");
 const QString kKeptField = QStringLiteral("kept");
 const QString kOfferedField = QStringLiteral("offered");
@@ -48,7 +55,10 @@ QString keepSettings(const QString &serial, const QString &version, bool lambda,
 
 std::optional<KeptSettings> readKeptSettings(const QString &path, QString &why)
 {
-    const std::optional<QByteArray> bytes = readOwnFile(path, settings::kMaxFileBytes, why);
+    // A link the owner made to a settings file is followed, as an import
+    // follows it; one among the program's own files never is.
+    const QString target = !inKeptSettingsFolder(path) && isLink(path) ? QFileInfo(path).canonicalFilePath() : path;
+    const std::optional<QByteArray> bytes = readOwnFile(target.isEmpty() ? path : target, settings::kMaxFileBytes, why);
     if (!bytes)
         return std::nullopt;
     KeptSettings kept;
@@ -156,10 +166,7 @@ SettingsFit fitSettings(const settings::FileContents &contents, const QString &v
 bool isOwnKeptSettings(const QString &path)
 {
     static const QRegularExpression ownName(QStringLiteral("^\\d{4}-\\d{2}-\\d{2}_\\d{6}(_.*)?\\.json$"));
-    const QFileInfo file(path);
-    const QString folder = keptSettingsFolder();
-    return !folder.isEmpty() && ownName.match(file.fileName()).hasMatch()
-        && QDir::cleanPath(file.absolutePath()) == QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
+    return inKeptSettingsFolder(path) && ownName.match(QFileInfo(path).fileName()).hasMatch();
 }
 
 void forgetKeptSettings(const QString &path)

@@ -884,9 +884,12 @@ void TestTarvikConfig::ownersFilesStayAsTheyWere()
     QVERIFY(SimulatedDevice::writeSampleFirmware(hex16, "K931 V1.6 Boost"));
     QVERIFY(SimulatedDevice::writeSampleFirmware(hex17, "K931 V1.7"));
 
-    // Replaced on disk once checked (a sync client): the checked image goes in.
+    // Replaced on disk once checked (a sync client): the checked image goes
+    // in. The owner's file, named through a link of the owner's, stays.
     const QByteArray checked = bytesOf(hex16);
-    Run r = runActing({QStringLiteral("update"), QStringLiteral("--file"), hex16, QStringLiteral("--restore"), exported},
+    const QString link = dir.filePath(QStringLiteral("carro-link.json"));
+    QVERIFY(QFile::link(exported, link));
+    Run r = runActing({QStringLiteral("update"), QStringLiteral("--file"), hex16, QStringLiteral("--restore"), link},
                       QStringLiteral("Enviando \"BOOT\""), [&](qint64) { writeBytes(hex16, bytesOf(hex17)); });
     QVERIFY2(r.exitCode == 0, qPrintable(r.out + r.err));
     QCOMPARE(k931.firmwareVersion(), QByteArray("K931 V1.6 Boost"));
@@ -912,6 +915,14 @@ void TestTarvikConfig::ownersFilesStayAsTheyWere()
     QVERIFY2(r.err.contains(QStringLiteral("outro aparelho")), qPrintable(r.err));
     QCOMPARE(k931.firmwareVersion(), QByteArray("K931 V1.7"));
     QVERIFY(QFileInfo::exists(otherFile));
+    // Found in its bootloader, the device is known by its chip's serial there.
+    k931.unplug();
+    QVERIFY(k931.plugInBootloader());
+    r = run({QStringLiteral("update"), QStringLiteral("--file"), hex16, QStringLiteral("--restore"), otherFile});
+    QCOMPARE(r.exitCode, 2);
+    QVERIFY2(r.err.contains(QStringLiteral("outro aparelho")) && !r.err.contains(QStringLiteral("import")),
+             qPrintable(r.err));
+    QCOMPARE(k931.firmwareVersion(), QByteArray("K931 V1.7"));
     QCOMPARE(QDir(dir.filePath(QStringLiteral("tmp"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
              QStringList());
 }

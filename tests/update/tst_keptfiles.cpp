@@ -263,7 +263,9 @@ private slots:
         QFile kept(setAside);
         QVERIFY(kept.open(QIODevice::ReadOnly));
         QCOMPARE(kept.readAll(), broken);
-        QCOMPARE(paths(road::listFirmwareCopies(folder).copies), QStringList{keeper.path()});
+        const road::CopyListing listing = road::listFirmwareCopies(folder);
+        QCOMPARE(paths(listing.copies), QStringList{keeper.path()});
+        QVERIFY2(listing.note.contains(setAside), qPrintable(listing.note)); // the older ones are not forgotten
         for (int i = 0; i < road::kFirmwareCopiesKept + 2; ++i)
             keepCopy(folder, road::CopyOrigin::Unknown);
         for (const QString &path : old)

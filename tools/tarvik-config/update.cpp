@@ -2,6 +2,7 @@
 #include "update.h"
 
 #include "bootloaderwait.h"
+#include "chipserial.h"
 #include "datafolder.h"
 #include "keptsettings.h"
 #include "mirrorfolder.h"
@@ -20,6 +21,7 @@
 #include "ownfile.h"
 #include "protocol.h"
 #include "terminalprogress.h"
+#include "usbids.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -138,6 +140,13 @@ QString shown(const QString &url)
     return DownloadManager::shownUrl(DownloadManager::urlForLink(url));
 }
 
+// A version as a source gave it, fit for one line of a terminal.
+QString shownVersion(const QString &text)
+{
+    constexpr int kShownLength = 32;
+    return printableName(text.left(kShownLength)) + (text.size() > kShownLength ? QStringLiteral("…") : QString());
+}
+
 struct FetchedDescription {
     FirmwareDescription description;
     QByteArray bytes;
@@ -158,6 +167,11 @@ std::optional<FetchedDescription> fetchDescription(const QString &server)
         return std::nullopt;
     }
     FetchedDescription fetched{parseFirmwareDescriptionJson(*bytes), *bytes};
+    if (!fetched.description.hasModels) {
+        say(QStringLiteral("%1 não é uma descrição de firmware (não traz a lista \"Modelo\"). Nada foi baixado.")
+                .arg(shown(server + kFirmwareDescriptionName)));
+        return std::nullopt;
+    }
     if (!fetched.description.ok()) {
         say(QStringLiteral("%1 foi recusado: %2. Nada foi baixado.")
                 .arg(shown(server + kFirmwareDescriptionName), fetched.description.problem));
@@ -183,7 +197,7 @@ std::optional<Firmware> firmwareFile(const UpdateRequest &request)
         return std::nullopt;
     }
     std::printf("Firmware %s (%s) versão %s\n", qUtf8Printable(model), qUtf8Printable(request.type),
-                qUtf8Printable(printableName(description.versionText)));
+                qUtf8Printable(shownVersion(description.versionText)));
     const auto path = download(request.server + firmwareFileFor(model, request.type));
     if (!path)
         return std::nullopt;
@@ -320,6 +334,31 @@ bool restoreFits(Device &device, const Readout &before, const QString &path)
     if (!fit.ok())
         say(QStringLiteral("%1: %2; nada foi enviado.").arg(path, fit.problem));
     return fit.ok();
+}
+
+// The kept file against the bootloader's own serial number, which the
+// chip's application reports too.
+bool restoreFitsChip(const QString &usbIndex, const QString &path)
+{
+    QString why;
+    const std::optional<road::KeptSettings> kept = road::readKeptSettings(path, why);
+    if (!kept) {
+        say(QStringLiteral("%1: %2 (nada foi enviado)").arg(path, why));
+        return false;
+    }
+    flashing::DfuDeviceInfo *devices = nullptr;
+    const int listed = flashing::getDfuDeviceList(&devices, k931::kDfuProduct, k931::kUsbVendor);
+    for (int i = 0; i < listed; ++i) {
+        const QString serial = QString::fromLatin1(devices[i].serialNumber);
+        if (QString::fromLatin1(devices[i].usbIndex) != usbIndex || kept->serial.isEmpty() || serial.isEmpty()
+            || k931::sameChipSerial(kept->serial, serial))
+            continue;
+        say(QStringLiteral("As configurações em %1 são de outro aparelho (número de série %2; este é %3): nada "
+                           "foi gravado.")
+                .arg(path, kept->serial, serial));
+        return false;
+    }
+    return true;
 }
 
 // What the new firmware does not already hold, written and read back; a
@@ -483,6 +522,10 @@ int updateCommand(const UpdateRequest &request)
             say(QStringLiteral("As configurações antigas continuam em %1.").arg(keptSettings));
         return kExitFailed;
     }
+    // Found in its bootloader, the device is known by the chip's serial
+    // number there: another device's settings are refused before the erase.
+    if (!inApplication && !request.restore.isEmpty() && !restoreFitsChip(*usbIndex, request.restore))
+        return kExitUsage;
     bool stopped = false;
     int r = writeFirmware(*usbIndex, *firmware, copy, stopped);
     if (interruption::requested()) {
@@ -499,7 +542,9 @@ int updateCommand(const UpdateRequest &request)
         return reportInterruption(false, keptSettings);
     if (r == kExitOk && !keptSettings.isEmpty())
         r = restoreSettings(device, after, keptSettings);
-    if (r != kExitOk && !keptSettings.isEmpty() && QFile::exists(keptSettings))
+    // Only the program's own file is pointed to: a file the owner named is
+    // where the owner put it, and may be another device's.
+    if (r != kExitOk && road::isOwnKeptSettings(keptSettings) && QFile::exists(keptSettings))
         say(QStringLiteral("As configurações antigas continuam em %1: restaure com \"tarvik-config import %1\".")
                 .arg(keptSettings));
     return r;
@@ -542,6 +587,10 @@ int mirrorFailed(const QString &folder)
 
 int mirrorCommand(const QString &folder, const QString &server)
 {
+    if (folder.isEmpty()) {
+        say(QStringLiteral("mirror precisa de uma PASTA: nada foi copiado."));
+        return kExitUsage;
+    }
     interruption::catchSignals();
     road::MirrorFolder mirror(folder);
     QString why;
@@ -586,6 +635,6 @@ int mirrorCommand(const QString &folder, const QString &server)
     std::printf("Cópia da fonte em %s: %lld arquivos de firmware, versão %s. Para usá-la: tarvik-config update "
                 "--source \"%s\"\n",
                 qUtf8Printable(folder), static_cast<long long>(names.size()),
-                qUtf8Printable(printableName(description.versionText)), qUtf8Printable(folder));
+                qUtf8Printable(shownVersion(description.versionText)), qUtf8Printable(folder));
     return kExitOk;
 }
