@@ -119,7 +119,9 @@ Parsed parseValue(const Key &key, const QString &text)
     }
     case Kind::Float:
     case Kind::Mixture: {
-        const float value = text.toFloat(&ok);
+        // "-0" is zero: its sign bit would not survive a file written and read again.
+        const float read = text.toFloat(&ok);
+        const float value = read == 0.0f ? 0.0f : read;
         return ok && std::isfinite(value) ? Parsed{floatWord(value), {}}
                                           : Parsed{0, QStringLiteral("número com ponto decimal (por exemplo 1.5)")};
     }
