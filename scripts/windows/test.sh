@@ -33,9 +33,19 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+# Whatever stops this script early says where, rather than ending it
+# without a word.
+trap 'echo "windows: parou na linha $LINENO ($BASH_COMMAND), status $?" >&2' ERR
 rm -rf "$WINEPREFIX"
-timeout 300 wine wineboot --init >/dev/null 2>&1
-wineserver -w
+echo "windows: preparando o prefixo do Wine em $WINEPREFIX"
+# A prefix that wineboot reports as not made whole is made by the first
+# program anyway: the checks below judge whether Wine works, and its log is
+# shown for the reason.
+if ! timeout 300 wine wineboot --init >"$work/wineboot.log" 2>&1; then
+  echo "windows: wineboot --init terminou com erro; o prefixo será feito pelo primeiro programa:"
+  tail -n 20 "$work/wineboot.log"
+fi
+wineserver -w || true
 
 passed=0
 failed=0
