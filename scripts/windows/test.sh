@@ -24,6 +24,9 @@ sim=$linux/tools/k931-simulator/tarvik-k931-sim
 version=$(sed -n 's/^project(TarvikConnect VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 dist=$out/dist
 
+# No display of the caller's: Wine's console programs and wineboot must not
+# reach for an X server that may not answer; the window gets its own below.
+unset DISPLAY WAYLAND_DISPLAY
 export WINEPREFIX=$out/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 work=$(mktemp -d)
 pids=()
