@@ -99,8 +99,7 @@ void FirmwareUpdate::finish(Failure failure, const QString &reason)
     outcome.written = written;
     outcome.restored = restored;
     // Between "BOOT" and a whole write the device waits in its bootloader.
-    const bool afterBoot = current >= Step::WaitForBootloader && current <= Step::Write;
-    outcome.inBootloader = afterBoot && !written;
+    outcome.inBootloader = booted && !written;
     // Stopped before the erase, a device sent there by "BOOT" still holds
     // its firmware; one found there may not.
     outcome.flashChanged = outcome.inBootloader && (!inApplication || (current == Step::Write && !writeStopped));
@@ -229,10 +228,6 @@ void FirmwareUpdate::prepare()
         boot();
         return;
     }
-    if (!order.keepSettings && order.restore.isEmpty()) {
-        keepWhatTheDeviceHolds();
-        return;
-    }
     setStep(Step::ReadOut);
     readOutValid = false;
     link->readOut();
@@ -345,6 +340,7 @@ void FirmwareUpdate::boot()
     if (stopping())
         return;
     setStep(Step::Boot);
+    booted = true;
     if (inApplication)
         link->sendBoot();
     after(configuration.stepDelayMs, &FirmwareUpdate::waitForBootloader);

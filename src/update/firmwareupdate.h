@@ -247,6 +247,7 @@ private:
     bool stopAsked = false;
     bool inApplication = false;
     bool readOutValid = false;
+    bool booted = false; // sent to its bootloader, or found there
     bool writeStopped = false;
     bool written = false;
     bool restored = false;
