@@ -60,7 +60,9 @@ bool FirmwareUpdate::stopping()
 {
     if (!stopAsked && order.stopRequested && order.stopRequested())
         stopAsked = true;
-    if (stopAsked && !ended)
+    // A front end that keeps its events going during the write (the
+    // window's progress) may ask in the middle of it: the write ends first.
+    if (stopAsked && !ended && !writing)
         finish(Failure::Stopped);
     return ended;
 }
@@ -104,8 +106,7 @@ void FirmwareUpdate::finish(Failure failure, const QString &reason)
     // its firmware; one found there may not.
     outcome.flashChanged = outcome.inBootloader && (!inApplication || (current == Step::Write && !writeStopped));
     outcome.keptSettings = !keptPath.isEmpty() && QFile::exists(keptPath) ? keptPath : QString();
-    if (current != Step::Done)
-        current = Step::Done;
+    current = Step::Done;
     emit finished(outcome);
 }
 
@@ -397,10 +398,7 @@ bool FirmwareUpdate::restoreFitsChip(const QString &usbIndex)
 
 void FirmwareUpdate::connectTo(const QString &usbIndex)
 {
-    if (stopping())
-        return;
-    setStep(Step::Connect);
-    if (!restoreFitsChip(usbIndex))
+    if (stopping() || !restoreFitsChip(usbIndex))
         return;
     const road::Outcome connected = connectBootloader(usbIndex);
     if (!connected.ok()) {
@@ -408,6 +406,9 @@ void FirmwareUpdate::connectTo(const QString &usbIndex)
         finish(Failure::ConnectRefused, connected.reason);
         return;
     }
+    // Announced once connected: the window's "do not unplug" box stands
+    // before the delay.
+    setStep(Step::Connect);
     after(configuration.stepDelayMs, &FirmwareUpdate::write);
 }
 
@@ -426,7 +427,9 @@ void FirmwareUpdate::write()
     request.stopRequested = [this] {
         return stopAsked || (order.stopRequested && order.stopRequested());
     };
+    writing = true;
     const road::Outcome done = writeFirmware(request);
+    writing = false;
     writeStopped = done.result == flashing::kStopped;
     written = done.ok();
     emit writeEnded(done);

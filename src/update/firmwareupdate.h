@@ -7,7 +7,13 @@
 // finished(), with the reason in Portuguese.
 //
 // The K931 on its serial port is reached through a K931Link the front end
-// gives; the bootloader through the flashing programmer.
+// gives; the bootloader through the flashing programmer, whose progress
+// goes to the display callbacks the program installed.
+//
+// The window's boxes fit between the steps: a box opened in a slot of
+// stepChanged(Connect) or writeEnded() holds the update there until it is
+// closed ("do not unplug" before the step delay, the result before the
+// wait for the re-plug); questionAsked() is answered from its box.
 #pragma once
 
 #include "bootloaderwait.h"
@@ -30,15 +36,17 @@ namespace road {
 // The K931 on its serial port. Requests go out as calls, their ends come
 // back as signals; a blocking link may emit them before its call returns
 // (the update takes them queued). The window's link is its open port and
-// read-out; tarvik-config's opens the port for each call.
+// its read-out; tarvik-config's opens the port when first asked.
 class K931Link : public QObject {
     Q_OBJECT
 public:
     using QObject::QObject;
-    // A K931 runs its application on a serial port now.
+    // A K931 runs its application on a serial port now. Asked before
+    // "BOOT" (false: found in its bootloader) and, polled, after the write.
     virtual bool present() const = 0;
-    // The whole query chain read (the port opened if need be); ends in
-    // readOutCompleted() or linkLost().
+    // The device read, the port opened if need be; ends in
+    // readOutCompleted() or linkLost(). Its values are read whole where
+    // settings are kept or put back (a link that has them answers at once).
     virtual void readOut() = 0;
     // Of the device on the port: the USB serial number (empty when it has
     // none) and the port's name.
@@ -51,7 +59,7 @@ public:
     // "BOOT"; the port is let go, the device leaves it for its bootloader.
     virtual bool sendBoot() = 0;
     // The values sent with the set-command pacing, then read back; ends in
-    // uploadEnded() or linkLost().
+    // uploadEnded() or linkLost(). values() then holds what was read back.
     virtual void upload(const SettingValues &values) = 0;
 
 signals:
@@ -108,7 +116,7 @@ public:
         ReadOut,          // the device read before "BOOT", for its settings
         KeepSettings,     // settings and firmware copy kept, or the owner asked
         Boot,             // "BOOT" sent, the step delay runs
-        WaitForBootloader,
+        WaitForBootloader, // also its connection, and the chip's serial against a named file
         Connect,          // connected, the step delay runs
         Write,            // erase, write and read back (blocking)
         WaitForK931,      // the owner re-plugs it
@@ -176,9 +184,11 @@ public:
     ~FirmwareUpdate() override;
 
     void start();
+    // To the question asked last; any other moment it is ignored.
     void answer(bool yes);
-    // Ends the wait or download under way; a write that has begun changing
-    // the flash finishes first.
+    // Ends the update at once, with Failure::Stopped, in any wait or
+    // download; a write under way is stopped before it first changes the
+    // flash (stopRequested is asked there), once it has, it finishes first.
     void stop();
 
     Step step() const { return current; }
@@ -248,6 +258,7 @@ private:
     bool inApplication = false;
     bool readOutValid = false;
     bool booted = false; // sent to its bootloader, or found there
+    bool writing = false;
     bool writeStopped = false;
     bool written = false;
     bool restored = false;

@@ -420,6 +420,32 @@ private slots:
         QVERIFY(backend->writtenImages.empty());
     }
 
+    // A stop asked in the middle of the write (the window keeps its events
+    // going for the progress) ends the update only once the write is
+    // whole, and says it was written.
+    void aStopDuringTheWriteWaitsForIt()
+    {
+        FakeK931 link;
+        backend->deviceCount = 1;
+        road::UpdateOrder order;
+        order.file = hex;
+        Update update(&link, order, fastRoad());
+        QList<Update::Outcome> outcomes;
+        connect(&update, &Update::finished, [&outcomes](const Update::Outcome &ended) { outcomes << ended; });
+        bool endedDuringWrite = false;
+        backend->duringWrite = [&] {
+            update.stop();
+            endedDuringWrite = !outcomes.isEmpty();
+        };
+        update.start();
+        QTRY_COMPARE(outcomes.size(), 1);
+        QVERIFY(!endedDuringWrite);
+        QCOMPARE(outcomes[0].failure, Failure::Stopped);
+        QVERIFY(outcomes[0].written && !outcomes[0].inBootloader);
+        QTest::qWait(50);
+        QCOMPARE(outcomes.size(), 1);
+    }
+
 private:
     std::unique_ptr<QTemporaryDir> home;
     ScriptedBackend *backend = nullptr;

@@ -387,7 +387,7 @@ int TerminalUpdate::failed(const Update::Outcome &outcome) const
 int TerminalUpdate::settingsRefused(const Update::Outcome &outcome) const
 {
     say(outcome.reason);
-    return outcome.step == Step::ReadOut || outcome.step == Step::Connect ? kExitUsage : kExitFailed;
+    return outcome.written ? kExitFailed : kExitUsage;
 }
 
 } // namespace
