@@ -10,6 +10,10 @@
 
 namespace interruption {
 
+// How often a wait looks whether a signal came: Ctrl-C is answered within
+// a moment, at no cost.
+constexpr int kPollMs = 100;
+
 // From here on, output into a pipe that was closed (| head, | true) fails
 // quietly: the work goes on and the exit status is the work's. Called first
 // thing in every command.

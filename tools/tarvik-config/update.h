@@ -22,3 +22,10 @@ int updateCommand(const UpdateRequest &request);
 // Copies the source's data.json and every file it lists (every model and
 // type), each checked, into `folder`, which then serves as a source offline.
 int mirrorCommand(const QString &folder, const QString &server);
+
+// Each run downloads into a folder of its own, gone when the run ends: two
+// runs at once (a mirror beside an update, two cars) never take each
+// other's files, and nothing is left behind. Empty when none could be made.
+QString workFolder();
+// A version as a source gave it, fit for one line of a terminal.
+QString shownVersion(const QString &text);
