@@ -6,6 +6,7 @@
 
 #include "protocol.h"
 #include "settings.h"
+#include "settingslink.h"
 
 #include <QList>
 #include <QPair>
@@ -30,6 +31,9 @@ public:
     QString serialNumber() const;
     std::optional<QString> query(const settings::Key &key);
     bool send(const QByteArray &bytes);
+    QSerialPort &serialPort() { return port; }
+    // Replies as the command line tells them apart, within its time limit.
+    static road::Framing framing();
 
 private:
     QSerialPort port;
