@@ -22,7 +22,6 @@
 #include <QSerialPortInfo>
 #include <QTimer>
 
-#include <algorithm>
 #include <cstdio>
 
 namespace {
