@@ -2,8 +2,9 @@
 // The two conversations with a K931 on its serial port that change or show
 // its settings, for the window and for tarvik-config alike: the read-out
 // chain (one query per setting, each reply handled before the next query
-// goes out) and the paced upload (one set command per turn of a timer, then
-// the chain again and the device's words compared with those sent).
+// goes out) and the paced upload (one set command per turn of a timer). Once
+// an upload is done its owner reads the chain again; mismatches() says which
+// settings the device does not hold as sent.
 //
 // Neither reads the port itself: the owner hands over what arrived, so that
 // the window keeps its own readyRead handling. Qt Core and SerialPort only.

@@ -58,6 +58,6 @@ settings::FileContents readSettingsFile(const QString &path);
 // which settings stay out (no place for them) or stay as they are.
 std::optional<Values> importableValues(const settings::FileContents &contents, const QString &path,
                                        const Readout &readout);
-// The window's pacing, then every value read back: the device must hold
+// The window's pacing, then the whole chain read back: the device must hold
 // exactly the 32-bit word that was sent.
 int writeAndCheck(Device &device, const QString &version, const Values &requested);
