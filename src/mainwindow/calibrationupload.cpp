@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Sending the edited settings back to the device: seven set commands, one
-// every 500 ms.
+// per turn of commandTimer, paced by road::PacedUpload.
 #include "mainwindow.h"
 
 #include "mainwindowstate.h"
 #include "protocol.h"
 #include "settings.h"
 #include "settingwidgets.h"
+#include "settingslink.h"
 #include "ui_mainwindow.h"
 
 #include <QDebug>
@@ -68,7 +69,7 @@ void MainWindow::on_SetAllCalibrations_clicked()
     // Every press ends the upload under way, also one that is refused below:
     // the user asked for something else, and must not hear "Sucesso" after
     // the refusal. A restore under way ends too: the user's values win.
-    commandTimer->stop();
+    upload->stop();
     endSettingsRestore();
     // Set commands between "BOOT" and the bootloader would be lost.
     if (upgradeRunning) {
@@ -90,29 +91,26 @@ void MainWindow::on_SetAllCalibrations_clicked()
     if (!validateCalibrationFields())
         return;
 
-    commandIndex = 0;
-    commandQueue.clear();
+    road::Values values;
     for (const settings::Key *key : settings::keys()) {
         if (const std::optional<quint32> word = formWord(ui, *key))
-            commandQueue << settings::setCommand(*key, *word);
+            values.append({key, *word});
     }
-    commandTimer->start(configuration.commandIntervalMs);
+    upload->start(values);
 }
 
 void MainWindow::sendNextCommand()
 {
-    if (commandIndex < commandQueue.size()) {
-        const QByteArray &command = commandQueue.at(commandIndex);
-        const qint64 written = serialPort->isOpen() ? serialPort->write(command) : -1;
-        qDebug() << "Enviando:" << command;
-        if (written != command.size()) {
-            reportUploadFailure();
-            return;
-        }
-        ++commandIndex;
+    switch (upload->sendNext()) {
+    case road::PacedUpload::Step::Sent:
+        qDebug() << "Enviando:" << upload->lastCommand();
         return;
+    case road::PacedUpload::Step::Failed:
+        reportUploadFailure();
+        return;
+    case road::PacedUpload::Step::Done:
+        break;
     }
-    commandTimer->stop();
     qDebug() << "Todos os dados foram enviados.";
     // Restored settings count only once they read back equal.
     if (restoringSettings) {
@@ -123,14 +121,14 @@ void MainWindow::sendNextCommand()
     // What the device holds now is read again: settings kept before an
     // update must be these, not those of the last read-out.
     if (serialPort->isOpen() && !commandTimer->isActive())
-        serialPort->write(protocol::query(settings::firstInChain().mnemonic()));
+        readOut->start();
 }
 
 // The rest of the queue is dropped: the device got only part of the settings,
 // and the user must hear it rather than a success.
 void MainWindow::reportUploadFailure()
 {
-    commandTimer->stop();
+    upload->stop();
     endSettingsRestore();
     QMessageBox::warning(this, tr("Erro"),
                          tr("Falha ao enviar as calibrações: o aparelho não recebeu todos os valores.\n"

@@ -12,6 +12,7 @@
 #include "mainwindowstate.h"
 #include "protocol.h"
 #include "settings.h"
+#include "settingslink.h"
 #include "ui_mainwindow.h"
 #include "ledindicator.h"
 
@@ -156,7 +157,7 @@ void MainWindow::openDevicePort()
         return;
     }
     if (!deviceAnswered)
-        serialPort->write(protocol::query(settings::firstInChain().mnemonic()));
+        readOut->start();
 }
 
 // A port that could not be opened is not a connection: back to scanning,
@@ -191,8 +192,7 @@ void MainWindow::advanceConnectionProgress()
 
 void MainWindow::readData()
 {
-    const QByteArray chunk = serialPort->readAll();
-    parseReply(chunk);
+    readOut->take(serialPort->readAll());
     serialPort->flush();
 }
 
@@ -238,7 +238,7 @@ void MainWindow::resetAfterLinkLoss()
     }
     portScanTimer->start(configuration.portScanIntervalMs);
     deviceAnswered = false;
-    readOutReplies.clear();
+    readOut->forget();
     // A verdict on a restore must not reach the next device.
     endSettingsRestore();
     versionCheckTimer.start(configuration.versionCheckIntervalMs);

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mainwindow.h"
 
+#include "settingslink.h"
+
 #include "firmwaredescription.h"
 
 #include "downloadmanager.h"
@@ -51,8 +53,6 @@ std::unique_ptr<QTemporaryDir> makeWorkFolder()
 
 MainWindow::MainWindow(QWidget *parent, const MainWindowConfiguration &configurationToUse)
     : QMainWindow(parent)
-    , commandIndex(0)
-    , commandQueue()
     , commandTimer(new QTimer(this))
     , ui(new Ui_MainWindow)
     , flashWindow(new FlashWindow(nullptr, configurationToUse.flashWindow))
@@ -63,6 +63,8 @@ MainWindow::MainWindow(QWidget *parent, const MainWindowConfiguration &configura
     , downloadManager(new DownloadManager)
     , configuration(configurationToUse)
     , workFolder(makeWorkFolder())
+    , readOut(new road::ReadOut(serialPort, road::Framing(), this))
+    , upload(new road::PacedUpload(serialPort, commandTimer, configurationToUse.commandIntervalMs, this))
 {
     firmwareBaseUrl = configuration.firmwareBaseUrl;
     downloadManager->setDirectory(workFilePath(QString()));
@@ -88,6 +90,9 @@ MainWindow::MainWindow(QWidget *parent, const MainWindowConfiguration &configura
     connect(ui->actionSobre, &QAction::triggered, this, &MainWindow::Sobre);
     connect(serialPort, &QSerialPort::errorOccurred, this, &MainWindow::handleError);
     connect(serialPort, &QSerialPort::readyRead, this, &MainWindow::readData);
+    connect(readOut, &road::ReadOut::replied, this,
+            [this](const settings::Key &, const QByteArray &chunk) { parseReply(chunk); });
+    connect(readOut, &road::ReadOut::finished, this, &MainWindow::readOutFinished);
     connect(&progressTimer, &QTimer::timeout, this, &MainWindow::advanceConnectionProgress);
 
     portScanTimer = new QTimer(this);

@@ -31,6 +31,11 @@ namespace flashing {
 struct DfuDeviceInfo;
 }
 
+namespace road {
+class ReadOut;
+class PacedUpload;
+}
+
 class AboutWindow;
 class DownloadManager;
 class FlashWindow;
@@ -75,6 +80,7 @@ private:
     void nameForeignBootloader(const QString &usbIndex, const QString &flashLayout);
     // Reply parser
     void parseReply(QByteArray chunk);
+    void readOutFinished();
     // Calibration upload
     bool validateCalibrationFields();
     void reportUploadFailure();
@@ -108,8 +114,6 @@ private:
     // Hidden technician path
     void bootAndOpenFlashWindow();
 
-    int commandIndex;
-    QList<QByteArray> commandQueue;
     QTimer *commandTimer;
     Ui_MainWindow *ui;
     FlashWindow *flashWindow;
@@ -137,9 +141,11 @@ private:
     bool writtenBootloaderListed = false;
     // A bootloader of another chip, named once in the log.
     QString foreignBootloaderNamed;
-    // What this connection's read-out replied, by mnemonic: the settings the
-    // device held, whatever the fields show since.
-    QHash<QByteArray, QString> readOutReplies;
+    // The query chain; what this connection's read-out replied, by
+    // mnemonic, is the settings the device held, whatever the fields show since.
+    road::ReadOut *readOut;
+    // The set commands, one per turn of commandTimer.
+    road::PacedUpload *upload;
     // The settings file kept before "BOOT", kept through a failed attempt
     // for the recovery that follows; offered back once the updated device
     // has been read (settingsToOffer, empty when there is none to offer).

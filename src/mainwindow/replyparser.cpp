@@ -1,16 +1,18 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Each reply of the device into its widget, then the next query of the
-// read-out chain.
+// Each reply of the device into its widget; the read-out chain itself, and
+// which query follows which reply, is road::ReadOut's.
 #include "mainwindow.h"
 
 #include "mainwindowstate.h"
 #include "protocol.h"
 #include "settings.h"
 #include "settingwidgets.h"
+#include "settingslink.h"
 #include "ui_mainwindow.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QTimer>
 
 using protocol::Flag;
 using settings::Kind;
@@ -32,7 +34,6 @@ void MainWindow::parseReply(QByteArray chunk)
     const settings::Key *key = settings::recognise(chunk);
     if (!key)
         return;
-    readOutReplies.insert(key->mnemonic(), protocol::valueText(chunk));
     switch (key->kind) {
     case Kind::MixtureUnit: {
         const Flag flag = protocol::flagValue(chunk, key->mnemonic());
@@ -74,11 +75,13 @@ void MainWindow::parseReply(QByteArray chunk)
             field->setText(protocol::valueText(chunk));
         break;
     }
-    const settings::Key *next = settings::nextInChain(key);
-    if (!next) {
-        deviceAnswered = true;
-        readOutCompleted();
-        return;
-    }
-    serialPort->write(protocol::query(next->mnemonic()));
+}
+
+void MainWindow::readOutFinished()
+{
+    deviceAnswered = true;
+    // Not from inside the port's readyRead: a question asked from there
+    // would run its event loop where the port announces no further data,
+    // and a K931 plugged in meanwhile would never be read.
+    QTimer::singleShot(0, this, &MainWindow::readOutCompleted);
 }

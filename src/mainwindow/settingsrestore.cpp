@@ -11,6 +11,7 @@
 #include "protocol.h"
 #include "settings.h"
 #include "settingwidgets.h"
+#include "settingslink.h"
 #include "ui_mainwindow.h"
 
 #include <QCheckBox>
@@ -27,14 +28,12 @@ namespace {
 
 using Values = QList<QPair<const settings::Key *, quint32>>;
 
-// The kept values the device does not hold now.
-QStringList differing(const Values &kept, const QHash<QByteArray, QString> &replies, Ui_MainWindow *ui)
+// The kept values the device does not hold now, by their names in the form.
+QStringList differing(const Values &kept, const road::ReadOut &readOut, Ui_MainWindow *ui)
 {
     QStringList names;
-    for (const auto &[key, word] : kept) {
-        if (settings::wordOfReply(*key, replies.value(key->mnemonic())) != word)
-            names << (key->kind == settings::Kind::Sensor ? QStringLiteral("Sensor") : widgetsFor(ui, *key).name());
-    }
+    for (const road::Mismatch &m : road::mismatches(kept, readOut))
+        names << (m.key->kind == settings::Kind::Sensor ? QStringLiteral("Sensor") : widgetsFor(ui, *m.key).name());
     return names;
 }
 
@@ -58,7 +57,7 @@ void showInForm(Ui_MainWindow *ui, const Values &values)
 
 QString MainWindow::readOutVersion() const
 {
-    return readOutReplies.value(settings::firstInChain().mnemonic());
+    return readOut->replies().value(settings::firstInChain().mnemonic());
 }
 
 // The mixture thresholds' unit, as the device's sensor type says.
@@ -66,7 +65,7 @@ bool MainWindow::readOutInLambda() const
 {
     for (const settings::Key &key : settings::readout()) {
         if (key.kind == settings::Kind::MixtureUnit)
-            return settings::lambdaFromReply(readOutReplies.value(key.mnemonic()));
+            return settings::lambdaFromReply(readOut->replies().value(key.mnemonic()));
     }
     return false;
 }
@@ -121,7 +120,7 @@ void MainWindow::offerKeptSettings()
     // Answered: a later recovery does not offer it again.
     if (offered == settingsKeptPath)
         settingsKeptPath.clear();
-    if (differing(fit.values, readOutReplies, ui).isEmpty()) {
+    if (differing(fit.values, *readOut, ui).isEmpty()) {
         // The new firmware kept them: nothing to restore, nothing to keep.
         road::forgetKeptSettings(offered);
         return;
@@ -161,13 +160,13 @@ void MainWindow::offerKeptSettings()
 void MainWindow::readBackRestoredSettings()
 {
     deviceAnswered = false;
-    serialPort->write(protocol::query(settings::firstInChain().mnemonic()));
+    readOut->start();
 }
 
 void MainWindow::finishSettingsRestore()
 {
     restoringSettings = false;
-    const QStringList notTaken = differing(restoringValues, readOutReplies, ui);
+    const QStringList notTaken = differing(restoringValues, *readOut, ui);
     if (notTaken.isEmpty()) {
         road::forgetKeptSettings(restoringPath);
         QMessageBox::information(this, tr("Sucesso"), tr("As configurações anteriores foram restauradas."));

@@ -3,6 +3,8 @@
 // with progress, report, clean up.
 #include "mainwindow.h"
 
+#include "settingslink.h"
+
 #include "progress.h"
 #include "downloadmanager.h"
 #include "driveroffer.h"
@@ -209,7 +211,7 @@ QString MainWindow::keepSettingsBeforeBoot(QString &why)
     for (const settings::Key *key : settings::keys()) {
         if (!settings::heldBy(*key, version))
             continue;
-        if (const std::optional<quint32> word = settings::wordOfReply(*key, readOutReplies.value(key->mnemonic())))
+        if (const std::optional<quint32> word = settings::wordOfReply(*key, readOut->replies().value(key->mnemonic())))
             values.append({key, *word});
     }
     const QString path =

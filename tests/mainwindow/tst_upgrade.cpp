@@ -19,6 +19,7 @@
 #include "simulatedstm32.h"
 #include "testwindow.h"
 #include "ledindicator.h"
+#include "settings.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -56,6 +57,7 @@ private slots:
     void deviceIgnoresBoot();
     void deviceComesBackDuringTheWait();
     void replugBeforeTheResultIsAcknowledged();
+    void deviceSwappedDuringTheRestoreQuestion();
     void writtenBootloaderIsNotOfferedAgain();
     void anotherChipsBootloaderIsLeftAlone();
     void recoveryNoticeSurvivesAFailedDownload();
@@ -431,6 +433,55 @@ void TestUpgrade::replugBeforeTheResultIsAcknowledged()
     QVERIFY(part<LedIndicator>(window.get(), "deviceLamp")->isOn());
     QVERIFY(!portScanTimer->isActive());
     QTRY_VERIFY(!part<QLineEdit>(ui, "VersionBox")->text().isEmpty());
+}
+
+// The K931 pulled out while the restore question is open and another one
+// plugged in: the other is read behind the question, gets none of the
+// first one's settings, and takes its own "Configurar" afterwards.
+void TestUpgrade::deviceSwappedDuringTheRestoreQuestion()
+{
+    startWindow(quickSetup());
+    k931->values["RPML"] = "7200";
+    waitUntilUpgradeOffered();
+    SimulatedK931::Identity second;
+    second.index = 1;
+    SimulatedK931 other(*testbed, second);
+    other.values["VERS"] = "K931 V1.6 Boost"; // up to date: no other box meanwhile
+    bool readBehindTheQuestion = false;
+    answerer->choice = QStringLiteral("Sim");
+    answerer->onBox = [&](const ModalAnswerer::Box &box) {
+        if (box.title == QLatin1String("Aviso")) {
+            // The owner re-plugs the updated device, back with its defaults.
+            k931->restoreDefaultSettings();
+            k931->values["VERS"] = "K931 V1.6 Boost";
+            QVERIFY(k931->plug());
+        }
+        if (box.title != QStringLiteral("Configurações"))
+            return;
+        answerer->setPaused(true);
+        k931->unplug();
+        QVERIFY(other.plug());
+        QTRY_VERIFY_WITH_TIMEOUT(deviceAnswered && other.receivedBytes().contains("?KBOS"), kReadyTimeoutMs);
+        readBehindTheQuestion = part<QLineEdit>(ui, "VersionBox")->text() == QLatin1String("K931 V1.6 Boost");
+        answerer->setPaused(false);
+    };
+    QCOMPARE(pressUpgradeAndWaitForResult([this] { enterBootloader(); }), kSuccess);
+    QTRY_VERIFY_WITH_TIMEOUT(answerer->sawBox(QStringLiteral("Configurações")), kReadyTimeoutMs);
+    answerer->onBox = nullptr;
+    QVERIFY(readBehindTheQuestion);
+    QTest::qWait(3 * quickSetup().commandIntervalMs); // an upload's first turns
+    for (const QByteArray &bytes : other.receivedBytes())
+        QVERIFY2(!bytes.startsWith('>'), bytes.toHex(' ').constData());
+    QCOMPARE(part<QLineEdit>(ui, "RpmShiftLightVal")->text(), QStringLiteral("6500"));
+
+    part<QPushButton>(ui, "SetAllCalibrations")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(answerer->texts().contains(QStringLiteral("Todas as calibrações foram enviadas com sucesso!")),
+                             kReadyTimeoutMs);
+    QVERIFY(!answerer->texts().contains(QStringLiteral("As configurações do aparelho ainda não foram lidas.\n"
+                                                       "Aguarde a leitura e tente novamente.")));
+    QCOMPARE(other.values.value("RPML"), QByteArray("6500"));
+    QVERIFY(other.receivedBytes().contains(settings::setCommand(*settings::keyFor("RPML"), 6500)));
+    other.unplug();
 }
 
 // Until the owner re-plugs, the bootloader just written stays listed: it is

@@ -2,6 +2,9 @@
 #include "device.h"
 
 #include "keptsettings.h"
+#include "settingslink.h"
+
+#include "interruption.h"
 
 #include "k931ports.h"
 #include "ownfile.h"
@@ -12,14 +15,13 @@
 #include "programmer.h"
 #include "usbids.h"
 
-#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QSerialPortInfo>
-#include <QThread>
+#include <QTimer>
 
-#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -91,30 +93,57 @@ int Device::open(QString name)
                          : platform::busyPortAdvice(holder)));
         return kExitFailed;
     }
+    // A device pulled out: what is still asked or sent fails at once rather
+    // than after every reply's time limit.
+    QObject::connect(&port, &QSerialPort::errorOccurred, &port, [this](QSerialPort::SerialPortError error) {
+        if (error == QSerialPort::ResourceError || error == QSerialPort::ReadError || error == QSerialPort::WriteError)
+            port.close();
+    });
     return kExitOk;
+}
+
+namespace {
+
+// How often a wait looks whether Ctrl-C was pressed: soon enough to feel
+// immediate, rare enough to cost nothing.
+constexpr int kInterruptionPollMs = 100;
+
+// Runs the loop until it is quit; false when a caught signal ended it first.
+bool runInterruptibly(QEventLoop &loop)
+{
+    QTimer interruptionPoll;
+    QObject::connect(&interruptionPoll, &QTimer::timeout, &loop, [&loop] {
+        if (interruption::requested())
+            loop.exit(1);
+    });
+    interruptionPoll.start(kInterruptionPollMs);
+    return loop.exec() == 0;
+}
+
+// What the port receives goes to the conversation under way.
+QMetaObject::Connection feed(QSerialPort &port, road::ReadOut &readOut)
+{
+    return QObject::connect(&port, &QSerialPort::readyRead, &readOut, [&port, &readOut] { readOut.take(port.readAll()); });
+}
+
+} // namespace
+
+road::Framing Device::framing()
+{
+    return {kReplyQuietMs, kReplyTimeoutMs};
 }
 
 // The reply to one query, or nothing within the time limit.
 std::optional<QString> Device::query(const Key &key)
 {
-    port.readAll();
-    if (!send(protocol::query(key.mnemonic())))
+    QEventLoop loop;
+    road::ReadOut readOut(&port, framing());
+    feed(port, readOut);
+    QObject::connect(&readOut, &road::ReadOut::finished, &loop, &QEventLoop::quit);
+    readOut.ask(key);
+    if (!runInterruptibly(loop))
         return std::nullopt;
-    QElapsedTimer clock;
-    clock.start();
-    // What arrived while the query was still being written is read first:
-    // waiting would only wait for more.
-    QByteArray chunk = port.readAll();
-    while (clock.elapsed() < kReplyTimeoutMs && port.isOpen()) {
-        const bool valueBegun = settings::recognise(chunk) == &key && chunk.startsWith('>')
-                             && !protocol::valueText(chunk).trimmed().isEmpty();
-        const int wait = valueBegun ? kReplyQuietMs : int(kReplyTimeoutMs - clock.elapsed());
-        if (port.waitForReadyRead(std::max(wait, 1)))
-            chunk += port.readAll();
-        else if (valueBegun)
-            return protocol::valueText(chunk).trimmed();
-    }
-    return std::nullopt;
+    return readOut.replyOf(key);
 }
 
 bool Device::send(const QByteArray &bytes)
@@ -122,40 +151,70 @@ bool Device::send(const QByteArray &bytes)
     return port.write(bytes) == bytes.size() && port.waitForBytesWritten(kReplyTimeoutMs);
 }
 
+namespace {
+
+// A reply the command line cannot use, said as what the user can do about it.
+QString unusable(const Key &key)
+{
+    if (key.kind == settings::Kind::Version || key.kind == settings::Kind::MixtureUnit)
+        return QStringLiteral("O aparelho não respondeu a \"?%1\": desconecte e reconecte o aparelho.")
+            .arg(QLatin1String(key.mnemonicText));
+    return QStringLiteral("Resposta inválida ou ausente para %1: desconecte e reconecte o aparelho.")
+        .arg(QLatin1String(key.name));
+}
+
+// One reply into the read-out; false when it is no usable value.
+bool keep(const Key &key, const QString &text, Readout &out)
+{
+    if (key.kind == settings::Kind::Version) {
+        out.version = text;
+        return true;
+    }
+    if (key.kind == settings::Kind::MixtureUnit) {
+        out.lambda = settings::lambdaFromReply(text);
+        return true;
+    }
+    const std::optional<quint32> word = settings::wordOfReply(key, text);
+    if (word)
+        out.values.append({&key, *word});
+    return word.has_value();
+}
+
+} // namespace
+
 // The window's read-out chain, query for query: the device sees the same
 // sequence from both front ends.
 int readAll(Device &device, Readout &out)
 {
     out = Readout();
-    // Every query of the chain, as the window asks them, so that the device
-    // sees the same sequence from both front ends.
-    for (const Key *key = &settings::firstInChain(); key; key = settings::nextInChain(key)) {
-        const auto text = device.query(*key);
+    QSerialPort &port = device.serialPort();
+    QEventLoop loop;
+    road::ReadOut chain(&port, Device::framing());
+    feed(port, chain);
+    int result = kExitOk;
+    const auto fail = [&](const Key &key) {
+        say(unusable(key));
+        result = kExitFailed;
+        chain.stop();
+        loop.quit();
+    };
+    QObject::connect(&chain, &road::ReadOut::replied, &loop, [&](const Key &key, const QByteArray &) {
         // A device without Boost has no sensor range: whatever it answers
         // is no setting of it.
-        if (!settings::heldBy(*key, out.version))
-            continue;
-        if (key->kind == settings::Kind::Version || key->kind == settings::Kind::MixtureUnit) {
-            if (!text) {
-                say(QStringLiteral("O aparelho não respondeu a \"?%1\": desconecte e reconecte o aparelho.")
-                        .arg(QLatin1String(key->mnemonicText)));
-                return kExitFailed;
-            }
-            if (key->kind == settings::Kind::Version)
-                out.version = *text;
-            else
-                out.lambda = settings::lambdaFromReply(*text);
-            continue;
-        }
-        const std::optional<quint32> word = text ? settings::wordOfReply(*key, *text) : std::nullopt;
-        if (!word) {
-            say(QStringLiteral("Resposta inválida ou ausente para %1: desconecte e reconecte o aparelho.")
-                    .arg(QLatin1String(key->name)));
-            return kExitFailed;
-        }
-        out.values.append({key, *word});
+        if (settings::heldBy(key, out.version) && !keep(key, chain.replyOf(key).value_or(QString()), out))
+            fail(key);
+    });
+    QObject::connect(&chain, &road::ReadOut::unanswered, &loop, [&](const Key &key) {
+        if (settings::heldBy(key, out.version))
+            fail(key);
+    });
+    QObject::connect(&chain, &road::ReadOut::finished, &loop, &QEventLoop::quit);
+    chain.start();
+    if (!runInterruptibly(loop)) {
+        say(QStringLiteral("Interrompido durante a leitura: nada foi enviado."));
+        return interruption::exitStatus();
     }
-    return kExitOk;
+    return result;
 }
 
 int openAndRead(const QString &port, Device &device, Readout &out)
@@ -218,43 +277,63 @@ std::optional<Values> importableValues(const settings::FileContents &contents, c
     return fit.values;
 }
 
+namespace {
+
+QString notTakenText(const QList<road::Mismatch> &found)
+{
+    QStringList named;
+    for (const road::Mismatch &m : found)
+        named << QStringLiteral("%1 (enviado %2, lido %3)")
+                     .arg(QLatin1String(m.key->name), settings::displayValue(*m.key, m.sent),
+                          m.read ? *m.read : QStringLiteral("nada"));
+    return named.join(QStringLiteral(", "));
+}
+
+} // namespace
+
 int writeAndCheck(Device &device, const QString &version, const Values &requested)
 {
-    Values values;
-    for (const Key *key : settings::keys()) {
-        for (const auto &pair : requested) {
-            if (pair.first == key)
-                values.append(pair);
-        }
-    }
-    for (const auto &pair : values) {
+    for (const auto &pair : requested) {
         if (!settings::heldBy(*pair.first, version)) {
             say(QStringLiteral("sensor: este aparelho (%1) não tem Boost; nada foi enviado.").arg(version));
             return kExitUsage;
         }
     }
-    for (int i = 0; i < values.size(); ++i) {
-        if (i > 0)
-            QThread::msleep(protocol::kSetCommandSpacingMs);
-        if (!device.send(settings::setCommand(*values[i].first, values[i].second))) {
-            say(QStringLiteral("Falha ao enviar %1: verifique a conexão.").arg(QLatin1String(values[i].first->name)));
-            return kExitFailed;
+    QSerialPort &port = device.serialPort();
+    QEventLoop loop;
+    QTimer pacer;
+    road::PacedUpload upload(&port, &pacer, protocol::kSetCommandSpacingMs);
+    road::ReadOut readBack(&port, Device::framing());
+    feed(port, readBack);
+    int result = kExitOk;
+    QObject::connect(&pacer, &QTimer::timeout, &loop, [&] {
+        switch (upload.sendNext()) {
+        case road::PacedUpload::Step::Sent: return;
+        case road::PacedUpload::Step::Failed:
+            say(QStringLiteral("Falha ao enviar %1: verifique a conexão.").arg(QLatin1String(upload.lastKey()->name)));
+            result = kExitFailed;
+            loop.quit();
+            return;
+        case road::PacedUpload::Step::Done: readBack.start(); return;
         }
+    });
+    QObject::connect(&readBack, &road::ReadOut::finished, &loop, &QEventLoop::quit);
+    // The first command at once: the device has just answered, nothing of it is being stored.
+    upload.start(requested, road::PacedUpload::First::AtOnce);
+    if (!runInterruptibly(loop)) {
+        upload.stop();
+        say(QStringLiteral("Interrompido: o aparelho recebeu %1 de %2 configurações; rode o comando de novo.")
+                .arg(upload.sentCount())
+                .arg(upload.values().size()));
+        return interruption::exitStatus();
     }
-    QThread::msleep(protocol::kSetCommandSpacingMs);
-    QStringList notTaken;
-    for (const auto &[key, word] : values) {
-        const auto text = device.query(*key);
-        const std::optional<quint32> held = text ? settings::wordOfReply(*key, *text) : std::nullopt;
-        if (held != word)
-            notTaken << QStringLiteral("%1 (enviado %2, lido %3)")
-                            .arg(QLatin1String(key->name), settings::displayValue(*key, word),
-                                 text ? *text : QStringLiteral("nada"));
-    }
+    if (result != kExitOk)
+        return result;
+    const QList<road::Mismatch> notTaken = road::mismatches(upload.values(), readBack);
     if (!notTaken.isEmpty()) {
-        say(QStringLiteral("O aparelho não guardou: %1").arg(notTaken.join(QStringLiteral(", "))));
+        say(QStringLiteral("O aparelho não guardou: %1").arg(notTakenText(notTaken)));
         return kExitFailed;
     }
-    std::printf("Gravado e conferido: %s.\n", qUtf8Printable(namesOf(values)));
+    std::printf("Gravado e conferido: %s.\n", qUtf8Printable(namesOf(upload.values())));
     return kExitOk;
 }

@@ -6,6 +6,7 @@
 
 #include "protocol.h"
 #include "settings.h"
+#include "settingslink.h"
 
 #include <QList>
 #include <QPair>
@@ -30,6 +31,9 @@ public:
     QString serialNumber() const;
     std::optional<QString> query(const settings::Key &key);
     bool send(const QByteArray &bytes);
+    QSerialPort &serialPort() { return port; }
+    // Replies as the command line tells them apart, within its time limit.
+    static road::Framing framing();
 
 private:
     QSerialPort port;
@@ -54,6 +58,6 @@ settings::FileContents readSettingsFile(const QString &path);
 // which settings stay out (no place for them) or stay as they are.
 std::optional<Values> importableValues(const settings::FileContents &contents, const QString &path,
                                        const Readout &readout);
-// The window's pacing, then every value read back: the device must hold
+// The window's pacing, then the whole chain read back: the device must hold
 // exactly the 32-bit word that was sent.
 int writeAndCheck(Device &device, const QString &version, const Values &requested);
