@@ -98,6 +98,7 @@ void FirmwareUpdate::finish(Failure failure, const QString &reason)
     outcome.reason = reason;
     outcome.code = failedCode;
     outcome.download = failedDownload;
+    outcome.fileProblem = failedFile;
     outcome.written = written;
     outcome.restored = restored;
     // Between "BOOT" and a whole write the device waits in its bootloader.
@@ -182,8 +183,10 @@ void FirmwareUpdate::judgeDescription(const QString &path)
                QStringLiteral("%1 foi recusado: %2. Nada foi baixado.").arg(where, description.problem));
         return;
     }
-    chosenModel = order.model.isEmpty() && !description.models.isEmpty() ? description.models.first() : order.model;
-    if (!description.models.contains(chosenModel)) {
+    chosenModel = order.model.isEmpty() && !description.models.isEmpty() && !order.modelAsGiven
+        ? description.models.first()
+        : order.model;
+    if (!order.modelAsGiven && !description.models.contains(chosenModel)) {
         finish(Failure::NoSuchModel, QStringLiteral("O servidor não tem o modelo \"%1\"; modelos: %2.")
                                          .arg(printableName(chosenModel), description.models.join(QStringLiteral(", "))));
         return;
@@ -205,6 +208,8 @@ void FirmwareUpdate::judgeFile(const QString &path, bool downloadedCopy)
         QFile::remove(path); // the working copy never lingers: the image is what is written
     if (!check.ok()) {
         firmware.image = {};
+        failedCode = check.result;
+        failedFile = check.reason;
         finish(Failure::BadFile, QStringLiteral("%1: %2 (nada foi enviado)").arg(path, check.reason));
         return;
     }

@@ -91,6 +91,9 @@ struct UpdateConfiguration {
 struct UpdateOrder {
     QString server;     // the source's base URL, ends in "/"
     QString model;      // empty: the first model the source lists
+    // The window's box already holds one of the listed models, or none when
+    // the source lists none: its name is asked for as it stands.
+    bool modelAsGiven = false;
     QString type;       // empty: the standard file
     QString file;       // a local HEX file instead of the source's
     QString workFolder; // where downloads go, and are removed from
@@ -162,8 +165,9 @@ public:
         Failure failure = Failure::None;
         Step step = Step::Idle; // where it ended
         QString reason;         // in Portuguese; empty where the front end words it
-        int code = 0;           // the flashing result of a failed connection or write
+        int code = 0;           // the flashing result of a failed connection, write or file check
         DownloadResult download;
+        QString fileProblem;    // a refused file: the check's words alone, without its path
         bool written = false;       // the new firmware went in and read back equal
         bool restored = false;      // the kept settings are in the device
         bool inBootloader = false;  // the device was left in its bootloader
@@ -275,6 +279,7 @@ private:
     Offer offered;
     DownloadResult failedDownload;
     int failedCode = 0;
+    QString failedFile;
     std::unique_ptr<DownloadManager> downloads;
     std::unique_ptr<BootloaderWait> bootloaderWait;
     QTimer delay;

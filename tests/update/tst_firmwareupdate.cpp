@@ -389,16 +389,43 @@ private slots:
         QCOMPARE(link.boots, boots);
         QCOMPARE(int(backend->writtenImages.size()), writes);
         QVERIFY(link.uploads.isEmpty());
-        // A write's failure carries its code and its words.
+        // A write's failure carries its code and its words; a refused file
+        // its check's, so that a front end can word it.
         if (fault == QLatin1String("write") || fault == QLatin1String("connect"))
             QCOMPARE(ran.outcome.code, fault == QLatin1String("write") ? int(flashing::kVerifyMismatch)
                                                                       : int(flashing::kAccessDenied));
+        if (fault == QLatin1String("bad file"))
+            QVERIFY(ran.outcome.code != flashing::kOk && !ran.outcome.fileProblem.isEmpty()
+                    && ran.outcome.reason.contains(ran.outcome.fileProblem));
         QCOMPARE(ran.outcome.inBootloader, boots == 1 && fault != QLatin1String("gone"));
         // Kept before "BOOT", the settings outlive any failure after it.
         if (boots == 1)
             QVERIFY(QFile::exists(ran.outcome.keptSettings));
         else
             QVERIFY(road::keptSettingsOf(kSentBoot).isEmpty());
+    }
+
+    // The window's model box names the file whatever the description
+    // lists, also nothing at all: the type's suffix alone is asked for.
+    void aModelAsGivenIsAskedForUnlisted()
+    {
+        const QString source = QDir(home->path()).filePath(QStringLiteral("source"));
+        QVERIFY(QDir().mkpath(source));
+        QVERIFY(!writeFile(QDir(source).filePath(QStringLiteral("data.json")),
+                           R"({"Modelo": [], "Version": "1.6"})").isEmpty());
+        FakeK931 link;
+        road::UpdateOrder order;
+        order.server = road::firmwareSource(source).baseUrl;
+        order.type = QStringLiteral("OBD");
+        order.workFolder = home->path();
+        order.modelAsGiven = true;
+        const Ran ran = run(link, order);
+        QCOMPARE(ran.outcome.failure, Failure::Download);
+        QVERIFY2(ran.outcome.download.requested.toString().endsWith(QStringLiteral("/_OBD.hex")),
+                 qPrintable(ran.outcome.download.requested.toString()));
+        QCOMPARE(link.boots, 0);
+        order.modelAsGiven = false;
+        QCOMPARE(run(link, order).outcome.failure, Failure::NoSuchModel);
     }
 
     // Stopped while waiting for the bootloader after "BOOT": the device
