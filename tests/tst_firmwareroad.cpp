@@ -513,11 +513,17 @@ void TestFirmwareRoad::theOwnersUploadEndsTheRestore()
     answerer->onBox = [this](const ModalAnswerer::Box &box) {
         if (box.title != QStringLiteral("Configurações"))
             return;
-        // While the restore's upload is under way.
-        QTimer::singleShot(3 * quickConfiguration(server->url(QStringLiteral("/"))).commandIntervalMs, window.get(), [this] {
+        // While the restore's upload is under way: it begins as the form
+        // shows the kept values, and sends only what the device lost.
+        auto *restoring = new QTimer(window.get());
+        connect(restoring, &QTimer::timeout, window.get(), [this, restoring] {
+            if (part<QLineEdit>(window.get(), "RpmShiftLightVal")->text() != QLatin1String("7200"))
+                return;
+            restoring->deleteLater();
             part<QLineEdit>(window.get(), "RpmShiftLightVal")->setText(QStringLiteral("8000"));
             part<QPushButton>(window.get(), "SetAllCalibrations")->click();
         });
+        restoring->start(1);
     };
     QVERIFY(device->plugInApplication());
     openWindow();

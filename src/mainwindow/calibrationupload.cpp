@@ -9,6 +9,7 @@
 #include "settingwidgets.h"
 #include "settingslink.h"
 #include "ui_mainwindow.h"
+#include "windowlink.h"
 
 #include <QDebug>
 #include <QMessageBox>
@@ -113,8 +114,8 @@ void MainWindow::sendNextCommand()
     }
     qDebug() << "Todos os dados foram enviados.";
     // Restored settings count only once they read back equal.
-    if (restoringSettings) {
-        readBackRestoredSettings();
+    if (windowLink->uploading()) {
+        windowLink->uploadSent();
         return;
     }
     QMessageBox::information(this, tr("Sucesso"), tr("Todas as calibrações foram enviadas com sucesso!"));

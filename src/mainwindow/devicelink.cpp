@@ -14,6 +14,7 @@
 #include "settings.h"
 #include "settingslink.h"
 #include "ui_mainwindow.h"
+#include "windowlink.h"
 #include "ledindicator.h"
 
 #include <QDebug>
@@ -239,8 +240,9 @@ void MainWindow::resetAfterLinkLoss()
     portScanTimer->start(configuration.portScanIntervalMs);
     deviceAnswered = false;
     readOut->forget();
-    // A verdict on a restore must not reach the next device.
-    endSettingsRestore();
+    // A verdict on a restore must not reach the next device, nor a read-out
+    // the update waits for end with it.
+    windowLink->lost(tr("o aparelho foi desconectado"));
     versionCheckTimer.start(configuration.versionCheckIntervalMs);
     if (uploading)
         reportUploadFailure();

@@ -12,6 +12,7 @@
 #include "ledindicator.h"
 #include "aboutwindow.h"
 #include "flashwindow.h"
+#include "windowlink.h"
 
 #include <QCloseEvent>
 #include <QDir>
@@ -65,11 +66,12 @@ MainWindow::MainWindow(QWidget *parent, const MainWindowConfiguration &configura
     , workFolder(makeWorkFolder())
     , readOut(new road::ReadOut(serialPort, road::Framing(), this))
     , upload(new road::PacedUpload(serialPort, commandTimer, configurationToUse.commandIntervalMs, this))
+    , windowLink(new WindowLink(serialPort, readOut, upload, [this](const settings::Key &key) { return formName(key); },
+                                this))
 {
     firmwareBaseUrl = configuration.firmwareBaseUrl;
     downloadManager->setDirectory(workFilePath(QString()));
     downloadManager->setStallLimit(configuration.downloadStallLimitMs);
-    connect(downloadManager, &DownloadManager::downloadEnded, this, &MainWindow::firmwareDownloadEnded);
     ui->setupUi(this);
 
     deviceLed = new LedIndicator;

@@ -5,7 +5,7 @@
 // calibrationupload.cpp, updatecheck.cpp and upgrade.cpp.
 #pragma once
 
-#include "firmwareimage.h"
+#include "firmwareupdate.h"
 #include "windowconfiguration.h"
 
 #include <QByteArray>
@@ -37,6 +37,7 @@ class PacedUpload;
 }
 
 class AboutWindow;
+class WindowLink;
 class DownloadManager;
 class FlashWindow;
 class LedIndicator;
@@ -93,17 +94,19 @@ private:
     // Upgrade
     void deleteFirmwareFile();
     void finishUpgrade();
-    void firmwareDownloadEnded(const QUrl &requested, bool saved, int httpStatus, int networkError);
-    void bootIntoBootloader();
-    bool keepWhatTheDeviceHolds();
-    QString keepSettingsBeforeBoot(QString &why);
+    void startUpdate();
+    void showUpdateStep(road::FirmwareUpdate::Step step);
+    void askForUpdate(road::FirmwareUpdate::Question question, const QString &text);
+    void showWriteResult(const road::Outcome &written);
+    void updateFinished(const road::FirmwareUpdate::Outcome &outcome);
+    void reportNoBootloader(const QString &reason);
+    void reportRefusedConnection(const road::FirmwareUpdate::Outcome &outcome);
     // Settings across an update
-    QString readOutVersion() const;
-    bool readOutInLambda() const;
+    QString formName(const settings::Key &key) const;
+    void showKeptInForm(const road::SettingValues &values);
     void readOutCompleted();
-    void offerKeptSettings();
-    void readBackRestoredSettings();
-    void finishSettingsRestore();
+    bool askToRestore();
+    void reportRestore(const road::FirmwareUpdate::Outcome &outcome);
     void endSettingsRestore();
     void abandonUpgrade(const QString &reason);
     void endUpgrade();
@@ -127,7 +130,6 @@ private:
     // never among the user's files in the working directory; null when no
     // private folder could be made (then nothing is downloaded).
     std::unique_ptr<QTemporaryDir> workFolder;
-    QUrl pendingFirmwareUrl;
     // From the click on "Atualizar" to the end of the upgrade, whatever ends it.
     bool upgradeRunning = false;
     // Whether the rules of the update check would have the button enabled.
@@ -146,23 +148,12 @@ private:
     road::ReadOut *readOut;
     // The set commands, one per turn of commandTimer.
     road::PacedUpload *upload;
-    // The settings file kept before "BOOT", kept through a failed attempt
-    // for the recovery that follows; offered back once the updated device
-    // has been read (settingsToOffer, empty when there is none to offer).
-    QString settingsKeptPath;
-    QString settingsToOffer;
-    bool lookForKeptSettings = false; // in the data folder, once the device is read
-    bool restoringSettings = false;
-    QList<QPair<const settings::Key *, quint32>> restoringValues;
-    QString restoringPath;
-    // The copy of the firmware an update replaces is named after the version
-    // the device reported when "BOOT" was sent.
-    QString copyVersion;
-    bool copyOfRunningFirmware = false;
-    // The USB serial number of the port "BOOT" went to: it tells which
-    // bootloader is that device's. Empty for one found in its bootloader.
-    QString bootSerial;
-    // The firmware as it was read and checked once downloaded: what is
-    // written, whatever happens to the file on disk after its check.
-    flashing::FirmwareImage firmwareImage;
+    // The device on the port as the update reaches it.
+    WindowLink *windowLink;
+    // From the click on "Atualizar" until its settings are back, or it ended.
+    road::FirmwareUpdate *update = nullptr;
+    // Another chip's bootloader seen during the wait, named in its box.
+    QString foreignBootloader;
+    // The owner said yes to the restore: its verdict is shown.
+    bool restoreAnswered = false;
 };

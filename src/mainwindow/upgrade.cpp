@@ -1,48 +1,33 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The firmware upgrade: download, "BOOT", wait for the DFU bootloader, write
-// with progress, report, clean up.
+// The firmware upgrade as the window shows it: road::FirmwareUpdate runs it
+// (download, what is kept, "BOOT", the bootloader, the write, the settings
+// put back); the window words each step and asks its questions in boxes.
 #include "mainwindow.h"
-
-#include "settingslink.h"
 
 #include "progress.h"
 #include "downloadmanager.h"
 #include "driveroffer.h"
-#include "firmwarecheck.h"
-#include "flashfailure.h"
 #include "firmwaredescription.h"
 #include "firmwaresource.h"
-#include "usbids.h"
 #include "programmer.h"
-#include "bootloaderwait.h"
-#include "firmwarewrite.h"
-#include "datafolder.h"
-#include "keptsettings.h"
-#include "settings.h"
 #include "mainwindowstate.h"
 #include "ui_mainwindow.h"
 #include "ledindicator.h"
+#include "windowlink.h"
 
 #include <QCoreApplication>
-#include <ctime>
 #include <QDebug>
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSerialPortInfo>
 #include <QNetworkReply>
 #include <QTimer>
 
 namespace {
 
-// The model name comes from the server: only its last path part may name a
-// local file, so that a name like "../x" cannot reach outside the folder.
-QString localFirmwareName()
-{
-    return QFileInfo(firmwareFileName).fileName();
-}
+using Update = road::FirmwareUpdate;
+using Step = Update::Step;
+using Failure = Update::Failure;
 
 QString missingOnServerText()
 {
@@ -78,10 +63,9 @@ QString downloadFailureText(int httpStatus, int networkError)
 
 void MainWindow::deleteFirmwareFile()
 {
-    firmwareImage = {};
-    const QString name = localFirmwareName();
-    if (!name.isEmpty() && QFile::exists(workFilePath(name)))
-        QFile::remove(workFilePath(name));
+    firmwareFileName.clear();
+    if (!firmwareFilePath.isEmpty())
+        QFile::remove(firmwareFilePath);
 }
 
 void MainWindow::offerUpgrade(bool offered)
@@ -99,9 +83,7 @@ void MainWindow::on_UpgradeButton_clicked()
         QMessageBox::information(this, tr("Aviso"), tr("Aguarde o fim do envio das configurações e tente novamente."));
         return;
     }
-    firmwareFileName = firmwareFileFor(ui->ModelBox->currentText(), ui->K931TypeBox->currentText());
-    qDebug() << firmwareFileName;
-    if (firmwareFileName.isEmpty()) {
+    if (firmwareFileFor(ui->ModelBox->currentText(), ui->K931TypeBox->currentText()).isEmpty()) {
         QMessageBox::information(this, tr("Erro"), tr("Impossivel Atualizar! Erro: ")
                                      + tr("o modelo \"%1\" %2").arg(printableName(ui->ModelBox->currentText()),
                                                                   modelNameProblem(ui->ModelBox->currentText())));
@@ -111,113 +93,87 @@ void MainWindow::on_UpgradeButton_clicked()
     ui->ProgessText->setText(tr("Baixando"));
     upgradeRunning = true;
     ui->UpgradeButton->setEnabled(false);
-    const QString link = firmwareBaseUrl + firmwareFileName;
-    // As the download manager reads it, so that its report can be matched.
-    pendingFirmwareUrl = DownloadManager::urlForLink(link);
-    DownloadOptions bounds{road::kFirmwareFileMaxBytes, road::kFileTimeLimitMs, !road::isMakersServer(firmwareBaseUrl)};
-    downloadManager->executeWith(link, bounds);
+    startUpdate();
 }
 
-// "BOOT" waits for the file: a device sent into its bootloader without
-// firmware to write must be re-plugged by hand.
-void MainWindow::firmwareDownloadEnded(const QUrl &requested, bool saved, int httpStatus, int networkError)
+// An update still waiting for the re-plug of an earlier write gives way.
+void MainWindow::startUpdate()
 {
-    if (!upgradeRunning || pendingFirmwareUrl.isEmpty() || requested != pendingFirmwareUrl)
-        return;
-    pendingFirmwareUrl.clear();
-    if (!saved) {
-        abandonUpgrade(downloadFailureText(httpStatus, networkError));
-        return;
+    if (update) {
+        update->disconnect(this);
+        update->stop();
+        update->deleteLater();
     }
-    // A page of HTML from a misconfigured server, or an image that does not
-    // fit the flash, is caught here, while the device still runs its
-    // firmware, not after it was sent to its bootloader.
-    const FirmwareCheck check = checkFirmwareFile(workFilePath(localFirmwareName()), &firmwareImage);
-    if (check.result == flashing::kAddressOutsideFlash) {
-        abandonUpgrade(check.reason);
-        return;
-    }
-    if (!check.ok()) {
-        abandonUpgrade(tr("o arquivo recebido do servidor não é um firmware válido"));
-        return;
-    }
-    bootIntoBootloader();
+    road::UpdateOrder order;
+    order.server = firmwareBaseUrl;
+    order.model = ui->ModelBox->currentText();
+    order.modelAsGiven = true;
+    order.type = ui->K931TypeBox->currentText();
+    order.workFolder = workFilePath(QString());
+    road::UpdateConfiguration road;
+    road.stepDelayMs = configuration.upgradeStepDelayMs;
+    road.bootloaderWaitMs = configuration.dfuWaitLimitMs;
+    road.bootloaderPollMs = configuration.dfuPollIntervalMs;
+    road.downloadStallLimitMs = configuration.downloadStallLimitMs;
+    // The window's scan waits for the application before it reads the device,
+    // and the link counts a device only once read.
+    road.applicationStartMs = 0;
+    update = new Update(windowLink, order, road, this);
+    foreignBootloader.clear();
+    restoreAnswered = false;
+    connect(update, &Update::stepChanged, this, &MainWindow::showUpdateStep);
+    connect(update, &Update::questionAsked, this, &MainWindow::askForUpdate, Qt::QueuedConnection);
+    connect(update, &Update::foreignBootloaderListed, this, [this](const QString &usbIndex, const QString &layout) {
+        foreignBootloader = usbIndex;
+        nameForeignBootloader(usbIndex, layout);
+    });
+    connect(update, &Update::settingsKept, this,
+            [](const QString &path) { qDebug().noquote() << "Configurações guardadas em " + path; });
+    connect(update, &Update::writeEnded, this, &MainWindow::showWriteResult);
+    connect(update, &Update::finished, this, &MainWindow::updateFinished);
+    update->start();
 }
 
-void MainWindow::bootIntoBootloader()
+void MainWindow::showUpdateStep(road::FirmwareUpdate::Step step)
 {
-    // A device already waiting in its bootloader has no port to send to, no
-    // version and no settings: those kept before the attempt that left it
-    // there are still the ones to offer.
-    const bool running = serialPort->isOpen();
-    if (running && !keepWhatTheDeviceHolds())
-        return;
-    upgradeInProgress = true;
-    bootSerial = running ? QSerialPortInfo(*serialPort).serialNumber() : QString();
-    if (running)
-        sendBoot();
-    else {
-        copyVersion.clear();
-        copyOfRunningFirmware = false;
+    switch (step) {
+    case Step::Boot:
+        upgradeInProgress = true;
+        bootloaderWaiting = false;
+        ui->progressBar->setTextVisible(true);
+        break;
+    case Step::Connect:
+        ConnectDFUandSelectHEX();
+        break;
+    case Step::Write:
+        DoUpgrade();
+        break;
+    case Step::Restore:
+        // The owner sees what goes back in.
+        showKeptInForm(update->offer().differing);
+        break;
+    default:
+        break;
     }
-    bootloaderWaiting = false;
-    ui->progressBar->setTextVisible(true);
-    QTimer::singleShot(configuration.upgradeStepDelayMs, this, &MainWindow::ConnectDFUandSelectHEX);
 }
 
-// What "BOOT" may lose: the settings (a new firmware may come back with its
-// defaults) and the firmware itself. Where either cannot be kept the owner
-// decides, before anything is sent.
-bool MainWindow::keepWhatTheDeviceHolds()
+void MainWindow::askForUpdate(road::FirmwareUpdate::Question question, const QString &text)
 {
-    copyVersion = readOutVersion();
-    copyOfRunningFirmware = true;
-    QStringList lost;
-    QString why;
-    if (!road::copiesCanBeKept(road::backupFolder(), why))
-        lost << tr("a cópia do firmware atual (%1)").arg(why);
-    const QString keptPath = keepSettingsBeforeBoot(why);
-    if (deviceAnswered && keptPath.isEmpty())
-        lost << tr("as configurações do aparelho (%1)").arg(why);
-    if (!lost.isEmpty()) {
-        QMessageBox box(QMessageBox::Warning, tr("Atenção"),
-                        tr("Não foi possível guardar %1.\nContinuar sem cópia?").arg(lost.join(tr(" nem "))),
-                        QMessageBox::NoButton, this);
+    if (!update)
+        return;
+    if (question == Update::Question::ContinueWithoutCopy) {
+        QMessageBox box(QMessageBox::Warning, tr("Atenção"), text, QMessageBox::NoButton, this);
         QPushButton *go = box.addButton(tr("Sim"), QMessageBox::YesRole);
         QPushButton *stop = box.addButton(tr("Não"), QMessageBox::NoRole);
         box.setDefaultButton(stop);
         box.exec();
-        if (box.clickedButton() != go) {
-            road::forgetKeptSettings(keptPath);
-            abandonUpgrade(QString());
-            return false;
-        }
+        if (update)
+            update->answer(box.clickedButton() == go);
+        return;
     }
-    // Only this update's own file is offered after it: none when none was
-    // kept now, never an earlier update's.
-    settingsKeptPath = keptPath;
-    return true;
-}
-
-// The settings file format, so that "tarvik-config import" also puts it
-// back; what the device replied, never what the fields show since. Only a
-// completed read-out is kept.
-QString MainWindow::keepSettingsBeforeBoot(QString &why)
-{
-    if (!deviceAnswered)
-        return QString();
-    const QString version = readOutVersion();
-    QList<QPair<const settings::Key *, quint32>> values;
-    for (const settings::Key *key : settings::keys()) {
-        if (!settings::heldBy(*key, version))
-            continue;
-        if (const std::optional<quint32> word = settings::wordOfReply(*key, readOut->replies().value(key->mnemonic())))
-            values.append({key, *word});
-    }
-    const QString path =
-        road::keepSettings(QSerialPortInfo(*serialPort).serialNumber(), version, readOutInLambda(), values, why);
-    qDebug().noquote() << (path.isEmpty() ? "Configurações não guardadas: " + why : "Configurações guardadas em " + path);
-    return path;
+    restoreAnswered = askToRestore();
+    if (update)
+        update->answer(restoreAnswered);
 }
 
 // Nothing was sent to the device: it stays connected as it was. Without a
@@ -238,52 +194,14 @@ void MainWindow::abandonUpgrade(const QString &reason)
 void MainWindow::endUpgrade()
 {
     upgradeRunning = false;
-    pendingFirmwareUrl.clear();
     ui->UpgradeButton->setEnabled(upgradeOffered);
 }
 
-// The bootloader is looked for every 250 ms with the window responsive, up
-// to a limit: a device that never enters it must not freeze the window.
+// The bootloader is connected: the owner is warned before the write begins.
 void MainWindow::ConnectDFUandSelectHEX()
 {
-    auto *wait = new road::BootloaderWait(configuration.dfuWaitLimitMs, configuration.dfuPollIntervalMs, this);
-    connect(wait, &road::BootloaderWait::foreignBootloaderListed, this, &MainWindow::nameForeignBootloader);
-    connect(wait, &road::BootloaderWait::bootloaderFound, this, [this, wait](const QString &usbIndex) {
-        wait->deleteLater();
-        const road::Outcome connected = road::connectBootloader(usbIndex);
-        // Refusals the user can act on are said; the write would only
-        // fail as "not connected".
-        if (connected.result == flashing::kAccessDenied || connected.result == flashing::kInterfaceBusy) {
-            // Where the program can install the missing driver it asks; with
-            // it in place the bootloader is looked for anew.
-            QString reason = connected.reason;
-            if (connected.result == flashing::kAccessDenied
-                && offerBootloaderDriver(this, reason) == DriverAnswer::Installed) {
-                ConnectDFUandSelectHEX();
-                return;
-            }
-            QMessageBox::information(this, tr("Erro"), tr("Impossivel Atualizar! Erro: ") + reason);
-            stopWaitingForBootloader();
-            return;
-        }
-        firmwareFilePath = workFilePath(localFirmwareName());
-        QMessageBox::warning(this, tr("Importante"), tr("Não desconecte o aparelho"));
-        QTimer::singleShot(configuration.upgradeStepDelayMs, this, &MainWindow::DoUpgrade);
-    });
-    connect(wait, &road::BootloaderWait::waitExpired, this,
-            [this, wait](const QString &foreignUsbIndex, const QString &reason) {
-        wait->deleteLater();
-        const QString foreign = foreignUsbIndex.isEmpty()
-            ? QString()
-            : tr("\nO aparelho em modo de atualização em %1 não é um K931 e não foi gravado.").arg(foreignUsbIndex);
-        QMessageBox::warning(this, tr("Aviso"),
-                             (reason.isEmpty() ? tr("Aparelho não encontrado em modo de atualização.\n"
-                                                    "Desconecte e reconecte o aparelho e tente novamente.")
-                                               : reason)
-                                 + foreign);
-        stopWaitingForBootloader();
-    });
-    wait->start(bootSerial);
+    firmwareFilePath = update->firmwarePath();
+    QMessageBox::warning(this, tr("Importante"), tr("Não desconecte o aparelho"));
 }
 
 void MainWindow::stopWaitingForBootloader()
@@ -308,6 +226,7 @@ void MainWindow::showLinkAsItIs()
         portScanTimer->start(configuration.portScanIntervalMs);
 }
 
+// The write itself is the update's; the bar follows its progress.
 void MainWindow::DoUpgrade()
 {
     QCoreApplication::processEvents();
@@ -317,15 +236,12 @@ void MainWindow::DoUpgrade()
     ui->ProgessText->setText(tr("Atualizando"));
     connect(&progressTimer, &QTimer::timeout, this, &MainWindow::UpdateProgressFlash, Qt::UniqueConnection);
     progressTimer.start(configuration.progressTickMs);
+}
 
-    road::WriteRequest request;
-    request.image = firmwareImage;
-    request.path = firmwareFilePath;
-    request.copy.folder = road::backupFolder();
-    request.copy.version = copyVersion;
-    request.copy.origin = copyOfRunningFirmware ? road::CopyOrigin::RunningFirmware
-                                                : road::CopyOrigin::FoundInBootloader;
-    const road::Outcome written = road::writeFirmware(request);
+// The result box holds the update until it is closed: only then is the
+// re-plugged device waited for.
+void MainWindow::showWriteResult(const road::Outcome &written)
+{
     const int result = written.result;
     qDebug().noquote() << written.copyReport;
     QMessageBox box(QMessageBox::Information, tr("Erro"), QString(), QMessageBox::Ok, this);
@@ -338,8 +254,6 @@ void MainWindow::DoUpgrade()
     box.setInformativeText(details.join(QLatin1Char('\n')));
     if (result == 0) {
         writtenBootloaderListed = true;
-        settingsToOffer = settingsKeptPath;
-        lookForKeptSettings = !copyOfRunningFirmware && settingsKeptPath.isEmpty();
         ui->progressBar->setValue(100);
         box.setWindowTitle(tr("Aviso"));
         box.setText(tr("Aparelho atualizado com sucesso!\nFavor reconectar o aparelho"));
@@ -366,9 +280,72 @@ void MainWindow::finishUpgrade()
         ui->ProgessText->clear();
     }
     endUpgrade();
-    // A device re-plugged while the result box was open has been read:
-    // only now may its settings be offered.
-    offerKeptSettings();
+}
+
+void MainWindow::updateFinished(const road::FirmwareUpdate::Outcome &outcome)
+{
+    update->deleteLater();
+    update = nullptr;
+    if (outcome.step == Step::Write || outcome.written || outcome.failure == Failure::WriteFailed) {
+        reportRestore(outcome);
+        return;
+    }
+    switch (outcome.failure) {
+    case Failure::None:
+    case Failure::Stopped:
+    case Failure::Declined:
+        abandonUpgrade(QString());
+        return;
+    case Failure::Download:
+        abandonUpgrade(downloadFailureText(outcome.download.httpStatus, outcome.download.networkError));
+        return;
+    case Failure::BadFile:
+        // A page of HTML from a misconfigured server is not worded as a file.
+        abandonUpgrade(outcome.code == flashing::kAddressOutsideFlash
+                           ? outcome.fileProblem
+                           : tr("o arquivo recebido do servidor não é um firmware válido"));
+        return;
+    case Failure::NoBootloader:
+        reportNoBootloader(outcome.reason);
+        return;
+    case Failure::ConnectRefused:
+        reportRefusedConnection(outcome);
+        return;
+    default:
+        if (outcome.inBootloader) {
+            QMessageBox::information(this, tr("Erro"), tr("Impossivel Atualizar! Erro: ") + outcome.reason);
+            stopWaitingForBootloader();
+            return;
+        }
+        abandonUpgrade(outcome.reason);
+        return;
+    }
+}
+
+void MainWindow::reportNoBootloader(const QString &reason)
+{
+    const QString foreign = foreignBootloader.isEmpty()
+        ? QString()
+        : tr("\nO aparelho em modo de atualização em %1 não é um K931 e não foi gravado.").arg(foreignBootloader);
+    QMessageBox::warning(this, tr("Aviso"),
+                         (reason.isEmpty() ? tr("Aparelho não encontrado em modo de atualização.\n"
+                                                "Desconecte e reconecte o aparelho e tente novamente.")
+                                           : reason)
+                             + foreign);
+    stopWaitingForBootloader();
+}
+
+// Where the program can install the missing driver it asks; with it in
+// place the device, now waiting in its bootloader, is updated anew.
+void MainWindow::reportRefusedConnection(const road::FirmwareUpdate::Outcome &outcome)
+{
+    QString reason = outcome.reason;
+    if (outcome.code == flashing::kAccessDenied && offerBootloaderDriver(this, reason) == DriverAnswer::Installed) {
+        startUpdate();
+        return;
+    }
+    QMessageBox::information(this, tr("Erro"), tr("Impossivel Atualizar! Erro: ") + reason);
+    stopWaitingForBootloader();
 }
 
 void MainWindow::UpdateProgressFlash()
