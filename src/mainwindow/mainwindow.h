@@ -2,7 +2,9 @@
 // The main window: the device's settings, the update check and the firmware
 // upgrade. Its member functions are split over one source file per concern:
 // mainwindow.cpp (wiring), devicelink.cpp, replyparser.cpp,
-// calibrationupload.cpp, updatecheck.cpp and upgrade.cpp.
+// calibrationupload.cpp, updatecheck.cpp, upgrade.cpp and settingsrestore.cpp.
+// The update itself is road::FirmwareUpdate's, reaching the device through
+// the WindowLink of windowlink.h.
 #pragma once
 
 #include "firmwareupdate.h"

@@ -5,7 +5,6 @@
 
 QString portName;
 QString firmwareBaseUrl = kFirmwareBaseUrl;
-QString firmwareFileName;
 QString firmwareFilePath;
 QString serverVersionText;
 float serverVersion = 0.0f;

@@ -9,7 +9,6 @@
 
 extern QString portName;
 extern QString firmwareBaseUrl;
-extern QString firmwareFileName;
 extern QString firmwareFilePath;
 extern QString serverVersionText;
 extern float serverVersion;

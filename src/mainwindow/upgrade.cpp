@@ -63,7 +63,6 @@ QString downloadFailureText(int httpStatus, int networkError)
 
 void MainWindow::deleteFirmwareFile()
 {
-    firmwareFileName.clear();
     if (!firmwareFilePath.isEmpty())
         QFile::remove(firmwareFilePath);
 }

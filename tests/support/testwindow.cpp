@@ -41,7 +41,6 @@ void resetMainWindowState()
 {
     portName.clear();
     firmwareBaseUrl = kFirmwareBaseUrl;
-    firmwareFileName.clear();
     firmwareFilePath.clear();
     serverVersionText.clear();
     serverVersion = 0.0f;
