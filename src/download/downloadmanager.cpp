@@ -19,6 +19,8 @@ const QByteArray kUserAgent = QByteArrayLiteral(
     "Mozilla/5.0 (Macintosh; Intel Mac OS X 10.12; rv:55.0) Gecko/20100101 Firefox/55.0");
 // What is held in memory of a body at a time, whatever its length.
 constexpr qint64 kChunkBytes = 64 * 1024;
+// Hops of a chosen source's redirects followed before the chain is refused.
+constexpr int kMaxOwnRedirects = 10;
 
 bool isRedirectStatus(int status)
 {
@@ -64,6 +66,7 @@ struct DownloadManager::Transfer : QObject {
     using QObject::QObject;
     DownloadResult result;
     QNetworkReply *reply = nullptr;
+    int redirectsFollowed = 0;
     std::unique_ptr<QSaveFile> target;
     QTimer deadline;
     qint64 received = 0;
@@ -125,7 +128,12 @@ void DownloadManager::startDownload(const QUrl &url, const DownloadOptions &opti
 
 void DownloadManager::startNetworkTransfer(Transfer *transfer)
 {
-    QNetworkRequest request(transfer->result.requested);
+    requestHop(transfer, transfer->result.requested);
+}
+
+void DownloadManager::requestHop(Transfer *transfer, const QUrl &url)
+{
+    QNetworkRequest request(url);
     request.setRawHeader("User-Agent", kUserAgent);
     // Asked for as it is: a body Qt would inflate itself could grow far past
     // its bound (a small gzip of a gigabyte) before a byte of it is counted.
@@ -133,9 +141,11 @@ void DownloadManager::startNetworkTransfer(Transfer *transfer)
     request.setTransferTimeout(stallLimitMs);
     // Otherwise Qt's default (never from https down to http): the maker's
     // server may move its files without breaking the update. A source the
-    // owner chose is kept to its own server, each step judged below.
+    // owner chose is kept to its own server: each hop ends its reply and is
+    // judged before the next is asked for (Qt's user-verified redirects lost
+    // the last answer of a chain now and then on a busy machine).
     if (transfer->result.options.sameOriginOnly)
-        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
+        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     QNetworkReply *reply = networkManager.get(request);
     transfer->reply = reply;
     reply->setReadBufferSize(kChunkBytes);
@@ -145,10 +155,6 @@ void DownloadManager::startNetworkTransfer(Transfer *transfer)
             console(stderr, QStringLiteral("SSL error: %1").arg(error.errorString()));
         }
     });
-    if (transfer->result.options.sameOriginOnly) {
-        connect(reply, &QNetworkReply::redirected, this,
-                [this, transfer](const QUrl &target) { judgeRedirect(transfer, target); });
-    }
     connect(reply, &QNetworkReply::metaDataChanged, this, [this, transfer] { judgeAnnouncedLength(transfer); });
     connect(reply, &QNetworkReply::readyRead, this, [this, transfer] { takeArrivedBytes(transfer); });
     connect(reply, &QNetworkReply::finished, this, [this, transfer] { networkTransferEnded(transfer); });
@@ -195,13 +201,32 @@ void DownloadManager::copyLocalFile(Transfer *transfer)
     commit(transfer);
 }
 
-void DownloadManager::judgeRedirect(Transfer *transfer, const QUrl &target)
+void DownloadManager::followOwnRedirect(Transfer *transfer)
 {
-    const QUrl resolved = transfer->reply->url().resolved(target);
-    if (sameOrigin(resolved, transfer->result.requested))
-        emit transfer->reply->redirectAllowed();
-    else
-        fail(transfer, DownloadResult::Failure::Redirected, shownUrl(resolved));
+    QNetworkReply *hop = transfer->reply;
+    const QUrl location = hop->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
+    const QUrl resolved = hop->url().resolved(location);
+    if (location.isEmpty() || !resolved.isValid())
+        return fail(transfer, DownloadResult::Failure::Redirected, hop->rawHeader("Location"));
+    if (!sameOrigin(resolved, transfer->result.requested))
+        return fail(transfer, DownloadResult::Failure::Redirected, shownUrl(resolved));
+    if (++transfer->redirectsFollowed > kMaxOwnRedirects)
+        return fail(transfer, DownloadResult::Failure::Redirected, shownUrl(resolved));
+    hop->disconnect(this);
+    hop->deleteLater();
+    transfer->reply = nullptr;
+    requestHop(transfer, resolved);
+}
+
+// Qt follows the maker's server's redirects itself, and its status still
+// shows a hop's while the last answer's body arrives; a chosen source's
+// redirect is an answer of its own, whose body is no part of the file.
+bool DownloadManager::isFileBody(const Transfer *transfer) const
+{
+    const int status = httpStatus(transfer->reply);
+    if (transfer->result.options.sameOriginOnly && isRedirectStatus(status))
+        return false;
+    return status < 400;
 }
 
 // A length announced beyond the bound is refused before its body comes.
@@ -219,9 +244,8 @@ void DownloadManager::takeArrivedBytes(Transfer *transfer)
     while (!transfer->ended && reply->bytesAvailable() > 0) {
         const QByteArray bytes = reply->read(kChunkBytes);
         // An error page's body is read and dropped, so that it takes no
-        // memory. Within a chain of redirects the status still shows a hop's
-        // while the last answer's body arrives: only the end judges it.
-        if (httpStatus(reply) < 400 && !store(transfer, bytes))
+        // memory; only the end judges the status.
+        if (isFileBody(transfer) && !store(transfer, bytes))
             return;
     }
 }
@@ -271,6 +295,8 @@ void DownloadManager::networkTransferEnded(Transfer *transfer)
     const int status = httpStatus(reply);
     switch (reply->error()) {
     case QNetworkReply::NoError:
+        if (isRedirectStatus(status) && transfer->result.options.sameOriginOnly)
+            return followOwnRedirect(transfer);
         if (isRedirectStatus(status))
             return fail(transfer, F::Redirected, reply->header(QNetworkRequest::LocationHeader).toString());
         // "204 No Content" and the like bring no file.

@@ -102,7 +102,9 @@ private:
     void startNetworkTransfer(Transfer *transfer);
     void startLocalTransfer(Transfer *transfer);
     void copyLocalFile(Transfer *transfer);
-    void judgeRedirect(Transfer *transfer, const QUrl &target);
+    void requestHop(Transfer *transfer, const QUrl &url);
+    void followOwnRedirect(Transfer *transfer);
+    bool isFileBody(const Transfer *transfer) const;
     void judgeAnnouncedLength(Transfer *transfer);
     void takeArrivedBytes(Transfer *transfer);
     bool store(Transfer *transfer, const QByteArray &bytes);

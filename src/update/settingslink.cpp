@@ -176,6 +176,9 @@ PacedUpload::PacedUpload(QSerialPort *port, QTimer *pacer, int spacingMs, QObjec
     , pacer(pacer)
     , spacingMs(spacingMs)
 {
+    // The spacing is the least time the device needs between two commands:
+    // a coarse timer may fire early.
+    pacer->setTimerType(Qt::PreciseTimer);
     // The port takes a command into its buffer even after the device has
     // gone; the failure comes later, as an error of the port.
     connect(port, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError error) {
@@ -220,8 +223,9 @@ QList<QByteArray> PacedUpload::commands() const
 
 PacedUpload::Step PacedUpload::sendNext()
 {
-    if (pacer->interval() != spacingMs)
-        pacer->setInterval(spacingMs);
+    // Counted again from this turn: a repeating timer catches up on a turn
+    // it fired late, and the next command would follow this one too soon.
+    pacer->start(spacingMs);
     if (broken) {
         if (!last && next < queued.size())
             last = queued.at(next).first;

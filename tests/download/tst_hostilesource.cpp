@@ -64,7 +64,13 @@ DownloadResult TestHostileSource::fetch(const QUrl &url, const DownloadOptions &
     QDeadlineTimer until(waitMs);
     while (results.size() == before && !until.hasExpired())
         QTest::qWait(10);
-    return results.size() > before ? results.last() : DownloadResult{};
+    if (results.size() > before)
+        return results.last();
+    // No end at all is no file saved.
+    DownloadResult none;
+    none.failure = DownloadResult::Failure::Stalled;
+    none.detail = QStringLiteral("no result within %1 ms").arg(waitMs);
+    return none;
 }
 
 // The stall limit alone never ends a server that sends a byte now and then.
@@ -130,16 +136,24 @@ void TestHostileSource::redirectsStayOnTheChosenServer()
     QVERIFY(otherPort.requests.isEmpty());
     QCOMPARE(server->requests.size(), 3);
 
-    // On its own server, one hop or several: the body that ends the chain is saved whole.
-    server->setResponse("/x.hex", {302, "", {{"Location", "/novo/x.hex"}}, {}});
+    // On its own server, one hop or several: the body that ends the chain is
+    // saved whole, and nothing of a hop's own page.
+    server->setResponse("/x.hex", {302, "<html>movido</html>", {{"Location", "/novo/x.hex"}}, {}});
     server->setResponse("/novo/x.hex", {302, "", {{"Location", "/novo/novo/x.hex"}}, {}});
     server->setResponse("/novo/novo/x.hex", {200, "firmware", {}, {}});
     for (const char *first : {"/novo/x.hex", "/x.hex"}) {
-        QVERIFY(fetch(server->url(first), chosen).saved());
+        const DownloadResult result = fetch(server->url(first), chosen);
+        QVERIFY2(result.saved(), qPrintable(QStringLiteral("%1: %2").arg(int(result.failure)).arg(result.detail)));
         QFile file(saved->filePath("x.hex"));
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), QByteArray("firmware"));
     }
+
+    // A chain that never ends is refused, not followed for ever.
+    server->setResponse("/laco.hex", {302, "", {{"Location", "/laco.hex"}}, {}});
+    QVERIFY(QFile::remove(saved->filePath("x.hex")));
+    QCOMPARE(fetch(server->url("/laco.hex"), chosen).failure, DownloadResult::Failure::Redirected);
+    QVERIFY(nothingSaved());
 }
 
 // A pipe without a writer would hold open() forever, past any signal; a
