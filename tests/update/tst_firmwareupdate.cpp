@@ -8,14 +8,10 @@
 #include "datafolder.h"
 #include "firmwaresource.h"
 #include "hexfile.h"
+#include "readonlyfolder.h"
 #include "scriptedbackend.h"
 
 #include <QtTest>
-
-#include <sched.h>
-#include <sys/mount.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 using Update = road::FirmwareUpdate;
 using Step = Update::Step;
@@ -142,26 +138,6 @@ QByteArray runnableHex()
     return QByteArray::fromStdString(toIntelHex(image));
 }
 
-// Root writes anywhere a mode allows nothing: a read-only mount, in a mount
-// namespace of this process's own, is what stops it.
-bool makeReadOnly(const QString &folder)
-{
-    const QByteArray path = QFile::encodeName(folder);
-    if (geteuid() != 0)
-        return ::chmod(path.constData(), 0555) == 0;
-    return ::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0
-        && ::mount(path.constData(), path.constData(), nullptr, MS_BIND, nullptr) == 0
-        && ::mount(nullptr, path.constData(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) == 0;
-}
-
-void makeWritable(const QString &folder)
-{
-    const QByteArray path = QFile::encodeName(folder);
-    if (geteuid() != 0)
-        ::chmod(path.constData(), 0755);
-    else
-        ::umount2(path.constData(), MNT_DETACH);
-}
 
 } // namespace
 
@@ -190,7 +166,7 @@ private slots:
         QString why;
         const QString earlier = road::keepSettings(kSentBoot, kOldVersion, false, {{rpm(), 6500}}, why);
         QVERIFY2(!earlier.isEmpty(), qPrintable(why));
-        if (!makeReadOnly(road::keptSettingsFolder()))
+        if (!testfolders::makeReadOnly(road::keptSettingsFolder()))
             QSKIP("the kept settings folder cannot be made read-only here");
         FakeK931 link;
         backend->deviceCount = 1;
@@ -198,7 +174,7 @@ private slots:
         road::UpdateOrder order;
         order.file = hex;
         const Ran ran = run(link, order);
-        makeWritable(road::keptSettingsFolder());
+        testfolders::makeWritable(road::keptSettingsFolder());
         QVERIFY2(ran.outcome.ok(), qPrintable(ran.outcome.reason));
         QCOMPARE(ran.questions, QList<Update::Question>{Update::Question::ContinueWithoutCopy});
         QVERIFY(ran.outcome.written);

@@ -5,6 +5,7 @@
 #include "datafolder.h"
 #include "firmwarecopies.h"
 #include "keptsettings.h"
+#include "readonlyfolder.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -14,8 +15,6 @@
 
 #include <functional>
 #include <limits>
-#include <sched.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -89,26 +88,6 @@ int hexFiles(const QString &folder)
     return int(QDir(folder).entryList({QStringLiteral("*.hex")}, QDir::Files).size());
 }
 
-// Root writes anywhere a mode allows nothing: a read-only mount, in a mount
-// namespace of this process's own, is what stops it.
-bool makeReadOnly(const QString &folder)
-{
-    const QByteArray path = QFile::encodeName(folder);
-    if (geteuid() != 0)
-        return ::chmod(path.constData(), 0555) == 0;
-    return ::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0
-        && ::mount(path.constData(), path.constData(), nullptr, MS_BIND, nullptr) == 0
-        && ::mount(nullptr, path.constData(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) == 0;
-}
-
-void makeWritable(const QString &folder)
-{
-    const QByteArray path = QFile::encodeName(folder);
-    if (geteuid() != 0)
-        ::chmod(path.constData(), 0755);
-    else
-        ::umount2(path.constData(), MNT_DETACH);
-}
 
 } // namespace
 
@@ -340,11 +319,11 @@ private slots:
         QVERIFY2(unlisted.report().contains(unlisted.path() + QStringLiteral(", mas não")), qPrintable(unlisted.report()));
         QVERIFY(QDir(folder).rmdir(QStringLiteral("copias.json")));
 
-        QVERIFY(makeReadOnly(folder));
+        QVERIFY(testfolders::makeReadOnly(folder));
         road::FirmwareCopyKeeper refused({folder, QStringLiteral("K931 V1.5"), road::CopyOrigin::Unknown, {}});
         refused.keep(someFlash(0x88));
         const QString said = refused.report();
-        makeWritable(folder);
+        testfolders::makeWritable(folder);
         QVERIFY2(!said.contains(QStringLiteral("outro programa")), qPrintable(said));
         QVERIFY2(said.contains(QStringLiteral("não é possível gravar na pasta")), qPrintable(said));
     }
