@@ -56,6 +56,8 @@ void FlashWindow::on_ConnectButton_clicked()
     }
     ui->textEdit->append(tr("Conectado\n"));
     ui->SelectFileButton->setEnabled(true);
+    // Connected again after a failed write: the file chosen before still stands.
+    ui->FlashButton->setEnabled(!flashFilePath.isEmpty());
 }
 
 void FlashWindow::on_SelectFileButton_clicked()
@@ -79,6 +81,13 @@ void FlashWindow::on_FlashButton_clicked()
     ui->FlashButton->setEnabled(false);
     QCoreApplication::processEvents();
 
+    road::WriteRequest request;
+    // Read once: a file replaced after this moment is not what goes in. A
+    // file that cannot go in needs no warning about the cable.
+    const FirmwareCheck read = readFirmwareFile(flashFilePath, &request.image);
+    if (!read.ok())
+        return writeNotDone(flashFailureReason(read.result, flashFilePath));
+
     // The connection animation leaves the accumulator at 100: a bar that
     // starts full would tell the user nothing.
     progressAccumulator = 0.0f;
@@ -87,31 +96,31 @@ void FlashWindow::on_FlashButton_clicked()
     flashProgressTimer.start(configuration.progressTickMs);
     QMessageBox::warning(this, tr("Importante"), tr("Não desconecte o aparelho"));
 
-    road::WriteRequest request;
-    // Read once: a file replaced after this moment is not what goes in.
-    const FirmwareCheck read = readFirmwareFile(flashFilePath, &request.image);
-    if (!read.ok()) {
-        ui->textEdit->append(tr("Impossivel Atualizar"));
-        ui->textEdit->append(flashFailureReason(read.result, flashFilePath));
-        return;
-    }
     request.path = flashFilePath;
     // Which firmware the device holds is not known here.
     request.copy.folder = road::backupFolder();
     const road::Outcome written = road::writeFirmware(request);
     if (!written.copyReport.isEmpty())
         ui->textEdit->append(written.copyReport);
-    if (!written.ok()) {
-        ui->textEdit->append(tr("Impossivel Atualizar"));
-        ui->textEdit->append(written.reason);
-        return;
-    }
+    if (!written.ok())
+        return writeNotDone(written.reason);
     ui->textEdit->append(tr("Atualizado"));
     connect(&deviceRemovalTimer, &QTimer::timeout, this, &FlashWindow::checkDeviceRemoved, Qt::UniqueConnection);
     deviceRemovalTimer.start(configuration.removalPollMs);
     ui->progressBar->setValue(100);
     disconnect(&flashProgressTimer, &QTimer::timeout, this, &FlashWindow::updateFlashProgress);
     QMessageBox::information(this, tr("Sucesso"), tr("Desconecte o aparelho"));
+}
+
+// The technician may connect again and write again, this file or another:
+// the window lives for the whole run and would otherwise stay dead.
+void FlashWindow::writeNotDone(const QString &reason)
+{
+    flashProgressTimer.stop();
+    disconnect(&flashProgressTimer, &QTimer::timeout, this, &FlashWindow::updateFlashProgress);
+    ui->textEdit->append(tr("Impossivel Atualizar"));
+    ui->textEdit->append(reason);
+    ui->ConnectButton->setEnabled(true);
 }
 
 // Closed during a write, the window would vanish with the write going on.

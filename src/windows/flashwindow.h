@@ -31,6 +31,7 @@ private slots:
     void on_FlashButton_clicked();
 
 private:
+    void writeNotDone(const QString &reason);
     void updateFlashProgress();
     void checkDeviceRemoved();
 
