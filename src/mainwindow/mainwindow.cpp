@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mainwindow.h"
 
+#include "keptsettings.h"
+
 #include "settingslink.h"
 
 #include "firmwaredescription.h"
@@ -130,7 +132,7 @@ MainWindow::~MainWindow()
 // unseen; the user would take it as over and unplug the device.
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    if (!flashing::writeInProgress()) {
+    if (!flashing::writeInProgress() && !updateHoldsTheDevice()) {
         QMainWindow::closeEvent(event);
         return;
     }
@@ -158,13 +160,40 @@ void MainWindow::Sobre()
             Qt::UniqueConnection);
 }
 
+// From "BOOT" until the update ends the device is the update's: in its
+// bootloader, being written, coming back or getting its settings again.
+bool MainWindow::updateHoldsTheDevice() const
+{
+    return update && update->step() >= road::FirmwareUpdate::Step::Boot;
+}
+
 void MainWindow::bootAndOpenFlashWindow()
 {
+    // A second writer on the bootloader an update is writing.
+    if (upgradeRunning || update) {
+        QMessageBox::information(this, tr("Aviso"), tr("Aguarde o fim da atualização"));
+        return;
+    }
     // "BOOT" between two set commands would lose the rest of the upload.
     if (commandTimer->isActive()) {
         QMessageBox::information(this, tr("Aviso"), tr("Aguarde o fim do envio das configurações e tente novamente."));
         return;
     }
+    keepSettingsBeforeServiceBoot();
     sendBoot();
     flashWindow->show();
+}
+
+// A firmware written from the flash window comes back with its defaults, as
+// an update's does: what the device held is kept first, where the recovery
+// from its bootloader finds it and offers it back.
+void MainWindow::keepSettingsBeforeServiceBoot()
+{
+    if (!serialPort->isOpen() || !deviceAnswered)
+        return;
+    QString why;
+    const QString path = road::keepSettings(windowLink->serialNumber(), windowLink->version(), windowLink->lambda(),
+                                            windowLink->values(), why);
+    qDebug().noquote() << (path.isEmpty() ? QStringLiteral("Configurações não guardadas: ") + why
+                                          : QStringLiteral("Configurações guardadas em ") + path);
 }

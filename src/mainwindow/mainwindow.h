@@ -118,6 +118,8 @@ private:
     QString workFilePath(const QString &name) const;
     // Hidden technician path
     void bootAndOpenFlashWindow();
+    void keepSettingsBeforeServiceBoot();
+    bool updateHoldsTheDevice() const;
 
     QTimer *commandTimer;
     Ui_MainWindow *ui;

@@ -73,8 +73,19 @@ void MainWindow::reportRestore(const road::FirmwareUpdate::Outcome &outcome)
         QMessageBox::information(this, tr("Sucesso"), tr("As configurações anteriores foram restauradas."));
         return;
     }
-    if (!outcome.ok())
-        qDebug().noquote() << "Atualização terminada:" << outcome.reason << outcome.keptSettings;
+    if (outcome.ok())
+        return;
+    qDebug().noquote() << "Atualização terminada:" << outcome.reason << outcome.keptSettings;
+    // The firmware went in but the settings did not come back: the owner
+    // learns so, and where they are. A failed write has said its own.
+    if (outcome.failure == road::FirmwareUpdate::Failure::WriteFailed || outcome.keptSettings.isEmpty())
+        return;
+    QString text = tr("As configurações anteriores não foram restauradas.");
+    if (!outcome.reason.isEmpty())
+        text += QLatin1Char('\n') + outcome.reason;
+    if (!outcome.reason.contains(outcome.keptSettings))
+        text += tr("\nElas continuam em %1.").arg(outcome.keptSettings);
+    QMessageBox::warning(this, tr("Erro"), text);
 }
 
 // Whatever ends a restore early (the owner's own upload, a lost link), the

@@ -7,6 +7,7 @@
 #include "progress.h"
 #include "downloadmanager.h"
 #include "driveroffer.h"
+#include "flashwindow.h"
 #include "firmwaredescription.h"
 #include "firmwaresource.h"
 #include "programmer.h"
@@ -80,6 +81,11 @@ void MainWindow::on_UpgradeButton_clicked()
     // "BOOT" between two set commands would lose the rest of the upload.
     if (commandTimer->isActive()) {
         QMessageBox::information(this, tr("Aviso"), tr("Aguarde o fim do envio das configurações e tente novamente."));
+        return;
+    }
+    // Two writers on one bootloader: the technicians' window goes first.
+    if (flashWindow->isVisible()) {
+        QMessageBox::information(this, tr("Aviso"), tr("Feche a janela de gravação manual e tente novamente."));
         return;
     }
     if (firmwareFileFor(ui->ModelBox->currentText(), ui->K931TypeBox->currentText()).isEmpty()) {

@@ -4,6 +4,8 @@
 // the firmware, and the simulated STM32F446 bootloader behind the real
 // flashing engine. Message boxes are answered as a user would.
 #include "windowparts.h"
+#include "aboutwindow.h"
+#include "flashwindow.h"
 #include "serialtestbed.h"
 #include "simulatedk931.h"
 
@@ -380,8 +382,23 @@ void TestUpgrade::deviceIgnoresBoot()
     QTimer ticker;
     connect(&ticker, &QTimer::timeout, this, [&] { ++turns; });
     ticker.start(20);
-    const QString text = pressUpgradeAndWaitForResult([] {});
-    QVERIFY(text.startsWith(QStringLiteral("Aparelho não encontrado em modo de atualização")));
+    // Sent "BOOT", the device is the update's: the window stays, and the
+    // technicians' way into the bootloader is refused.
+    bool closed = true;
+    QCOMPARE(pressUpgradeAndWaitForResult([&] {
+                 QTimer::singleShot(0, this, [&] {
+                     closed = window->close();
+                     part<QAction>(window.get(), "actionSobre")->trigger();
+                     part<QPushButton>(topLevel<AboutWindow>(), "HiddenUpgradeButton")->click();
+                 });
+             }),
+             QStringLiteral("Aguarde o fim da atualização"));
+    const QString notFound = QStringLiteral("Aparelho não encontrado em modo de atualização");
+    QTRY_VERIFY_WITH_TIMEOUT(answerer->boxes.last().text.startsWith(notFound), kUpgradeTimeoutMs);
+    QVERIFY(!closed);
+    QCOMPARE(answerer->texts().count(QStringLiteral("Aguarde o fim da atualização")), 2);
+    QVERIFY(!topLevel<FlashWindow>()->isVisible());
+    QCOMPARE(k931->receivedBytes().count("BOOT"), 1);
     QVERIFY(answerer->boxes.last().warning);
     QVERIFY(turns > 25);
     QVERIFY(!upgradeInProgress);
@@ -473,6 +490,10 @@ void TestUpgrade::deviceSwappedDuringTheRestoreQuestion()
     for (const QByteArray &bytes : other.receivedBytes())
         QVERIFY2(!bytes.startsWith('>'), bytes.toHex(' ').constData());
     QCOMPARE(part<QLineEdit>(ui, "RpmShiftLightVal")->text(), QStringLiteral("6500"));
+    // The owner said "Sim": that nothing went back is said, with where the file is.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        answerer->texts().filter(QStringLiteral("As configurações anteriores não foram restauradas.")).size() == 1,
+        kReadyTimeoutMs);
 
     part<QPushButton>(ui, "SetAllCalibrations")->click();
     QTRY_VERIFY_WITH_TIMEOUT(answerer->texts().contains(QStringLiteral("Todas as calibrações foram enviadas com sucesso!")),
