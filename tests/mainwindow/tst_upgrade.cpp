@@ -22,6 +22,7 @@
 #include "testwindow.h"
 #include "ledindicator.h"
 #include "settings.h"
+#include "keptsettings.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -57,6 +58,7 @@ private slots:
     void failedDownloadSendsNoBoot();
     void writeFailuresByTheirNumber();
     void deviceIgnoresBoot();
+    void hiddenButtonKeepsTheSettingsFirst();
     void deviceComesBackDuringTheWait();
     void replugBeforeTheResultIsAcknowledged();
     void deviceSwappedDuringTheRestoreQuestion();
@@ -408,6 +410,25 @@ void TestUpgrade::deviceIgnoresBoot()
     QVERIFY(part<QPushButton>(ui, "UpgradeButton")->isEnabled());
     QVERIFY(!buttonEnabledDuringUpgrade);
     QVERIFY(!QFile::exists(firmwareFilePath));
+}
+
+// The technicians' way into the bootloader loses the settings as an update
+// does: what the device held is kept first, for the recovery to offer.
+void TestUpgrade::hiddenButtonKeepsTheSettingsFirst()
+{
+    startWindow(quickSetup());
+    k931->values["RPML"] = "7200";
+    waitUntilUpgradeOffered();
+    part<QAction>(window.get(), "actionSobre")->trigger();
+    const int before = int(road::keptSettingsOf(QString::fromLatin1(k931->serialNumber)).size());
+    part<QPushButton>(topLevel<AboutWindow>(), "HiddenUpgradeButton")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(k931->receivedBytes().contains("BOOT"), kReadyTimeoutMs);
+    QVERIFY(topLevel<FlashWindow>()->isVisible());
+    const QList<road::KeptSettings> kept = road::keptSettingsOf(QString::fromLatin1(k931->serialNumber));
+    QCOMPARE(kept.size(), before + 1);
+    QVERIFY(kept[0].contents.values.contains({settings::keyFor("RPML"), 7200}));
+    topLevel<FlashWindow>()->close();
+    topLevel<AboutWindow>()->close();
 }
 
 // The K931 restarts into its own firmware within the wait: read again and
