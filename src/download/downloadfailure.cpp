@@ -74,6 +74,11 @@ QString downloadFailureText(const DownloadResult &result)
                               "endereço da fonte e a data e a hora do computador.")
             .arg(url, result.detail);
     case F::Redirected: return redirectText(result, url);
+    // Every hop stayed on the chosen server: it is the server's own loop.
+    case F::TooManyRedirects:
+        return QStringLiteral("%1: a fonte redirecionou o pedido vezes demais (a última vez para %2) sem chegar ao "
+                              "arquivo: nada foi baixado. Confira a configuração do servidor da fonte e tente de novo.")
+            .arg(url, result.detail);
     case F::NotRegularFile:
         return QStringLiteral("%1 não é um arquivo comum (é um pipe, um dispositivo ou uma pasta): nada foi lido. "
                               "Refaça a cópia da fonte.")

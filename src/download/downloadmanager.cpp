@@ -211,7 +211,7 @@ void DownloadManager::followOwnRedirect(Transfer *transfer)
     if (!sameOrigin(resolved, transfer->result.requested))
         return fail(transfer, DownloadResult::Failure::Redirected, shownUrl(resolved));
     if (++transfer->redirectsFollowed > kMaxOwnRedirects)
-        return fail(transfer, DownloadResult::Failure::Redirected, shownUrl(resolved));
+        return fail(transfer, DownloadResult::Failure::TooManyRedirects, shownUrl(resolved));
     hop->disconnect(this);
     hop->deleteLater();
     transfer->reply = nullptr;
@@ -359,6 +359,8 @@ void DownloadManager::reportFailure(const DownloadResult &result) const
     }
     const QString why = result.detail.isEmpty() || result.failure == F::TooLarge ? failureInEnglish(result.failure)
                       : result.failure == F::Redirected ? QStringLiteral("redirected off its server, to %1").arg(result.detail)
+                      : result.failure == F::TooManyRedirects
+                          ? QStringLiteral("redirected more than %1 times, last to %2").arg(kMaxOwnRedirects).arg(result.detail)
                                                         : result.detail;
     console(stderr, QStringLiteral("Download of %1 failed: %2")
                         .arg(QString::fromLatin1(result.requested.toEncoded(QUrl::RemoveUserInfo)), why));

@@ -36,6 +36,7 @@ struct DownloadResult {
         TooLarge,       // longer, or announced longer, than options.maxBytes
         Tls,            // the server's certificate or handshake refused (detail)
         Redirected,     // sent elsewhere and not followed (detail: where to)
+        TooManyRedirects, // a chosen source's own redirects past the hop limit (detail: the last hop)
         NotRegularFile, // a folder source's pipe, device or folder
         ReadFailed,     // a folder source's file could not be read (detail)
         SaveFailed,     // the local folder did not take the file (detail)

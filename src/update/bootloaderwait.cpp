@@ -32,6 +32,19 @@ int chosenBootloader(const flashing::DfuDeviceInfo *devices, const QList<int> &k
 
 } // namespace
 
+QString listedK931BootloaderSerial()
+{
+    flashing::DfuDeviceInfo *devices = nullptr;
+    const int listed = flashing::getDfuDeviceList(&devices, k931::kDfuProduct, k931::kUsbVendor);
+    QString serial;
+    int k931s = 0;
+    for (int i = 0; i < listed; ++i) {
+        if (isK931Bootloader(devices[i]) && ++k931s == 1)
+            serial = QString::fromLatin1(devices[i].serialNumber);
+    }
+    return k931s == 1 ? serial : QString();
+}
+
 BootloaderWait::BootloaderWait(int limitMs, int pollMs, QObject *parent)
     : QObject(parent), limitMs(limitMs)
 {

@@ -31,6 +31,10 @@ constexpr int kBootloaderSettleMs = 3000;
 // after the device appears, Windows never without a driver.
 constexpr int kUnreadableListings = 8;
 
+// The USB serial number of the K931 bootloader listed now, when there is
+// exactly one; empty when none, several, or it gives none.
+QString listedK931BootloaderSerial();
+
 class BootloaderWait : public QObject {
     Q_OBJECT
 public:

@@ -13,6 +13,7 @@
 #include <QJsonObject>
 #include <QLockFile>
 #include <QSet>
+#include <QStorageInfo>
 
 #include <algorithm>
 #include <limits>
@@ -183,6 +184,16 @@ QString linkNote(const QString &folder)
     return QStringLiteral(" (a pasta %1 é um link para %2)").arg(folder, QFileInfo(folder).canonicalFilePath());
 }
 
+// QLockFile keeps the system's reason to itself: a permission it names, any
+// other is asked of the folder again (a disk filled since the first probe).
+QString lockFailure(const QLockFile &lock, const QString &folder)
+{
+    QString why;
+    if (lock.error() == QLockFile::PermissionError)
+        return QStringLiteral("sem permissão");
+    return canWriteIn(folder, why) ? QStringLiteral("erro desconhecido") : why;
+}
+
 // Takes the folder's lock. One left by a program that has ended is taken
 // over at once (QLockFile tells by the process number in it); one that a
 // running program holds is waited for. Whatever else stops it is said as
@@ -205,7 +216,7 @@ bool takeLock(QLockFile &lock, const QString &folder, QString &why)
     QString host;
     QString program;
     if (lock.error() != QLockFile::LockFailedError)
-        why = QStringLiteral("o bloqueio %1 não pôde ser criado").arg(path);
+        why = QStringLiteral("o bloqueio %1 não pôde ser criado (%2)").arg(path, lockFailure(lock, folder));
     else if (lock.getLockInfo(&pid, &host, &program))
         why = QStringLiteral("outro programa (%1, PID %2) está guardando uma cópia: tente de novo quando ele terminar")
                   .arg(program)
@@ -307,6 +318,16 @@ bool copiesCanBeKept(const QString &folder, QString &why)
     QString reason;
     if (!canWriteIn(folder, reason)) {
         why = QStringLiteral("não é possível gravar em %1 (%2)").arg(folder, reason);
+        return false;
+    }
+    // A disk that can tell its free space is judged by it: a copy that would
+    // not fit fails only after "BOOT", in the middle of the write.
+    const QStorageInfo disk(folder);
+    if (disk.isValid() && disk.bytesAvailable() >= 0 && disk.bytesAvailable() < kRoomToKeepBytes) {
+        why = QStringLiteral("disco cheio: %1 KiB livres em %2, e a cópia precisa de %3 KiB")
+                  .arg(disk.bytesAvailable() / 1024)
+                  .arg(folder)
+                  .arg(kRoomToKeepBytes / 1024);
         return false;
     }
     return true;

@@ -9,6 +9,7 @@
 #pragma once
 
 #include "flashbackup.h"
+#include "usbids.h"
 
 #include <QDateTime>
 #include <QList>
@@ -17,6 +18,11 @@
 namespace road {
 
 constexpr int kFirmwareCopiesKept = 10;
+// What one update keeps in the data folder, judged before "BOOT": a copy of
+// the F446's flash as Intel HEX (44 characters for each 16 bytes, about
+// 1.4 MB), the settings kept beside it and the copies' index (a few KiB
+// each; 64 KiB allowed for both).
+constexpr qint64 kRoomToKeepBytes = qint64(k931::kFlashBytes) / 16 * 44 + 64 * 1024;
 
 // What the device ran when its flash was copied.
 enum class CopyOrigin {
@@ -47,8 +53,8 @@ struct CopyListing {
 };
 CopyListing listFirmwareCopies(const QString &folder);
 
-// Whether a copy can be written into `folder` now (made when missing);
-// `why` says what stops it.
+// Whether a copy can be written into `folder` now (made when missing), with
+// kRoomToKeepBytes free on its disk; `why` says what stops it.
 bool copiesCanBeKept(const QString &folder, QString &why);
 
 // Handed to a write: saves what it is about to erase, then makes room.

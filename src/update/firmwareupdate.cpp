@@ -92,6 +92,8 @@ void FirmwareUpdate::finish(Failure failure, const QString &reason)
     bootloaderWait.reset();
     if (downloads)
         downloads->abortAll();
+    if (link)
+        link->awaitDevice(QString());
     Outcome outcome;
     outcome.failure = failure;
     outcome.step = current;
@@ -99,6 +101,11 @@ void FirmwareUpdate::finish(Failure failure, const QString &reason)
     outcome.code = failedCode;
     outcome.download = failedDownload;
     outcome.fileProblem = failedFile;
+    // Ended before "BOOT", the device still holds what this run kept of it.
+    if (!booted) {
+        forgetOwnKept(keptPath);
+        keptPath.clear();
+    }
     outcome.written = written;
     outcome.restored = restored;
     // Between "BOOT" and a whole write the device waits in its bootloader.
@@ -107,6 +114,7 @@ void FirmwareUpdate::finish(Failure failure, const QString &reason)
     // its firmware; one found there may not.
     outcome.flashChanged = outcome.inBootloader && (!inApplication || (current == Step::Write && !writeStopped));
     outcome.keptSettings = !keptPath.isEmpty() && QFile::exists(keptPath) ? keptPath : QString();
+    outcome.keptByProgram = keptOwn && !outcome.keptSettings.isEmpty();
     current = Step::Done;
     emit finished(outcome);
 }
@@ -305,8 +313,10 @@ void FirmwareUpdate::keepWhatTheDeviceHolds()
         const QString path = keepSettings(bootSerial, bootVersion, link->lambda(), link->values(), why);
         if (path.isEmpty())
             lossOfSettings = why;
-        else
+        else {
+            keptOwn = true;
             emit settingsKept(keptPath = path);
+        }
     }
     if (lossOfSettings.isEmpty() && lossOfCopy.isEmpty()) {
         boot();
@@ -327,8 +337,6 @@ void FirmwareUpdate::answer(bool yes)
         return;
     if (current == Step::KeepSettings) {
         if (!yes) {
-            forgetKeptSettings(keptPath);
-            keptPath.clear();
             finish(Failure::Declined, lossOfSettings.isEmpty() ? lossOfCopy : lossOfSettings);
             return;
         }
@@ -347,8 +355,10 @@ void FirmwareUpdate::boot()
         return;
     setStep(Step::Boot);
     booted = true;
-    if (inApplication)
+    if (inApplication) {
+        link->awaitDevice(bootSerial);
         link->sendBoot();
+    }
     after(configuration.stepDelayMs, &FirmwareUpdate::waitForBootloader);
 }
 
@@ -490,8 +500,11 @@ std::optional<KeptSettings> FirmwareUpdate::settingsToOffer()
             finish(Failure::KeptUnreadable, QStringLiteral("%1: %2").arg(keptPath, why));
         return kept;
     }
-    if (!inApplication && order.lookForKeptSettings)
-        return keptSettingsToOffer(link->serialNumber());
+    if (!inApplication && order.lookForKeptSettings) {
+        std::optional<KeptSettings> found = keptSettingsToOffer(link->serialNumber());
+        keptOwn = found.has_value();
+        return found;
+    }
     return std::nullopt;
 }
 
@@ -519,7 +532,7 @@ void FirmwareUpdate::offerKeptSettings()
         finish(Failure::SettingsDoNotFit, QStringLiteral("%1: %2; nada foi enviado.").arg(kept->path, offered.fit.problem));
         return;
     }
-    if (isOwnKeptSettings(kept->path))
+    if (keptOwn)
         markKeptSettingsOffered(*kept);
     const SettingValues now = link->values();
     for (const auto &pair : offered.fit.values) {
@@ -529,7 +542,7 @@ void FirmwareUpdate::offerKeptSettings()
     setStep(Step::RestoreQuestion);
     if (offered.differing.isEmpty()) {
         // The new firmware kept them: nothing to restore, nothing to keep.
-        forgetKeptSettings(kept->path);
+        forgetOwnKept(kept->path);
         restored = true;
         current = Step::Done;
         finish(Failure::None);
@@ -559,6 +572,15 @@ void FirmwareUpdate::restore()
     link->upload(offered.differing);
 }
 
+// A file the owner named stays where it is, whatever its name: only the
+// program's own file has done its work once the device holds its values.
+void FirmwareUpdate::forgetOwnKept(const QString &path)
+{
+    if (keptOwn && !path.isEmpty())
+        forgetKeptSettings(path);
+    keptOwn = false;
+}
+
 // Only what reads back equal counts: the file goes once the device holds it.
 void FirmwareUpdate::uploadEnded(bool held, const QString &reason)
 {
@@ -568,7 +590,7 @@ void FirmwareUpdate::uploadEnded(bool held, const QString &reason)
         finish(Failure::NotHeld, reason);
         return;
     }
-    forgetKeptSettings(offered.kept.path);
+    forgetOwnKept(offered.kept.path);
     restored = true;
     current = Step::Done;
     finish(Failure::None);

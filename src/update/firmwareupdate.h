@@ -61,6 +61,11 @@ public:
     // The values sent with the set-command pacing, then read back; ends in
     // uploadEnded() or linkLost(). values() then holds what was read back.
     virtual void upload(const SettingValues &values) = 0;
+    // From "BOOT" to the update's end, the K931 present() and readOut()
+    // count is the one with this USB serial number (see k931Ports()): with
+    // two on the desk, the other is never read or restored into. Empty: any.
+    void awaitDevice(const QString &serial) { awaited = serial; }
+    QString awaitedDevice() const { return awaited; }
 
 signals:
     void readOutCompleted();
@@ -68,6 +73,9 @@ signals:
     // `held`: every value read back as it was sent; else `reason` says
     // which did not.
     void uploadEnded(bool held, const QString &reason);
+
+private:
+    QString awaited;
 };
 
 // Every delay and bound of an update, with the window's values.
@@ -173,6 +181,7 @@ public:
         bool inBootloader = false;  // the device was left in its bootloader
         bool flashChanged = false;  // it may no longer hold a whole firmware
         QString keptSettings;       // the settings file of this update, where one is
+        bool keptByProgram = false; // it is one the program kept or found itself, not one the owner named
         bool ok() const { return failure == Failure::None; }
     };
 
@@ -251,6 +260,7 @@ private:
     void offerKeptSettings();
     std::optional<KeptSettings> settingsToOffer();
     void restore();
+    void forgetOwnKept(const QString &path);
     void after(int ms, void (FirmwareUpdate::*next)());
 
     QPointer<K931Link> link;
@@ -272,6 +282,9 @@ private:
     QString bootPort;
     QString bootVersion;
     QString keptPath; // kept by this update, or named by the owner
+    // keptPath is the program's own: kept in this run or found for the
+    // device after a recovery. Only such a file is marked or removed.
+    bool keptOwn = false;
     QString lossOfSettings;
     QString lossOfCopy;
     QString asked;

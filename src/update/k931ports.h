@@ -10,9 +10,10 @@
 namespace road {
 
 bool isK931Port(const QSerialPortInfo &info);
-// In the order the system lists them.
-QList<QSerialPortInfo> k931Ports();
-// Empty when no K931 is on a serial port.
-QString firstK931Port();
+// In the order the system lists them; with `serial`, only the K931 whose
+// USB serial number names that chip (the one an update sent "BOOT").
+QList<QSerialPortInfo> k931Ports(const QString &serial = QString());
+// Empty when no such K931 is on a serial port.
+QString firstK931Port(const QString &serial = QString());
 
 } // namespace road

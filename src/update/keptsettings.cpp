@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "keptsettings.h"
 
+#include "chipserial.h"
 #include "datafolder.h"
 #include "ownfile.h"
 
@@ -10,6 +11,7 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <functional>
 
 namespace road {
 
@@ -25,6 +27,24 @@ bool inKeptSettingsFolder(const QString &path)
 const QString kSerialField = QStringLiteral("serial");
 const QString kKeptField = QStringLiteral("kept");
 const QString kOfferedField = QStringLiteral("offered");
+
+// The readable kept files `wanted` takes, newest first by the time each
+// records (a file's name may have been given by another clock).
+QList<KeptSettings> keptSettingsWhere(const std::function<bool(const KeptSettings &)> &wanted)
+{
+    QList<KeptSettings> found;
+    const QDir dir(keptSettingsFolder());
+    for (const QString &name : dir.entryList({QStringLiteral("*.json")}, QDir::Files | QDir::System)) {
+        QString why;
+        const std::optional<KeptSettings> kept = readKeptSettings(dir.filePath(name), why);
+        if (kept && wanted(*kept))
+            found.append(*kept);
+    }
+    std::sort(found.begin(), found.end(), [](const KeptSettings &a, const KeptSettings &b) {
+        return a.kept != b.kept ? a.kept > b.kept : a.path > b.path;
+    });
+    return found;
+}
 
 } // namespace
 
@@ -79,18 +99,14 @@ std::optional<KeptSettings> readKeptSettings(const QString &path, QString &why)
 
 QList<KeptSettings> keptSettingsOf(const QString &serial)
 {
-    QList<KeptSettings> found;
-    const QDir dir(keptSettingsFolder());
-    for (const QString &name : dir.entryList({QStringLiteral("*.json")}, QDir::Files | QDir::System)) {
-        QString why;
-        const std::optional<KeptSettings> kept = readKeptSettings(dir.filePath(name), why);
-        if (kept && kept->serial == serial)
-            found.append(*kept);
-    }
-    std::sort(found.begin(), found.end(), [](const KeptSettings &a, const KeptSettings &b) {
-        return a.kept != b.kept ? a.kept > b.kept : a.path > b.path;
+    return keptSettingsWhere([&serial](const KeptSettings &kept) { return kept.serial == serial; });
+}
+
+QList<KeptSettings> keptSettingsOfChip(const QString &chipSerial)
+{
+    return keptSettingsWhere([&chipSerial](const KeptSettings &kept) {
+        return chipSerial.isEmpty() || k931::sameChipSerial(kept.serial, chipSerial);
     });
-    return found;
 }
 
 std::optional<KeptSettings> keptSettingsToOffer(const QString &serial)

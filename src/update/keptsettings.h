@@ -34,6 +34,11 @@ std::optional<KeptSettings> readKeptSettings(const QString &path, QString &why);
 // The kept files of the device with this serial number, newest first; an
 // empty serial finds those of devices that had none.
 QList<KeptSettings> keptSettingsOf(const QString &serial);
+// The kept files a device found in its bootloader may take back, newest
+// first by the time each records: those of the chip with this USB serial
+// number (its bootloader's form of it), or every device's when it is
+// unknown.
+QList<KeptSettings> keptSettingsOfChip(const QString &chipSerial);
 
 // What waits to be offered to the device with `serial` after an update
 // that began in its bootloader (its port, and so what was kept before the

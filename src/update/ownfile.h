@@ -26,8 +26,8 @@ bool writeOwnersFile(const QString &path, const QByteArray &bytes, QString &why)
 // Gives `from` the name `to` when nothing stands there; a link is moved
 // itself, never followed.
 bool renameOwnFile(const QString &from, const QString &to, QString &why);
-// Whether a new file can be made in `folder`; `why` gives the system's
-// reason when not.
+// Whether a new file can be made and written in `folder`; `why` gives the
+// system's reason when not (a full disk among them).
 bool canWriteIn(const QString &folder, QString &why);
 // Removes `path` only when it is a regular file (a link there stays).
 bool removeOwnFile(const QString &path);

@@ -16,6 +16,8 @@ namespace road {
 
 namespace {
 
+constexpr qsizetype kProbeBytes = 64;
+
 // The engine's conversion, so that a name that is no UTF-8 (carried as
 // U+DC80..U+DCFF) reaches its own bytes.
 QByteArray native(const QString &path)
@@ -201,6 +203,8 @@ bool renameOwnFile(const QString &from, const QString &to, QString &why)
     return true;
 }
 
+// A file of no bytes takes no block: a full disk still makes one. The probe
+// writes a lock file's worth and flushes it, which a full disk refuses.
 bool canWriteIn(const QString &folder, QString &why)
 {
     QByteArray probe = native(folder) + "/.tarvik-XXXXXX";
@@ -209,9 +213,13 @@ bool canWriteIn(const QString &folder, QString &why)
         why = reasonFor(errno);
         return false;
     }
+    const bool written = writeAll(fd, QByteArray(kProbeBytes, '\n')) && fsync(fd) == 0;
+    const int error = errno;
     ::close(fd);
     ::unlink(probe.constData());
-    return true;
+    if (!written)
+        why = reasonFor(error);
+    return written;
 }
 
 bool removeOwnFile(const QString &path)

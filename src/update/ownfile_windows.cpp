@@ -85,8 +85,9 @@ bool renameOwnFile(const QString &from, const QString &to, QString &why)
 
 bool canWriteIn(const QString &folder, QString &why)
 {
+    // A file of no bytes takes no cluster: a full disk still makes one.
     QTemporaryFile probe(QDir(folder).filePath(QStringLiteral(".tarvik-XXXXXX")));
-    if (!probe.open()) {
+    if (!probe.open() || probe.write(QByteArray(64, '\n')) != 64 || !probe.flush()) {
         why = lastReason = reasonFor(probe.error());
         return false;
     }

@@ -281,6 +281,15 @@ private slots:
         QVERIFY(ran.questions.isEmpty());
         QVERIFY(QFile::exists(kept)); // it stays for an import
         QCOMPARE(link.boots, 0);
+
+        // Named by the owner, the same file goes in and stays: only a file
+        // the update kept or found itself is forgotten.
+        link.connected = false;
+        order.restore = kept;
+        ran = run(link, order);
+        QVERIFY2(ran.outcome.ok() && ran.outcome.restored, qPrintable(ran.outcome.reason));
+        QVERIFY(!ran.outcome.keptByProgram);
+        QVERIFY(QFile::exists(kept));
     }
 
     // Two K931s, one left in its bootloader: after "BOOT" only the one sent
@@ -404,13 +413,27 @@ private slots:
         QCOMPARE(run(link, order).outcome.failure, Failure::NoSuchModel);
     }
 
-    // Stopped while waiting for the bootloader after "BOOT": the device
-    // still holds its firmware, nothing was erased.
+    // Stopped before "BOOT", the device still holds what was kept of it:
+    // the file goes. Stopped while waiting for the bootloader after "BOOT":
+    // the device still holds its firmware, nothing was erased, the kept
+    // settings stay.
     void aStopWhileWaitingErasesNothing()
     {
         FakeK931 link;
         road::UpdateOrder order;
         order.file = hex;
+        {
+            Update early(&link, order, fastRoad());
+            std::optional<Update::Outcome> outcome;
+            connect(&early, &Update::finished, [&outcome](const Update::Outcome &ended) { outcome = ended; });
+            connect(&early, &Update::settingsKept, &early, &Update::stop);
+            early.start();
+            QTRY_VERIFY(outcome);
+            QCOMPARE(outcome->failure, Failure::Stopped);
+            QCOMPARE(link.boots, 0);
+            QVERIFY(outcome->keptSettings.isEmpty());
+            QVERIFY(road::keptSettingsOf(kSentBoot).isEmpty());
+        }
         Update update(&link, order, fastRoad());
         std::optional<Update::Outcome> outcome;
         connect(&update, &Update::finished, [&outcome](const Update::Outcome &ended) { outcome = ended; });
@@ -421,6 +444,7 @@ private slots:
         QCOMPARE(outcome->failure, Failure::Stopped);
         QVERIFY(outcome->inBootloader && !outcome->flashChanged);
         QVERIFY(backend->writtenImages.empty());
+        QVERIFY(QFile::exists(outcome->keptSettings));
     }
 
     // A stop asked in the middle of the write (the window keeps its events

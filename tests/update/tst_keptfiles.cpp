@@ -361,6 +361,21 @@ private slots:
         QCOMPARE(ofA.first().contents.values.first().second, 7600u);
         QCOMPARE(road::matchDevice(ofA.first(), QStringLiteral("BBB")), road::DeviceMatch::Other);
         QCOMPARE(road::matchDevice(ofA.first(), QString()), road::DeviceMatch::Unknown);
+        // Listed for a restore by the time each records, not by a name
+        // another clock gave.
+        QFile newest(a2);
+        QVERIFY(newest.open(QIODevice::ReadOnly));
+        QByteArray bytes = newest.readAll();
+        const QByteArray recorded = QJsonDocument::fromJson(bytes).object().value("kept").toString().toUtf8();
+        bytes.replace(recorded, "2099-01-01T00:00:00.000");
+        const QString renamed = QDir(road::keptSettingsFolder()).filePath(QStringLiteral("2001-01-01_000000_AAA.json"));
+        QFile late(renamed);
+        QVERIFY(late.open(QIODevice::WriteOnly) && late.write(bytes) == bytes.size());
+        late.close();
+        const QList<road::KeptSettings> forChip = road::keptSettingsOfChip(QStringLiteral("AAA"));
+        QCOMPARE(forChip.size(), 3);
+        QCOMPARE(forChip.first().path, renamed);
+        QCOMPARE(road::keptSettingsOfChip(QString()).size(), 4);
 
         const QString pipe = QDir(road::keptSettingsFolder()).filePath(QStringLiteral("pipe.json"));
         QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);

@@ -5,6 +5,7 @@
 #include "device.h"
 #include "downloadmanager.h"
 #include "firmwaredescription.h"
+#include "bootloaderwait.h"
 #include "firmwareupdate.h"
 #include "interruption.h"
 #include "k931ports.h"
@@ -37,17 +38,11 @@ void nameEarlierKeptSettings(const QString &serial)
                 qUtf8Printable(earlier.first().path));
 }
 
-// A device in its bootloader cannot be read: which kept files there are is
-// said, and the owner chooses one.
+// A device in its bootloader cannot be read: which kept files there are for
+// it is said, and the owner chooses one.
 void nameKeptSettingsForRestore()
 {
-    QList<road::KeptSettings> all;
-    const QDir dir(road::keptSettingsFolder());
-    for (const QString &name : dir.entryList({QStringLiteral("*.json")}, QDir::Files, QDir::Name | QDir::Reversed)) {
-        QString why;
-        if (const auto kept = road::readKeptSettings(dir.filePath(name), why))
-            all.append(*kept);
-    }
+    const QList<road::KeptSettings> all = road::keptSettingsOfChip(road::listedK931BootloaderSerial());
     if (all.isEmpty())
         return;
     say(QStringLiteral("Configurações guardadas antes, a mais nova primeiro:"));
@@ -82,8 +77,9 @@ using Failure = Update::Failure;
 
 // The K931 as the command line reaches it: the port named (or the first
 // K931's) opened when the update first asks, read whole only for the
-// settings the owner asked to keep or put back, let go with "BOOT", and the
-// first K931 port opened again once the device is back.
+// settings the owner asked to keep or put back, let go with "BOOT", and
+// once back, the port of the K931 the update awaits (the one sent "BOOT")
+// opened again, never another one on the desk.
 class TerminalLink : public road::K931Link {
 public:
     explicit TerminalLink(const UpdateRequest &request)
@@ -97,11 +93,11 @@ public:
 
     bool present() const override
     {
-        return opened || (!booted && !port.isEmpty()) || !road::firstK931Port().isEmpty();
+        return opened || (!booted && !port.isEmpty()) || !road::firstK931Port(awaitedDevice()).isEmpty();
     }
     void readOut() override
     {
-        code = booted ? openAndRead(QString(), device, readout) : opened ? readAll(device, readout) : openFirst();
+        code = booted ? openReturned() : opened ? readAll(device, readout) : openFirst();
         opened = code == kExitOk;
         if (opened)
             emit readOutCompleted();
@@ -109,7 +105,10 @@ public:
             emit linkLost(QString());
     }
     QString serialNumber() const override { return device.serialNumber(); }
-    QString portName() const override { return port.isEmpty() ? road::firstK931Port() : port; }
+    QString portName() const override
+    {
+        return booted || port.isEmpty() ? road::firstK931Port(awaitedDevice()) : port;
+    }
     // Without a read-out, asked for alone: the copy of the firmware this
     // update replaces is named after it.
     QString version() const override
@@ -135,6 +134,18 @@ public:
     }
 
 private:
+    // An empty name would take the first K931, whichever it is.
+    int openReturned()
+    {
+        const QString returned = road::firstK931Port(awaitedDevice());
+        if (returned.isEmpty() && !awaitedDevice().isEmpty()) {
+            say(QStringLiteral("O K931 atualizado (número de série %1) saiu da porta serial: reconecte-o e confira "
+                               "com \"tarvik-config read\".")
+                    .arg(awaitedDevice()));
+            return kExitNoDevice;
+        }
+        return openAndRead(returned, device, readout);
+    }
     int openFirst()
     {
         const int r = device.open(port);
@@ -281,11 +292,15 @@ void TerminalUpdate::showFit(const road::SettingsFit &fit, const QString &path) 
 }
 
 // The flags are the answers: without the settings --keep-settings asked
-// for nothing is sent, a firmware copy that cannot be made is said at the
-// write; kept or named settings go back.
+// for nothing is sent, a firmware copy that cannot be made is said before
+// "BOOT" (and tried again at the write); kept or named settings go back.
 void TerminalUpdate::ask(Update::Question question)
 {
     const bool yes = question == Update::Question::RestoreKeptSettings || update->lostSettings().isEmpty();
+    if (question == Update::Question::ContinueWithoutCopy && yes)
+        say(QStringLiteral("Não foi possível guardar a cópia do firmware atual (%1): a atualização continua sem "
+                           "ela.")
+                .arg(update->lostFirmwareCopy()));
     QTimer::singleShot(0, update, [this, yes] { update->answer(yes); });
 }
 
@@ -313,7 +328,7 @@ int TerminalUpdate::exitStatus(const Update::Outcome &outcome) const
         std::printf("Configurações restauradas.\n");
     // Only the program's own file is pointed to: a file the owner named is
     // where the owner put it, and may be another device's.
-    if (r != kExitOk && outcome.failure != Failure::NoBootloader && road::isOwnKeptSettings(outcome.keptSettings))
+    if (r != kExitOk && outcome.failure != Failure::NoBootloader && outcome.keptByProgram)
         say(QStringLiteral("As configurações antigas continuam em %1: restaure com \"tarvik-config import %1\".")
                 .arg(outcome.keptSettings));
     return r;
