@@ -342,6 +342,10 @@ void FirmwareUpdate::answer(bool yes)
         }
         boot();
     } else if (current == Step::RestoreQuestion) {
+        // Offered once, and only once answered: a question that never got
+        // its answer (the program ended, the device went) is asked again.
+        if (keptOwn)
+            markKeptSettingsOffered(offered.kept);
         if (yes)
             restore();
         else
@@ -532,8 +536,6 @@ void FirmwareUpdate::offerKeptSettings()
         finish(Failure::SettingsDoNotFit, QStringLiteral("%1: %2; nada foi enviado.").arg(kept->path, offered.fit.problem));
         return;
     }
-    if (keptOwn)
-        markKeptSettingsOffered(*kept);
     const SettingValues now = link->values();
     for (const auto &pair : offered.fit.values) {
         if (!now.contains(pair))

@@ -269,6 +269,16 @@ private slots:
         backend->duringWrite = [&link] { link.comeBackUpdated(); };
         road::UpdateOrder order;
         order.file = hex;
+        {
+            // Asked, never answered (the program ended at the question):
+            // the next recovery asks again.
+            bool asked = false;
+            Update update(&link, order, fastRoad());
+            QObject::connect(&update, &Update::questionAsked, [&asked] { asked = true; });
+            update.start();
+            QVERIFY(QTest::qWaitFor([&asked] { return asked; }, 10000));
+        }
+        link.connected = false;
         const auto no = [](Update::Question) { return false; };
         Ran ran = run(link, order, no);
         QVERIFY2(ran.outcome.ok(), qPrintable(ran.outcome.reason));
