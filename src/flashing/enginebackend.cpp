@@ -62,7 +62,8 @@ public:
         if (result == kOk) {
             push(Event{Event::Step, 100 - reported, 0, {}});
             push(Event{Event::Log, 0, kMessageInfo, "Firmware gravado"});
-        } else {
+        } else if (result != kStopped) {
+            // A stop that was asked for is no failure: the caller says what it left.
             push(Event{Event::Log, 0, kMessageError, "Falhou (código " + std::to_string(result) + ")"});
         }
         std::lock_guard<std::mutex> lock(mutex);

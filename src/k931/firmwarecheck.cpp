@@ -149,7 +149,15 @@ QString startWarning(const flashing::FirmwareImage &image)
     uint64_t lowest = image.segments.front().address;
     for (const flashing::Segment &segment : image.segments)
         lowest = std::min<uint64_t>(lowest, segment.address);
-    return vectorTableProblem(image, lowest, 0, 0);
+    const QString problem = vectorTableProblem(image, lowest, 0, 0);
+    // The flash begins lower than the file: both are named, or it would
+    // read as if the memory began where the file does.
+    if (!problem.isEmpty() && lowest > k931::kFlashStart && !holds(image, lowest, 8))
+        return QCoreApplication::translate("FlashWindow",
+                                           "o arquivo não tem dados no início da memória flash (%1): os dados dele "
+                                           "começam em %2")
+            .arg(hexAddress(k931::kFlashStart), hexAddress(lowest));
+    return problem;
 }
 
 bool isK931Bootloader(const flashing::DfuDeviceInfo &device)

@@ -74,6 +74,11 @@ private slots:
         flashing::FirmwareImage image;
         QVERIFY(readFirmwareFile(bin, &image).ok());
         QVERIFY(!startWarning(image).isEmpty());
+        // Past the flash's start, both addresses are named.
+        image.segments = {{0x08010000, {1, 2, 3, 4}}};
+        const QString warning = startWarning(image);
+        QVERIFY2(warning.contains(QStringLiteral("0x08000000")) && warning.contains(QStringLiteral("0x08010000")),
+                 qPrintable(warning));
     }
 
 private:

@@ -40,6 +40,20 @@ QList<QByteArray> setCommandsReceived(const SimulatedK931 &device)
     return sets;
 }
 
+void writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+QByteArray bytesOf(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 // A whole K931 that leaves and comes back within a moment.
 SimulatedDevice::Timing quickDevice()
 {
@@ -316,6 +330,22 @@ void TestTarvikConfig::aClosedPipeEndsOnlyTheOutput()
     }
     QVERIFY(QFile::exists(file));
     QCOMPARE(device->values.value("RPML"), QByteArray("7100"));
+
+    // Any other output error fails a command whose product is its output;
+    // a write's report only says so.
+    const QList<QPair<QStringList, int>> full{
+        {{QStringLiteral(TARVIK_CONFIG_PATH), QStringLiteral("read"), QStringLiteral("--json")}, 1},
+        {{QStringLiteral(TARVIK_CONFIG_PATH), QStringLiteral("devices")}, 1},
+        {{QStringLiteral(TARVIK_DFU_PATH), QStringLiteral("backups")}, 1},
+        {{QStringLiteral(TARVIK_CONFIG_PATH), QStringLiteral("write"), QStringLiteral("rpm=7200")}, 0}};
+    for (const auto &[command, status] : full) {
+        const Run r = run(QStringList{QStringLiteral("-c"), QStringLiteral("exec \"$@\" > /dev/full"), QStringLiteral("sh")}
+                              + command,
+                          QStringLiteral("/bin/sh"));
+        QVERIFY2(r.exitCode == status && r.err.contains(QStringLiteral("Não foi possível escrever a saída: ")),
+                 qPrintable(command.join(QLatin1Char(' ')) + QStringLiteral(": ") + r.err));
+    }
+    QCOMPARE(device->values.value("RPML"), QByteArray("7200"));
 }
 
 void TestTarvikConfig::noDeviceOrASilentOne()
@@ -338,6 +368,14 @@ void TestTarvikConfig::noDeviceOrASilentOne()
     r = run({QStringLiteral("read")});
     QCOMPARE(r.exitCode, 1);
     QVERIFY2(r.err.contains(QStringLiteral("em uso por tst_tarvikconfig (PID")), qPrintable(r.err));
+
+    const QString plain = dir.filePath(QStringLiteral("plain.txt"));
+    writeBytes(plain, "x");
+    for (const QString &notAPort : {QStringLiteral("/dev/null"), plain}) {
+        r = run({QStringLiteral("read"), QStringLiteral("--port"), notAPort});
+        QCOMPARE(r.exitCode, 3);
+        QVERIFY2(r.err.contains(notAPort + QStringLiteral(" não é uma porta serial (")), qPrintable(r.err));
+    }
 
     device->unplug();
     r = run({QStringLiteral("read")});
@@ -590,6 +628,26 @@ void TestTarvikConfig::interruptedUpdatesLoseNothing()
     const QString hex = dir.filePath(QStringLiteral("new.hex"));
     QVERIFY(SimulatedDevice::writeSampleFirmware(hex, "K931 V1.6 Boost"));
 
+    // write: a signal during the read-out sends nothing; once the first
+    // set command is out, the batch ends and is read back first.
+    SimulatedK931 &application = k931.application();
+    const QStringList batch = {QStringLiteral("write"), QStringLiteral("lean=400"), QStringLiteral("rich=900"),
+                               QStringLiteral("blink=0")};
+    Run r = runUntil(batch, QStringLiteral(TARVIK_CONFIG_PATH),
+                     [&](const QByteArray &) { return !application.received.isEmpty(); }, SIGINT);
+    QCOMPARE(r.exitCode, 128 + SIGINT);
+    QVERIFY2(r.err.contains(QStringLiteral("nada foi enviado")), qPrintable(r.err));
+    QVERIFY(setCommandsReceived(application).isEmpty());
+    r = runUntil(batch, QStringLiteral(TARVIK_CONFIG_PATH),
+                 [&](const QByteArray &) { return !setCommandsReceived(application).isEmpty(); }, SIGTERM);
+    QCOMPARE(r.exitCode, 128 + SIGTERM);
+    QList<QByteArray> sent = setCommandsReceived(application);
+    std::sort(sent.begin(), sent.end());
+    QCOMPARE(sent, (QList<QByteArray>{"HALP", "HALR", "KSBM"}));
+    QVERIFY2(r.out.contains(QStringLiteral("Gravado e conferido")), qPrintable(r.out));
+    QVERIFY2(r.err.contains(QStringLiteral("todas as 3 configurações: o aparelho guardou todas")), qPrintable(r.err));
+    QCOMPARE(application.values.value("KSBM"), QByteArray("0"));
+
     // Files that cannot be the K931's firmware: refused before "BOOT".
     flashing::FirmwareImage tooLarge;
     tooLarge.segments.push_back({0x0807F000, randomBytes(8192, 3)});
@@ -609,7 +667,7 @@ void TestTarvikConfig::interruptedUpdatesLoseNothing()
         QVERIFY(out.open(QIODevice::WriteOnly));
         out.write(file.bytes);
         out.close();
-        const Run r = run({QStringLiteral("update"), QStringLiteral("--file"), out.fileName()});
+        r = run({QStringLiteral("update"), QStringLiteral("--file"), out.fileName()});
         QCOMPARE(r.exitCode, 2);
         QVERIFY2(r.err.contains(file.said) && r.err.contains(QStringLiteral("nada foi enviado")), qPrintable(r.err));
     }
@@ -624,7 +682,7 @@ void TestTarvikConfig::interruptedUpdatesLoseNothing()
     };
     int erasedBefore = erased();
     const auto erasing = [&](const QByteArray &) { return erased() > erasedBefore; };
-    Run r = runUntil(update, QStringLiteral(TARVIK_CONFIG_PATH), erasing, SIGINT);
+    r = runUntil(update, QStringLiteral(TARVIK_CONFIG_PATH), erasing, SIGINT);
     QCOMPARE(r.exitCode, 128 + SIGINT);
     QVERIFY2(r.out.contains(QStringLiteral("Firmware gravado e conferido")), qPrintable(r.out));
     QVERIFY2(r.err.contains(QStringLiteral("Interrompido depois da gravação")), qPrintable(r.err));
@@ -654,7 +712,8 @@ void TestTarvikConfig::interruptedUpdatesLoseNothing()
     const std::vector<uint8_t> flashBefore = k931.chip().flash;
     r = run({QStringLiteral("write"), bigHex}, QStringLiteral(TARVIK_DFU_PATH), QStringLiteral("Lendo"), SIGHUP);
     QVERIFY2(r.exitCode == 128 + SIGTERM, qPrintable(r.out + r.err));
-    QVERIFY2(r.err.contains(QStringLiteral("nada foi gravado")), qPrintable(r.err));
+    QVERIFY2(r.err.contains(QStringLiteral("nada foi gravado")) && !r.err.contains(QStringLiteral("Falhou")),
+             qPrintable(r.err));
     QVERIFY(k931.chip().flash == flashBefore);
     // ... and SIGTERM once it erases lets it finish.
     bootloaderBack.clear();
@@ -663,6 +722,14 @@ void TestTarvikConfig::interruptedUpdatesLoseNothing()
     QVERIFY2(r.exitCode == 128 + SIGTERM, qPrintable(r.out + r.err));
     QVERIFY(r.out.contains(QStringLiteral("Firmware gravado e conferido")));
     QVERIFY(r.err.contains(QStringLiteral("Interrompido depois da gravação")));
+    QTRY_VERIFY_WITH_TIMEOUT(bootloaderBack.count() >= 1, 5000);
+    // Under nohup a closed terminal is no request to stop.
+    bootloaderBack.clear();
+    erasedBefore = erased();
+    r = runUntil({QStringLiteral("-c"), QStringLiteral("trap '' HUP; exec \"$0\" write \"$1\""),
+                  QStringLiteral(TARVIK_DFU_PATH), hex},
+                 QStringLiteral("/bin/sh"), erasing, SIGHUP);
+    QVERIFY2(r.exitCode == 0 && !r.err.contains(QStringLiteral("Interrompido")), qPrintable(r.out + r.err));
     QTRY_VERIFY_WITH_TIMEOUT(bootloaderBack.count() >= 1, 5000);
 
     // Run again at the desk: the device cannot be read in its bootloader,
@@ -742,7 +809,9 @@ void TestTarvikConfig::mirrorThenUpdateOffline()
     QVERIFY(QFile::rename(flex, flex + QStringLiteral(".away")));
     r = run({QStringLiteral("mirror"), dir.filePath(QStringLiteral("m1")), QStringLiteral("--source"), source});
     QCOMPARE(r.exitCode, 1);
-    QVERIFY2(r.err.contains(QStringLiteral("K931_OBD_Flex.hex não existe no servidor")), qPrintable(r.err));
+    QVERIFY2(r.err.contains(QStringLiteral("K931_OBD_Flex.hex não existe no servidor"))
+                 && !r.err.contains(QStringLiteral("--model")),
+             qPrintable(r.err));
     QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("m1/data.json"))));
     QVERIFY(QFile::rename(flex + QStringLiteral(".away"), flex));
     QFile broken(QDir(release).filePath(QStringLiteral("K931_OBD.hex")));
@@ -777,10 +846,6 @@ void TestTarvikConfig::mirrorThenUpdateOffline()
     QCOMPARE(r.exitCode, 1);
     QCOMPARE(QDir(photos).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
              QStringList{QStringLiteral("ferias.jpg")});
-    const auto bytesOf = [](const QString &path) {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    };
     const QByteArray description16 = bytesOf(QDir(mirror).filePath(QStringLiteral("data.json")));
     QVERIFY(FirmwareServer::writeRelease(release, QStringLiteral("1.7")));
     QVERIFY(QFile::rename(flex, flex + QStringLiteral(".away")));
@@ -813,24 +878,6 @@ void TestTarvikConfig::mirrorThenUpdateOffline()
              qPrintable(r.err));
 }
 
-namespace {
-
-void writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
-
-QByteArray bytesOf(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-} // namespace
-
 // Every model name becomes a file name: a source that names files outside
 // the folder (a parent, an absolute path, a path cut short by a NUL) is
 // refused whole, before anything is fetched, by mirror and update alike.
@@ -842,6 +889,11 @@ void TestTarvikConfig::hostileSourcesWriteNothingOutside()
     QVERIFY(server.listen());
     // Whatever file is asked for, a sound firmware comes: only the names stop it.
     server.setDefault({200, bytesOf(hex), {}, {}});
+    // update needs a type (the server has no file without one): refused before any download.
+    Run r = run({QStringLiteral("update"), QStringLiteral("--source"), server.url(QStringLiteral("/fw/")).toString()});
+    QCOMPARE(r.exitCode, 2);
+    QVERIFY2(r.err.contains(QStringLiteral("\"OBD + Boost + Flex\"")), qPrintable(r.err));
+    QVERIFY(server.requests.isEmpty());
     const QString owners = dir.filePath(QStringLiteral("owner"));
     const QStringList planted = {QStringLiteral("fora_OBD.hex"), QStringLiteral("x_OBD.hex"), QStringLiteral(".bashrc")};
     for (const QString &name : planted)
@@ -854,11 +906,12 @@ void TestTarvikConfig::hostileSourcesWriteNothingOutside()
         server.setResponse("/fw/data.json", {200, QJsonDocument(description).toJson(), {}, {}});
         const QString source = server.url(QStringLiteral("/fw/")).toString();
         const int fetched = server.requests.size();
-        Run r = run({QStringLiteral("mirror"), QDir(owners).filePath(QStringLiteral("m")), QStringLiteral("--source"),
-                     source});
+        r = run({QStringLiteral("mirror"), QDir(owners).filePath(QStringLiteral("m")), QStringLiteral("--source"),
+                 source});
         QCOMPARE(r.exitCode, 1);
         QVERIFY2(r.err.contains(QStringLiteral("foi recusado")), qPrintable(r.err));
-        r = run({QStringLiteral("update"), QStringLiteral("--source"), source});
+        r = run({QStringLiteral("update"), QStringLiteral("--type"), QStringLiteral("OBD"), QStringLiteral("--source"),
+                 source});
         QCOMPARE(r.exitCode, 1);
         QCOMPARE(server.requests.size(), fetched + 2); // data.json, twice; no firmware file
     }

@@ -18,8 +18,9 @@ constexpr int kPollMs = 100;
 // quietly: the work goes on and the exit status is the work's. Called first
 // thing in every command.
 void ignoreBrokenPipe();
-// From here on those signals are caught. One arriving while a write runs
-// is answered on standard error with what will happen to the device.
+// From here on those signals are caught, save one the parent left ignored
+// (nohup's SIGHUP). One arriving while a write runs is answered on standard
+// error with what will happen to the device.
 void catchSignals();
 // Whether a signal came, and which (0 when none). SIGHUP and SIGQUIT count
 // as SIGTERM; on Windows Ctrl-C counts as SIGINT, a closed console window as

@@ -25,8 +25,15 @@ void catchSignals()
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (const int number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+    for (const int number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+        // A signal the parent left ignored stays so: nohup means a closed
+        // terminal is no request to stop, as a background job of a script
+        // ignores Ctrl-C.
+        struct sigaction inherited {};
+        if (sigaction(number, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN)
+            continue;
         sigaction(number, &action, nullptr);
+    }
     ignoreBrokenPipe();
 }
 

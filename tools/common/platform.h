@@ -19,5 +19,11 @@ QStringList arguments(int argc, char **argv);
 QString portHolder(const QString &portName);
 // What to do about a port that another program holds.
 QString busyPortAdvice(const QString &holder);
+// Why a port that would not open is no serial port at all (/dev/null, a
+// regular file), with the system's reason where it gives one; empty when it
+// may well be one (missing, busy, without permission).
+QString notSerialPortReason(const QString &portName);
+// Whether standard output is a pipe (or a socket), not a file or a console.
+bool standardOutputIsPipe();
 
 } // namespace platform

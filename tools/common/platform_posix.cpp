@@ -3,7 +3,15 @@
 
 #include "textcodec.h"
 
+#include <QFile>
 #include <QLockFile>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
 
 namespace platform {
 
@@ -42,6 +50,36 @@ QString busyPortAdvice(const QString &holder)
     return holder.isEmpty() ? QStringLiteral("Feche o outro programa que usa a porta (por exemplo o Tarvik Connect) "
                                              "ou instale as regras udev do README.")
                             : QStringLiteral("A porta está em uso por %1: feche esse programa.").arg(holder);
+}
+
+// Opened only after Qt's open failed, to hear the terminal layer's answer.
+QString notSerialPortReason(const QString &portName)
+{
+    const QString path = portName.startsWith(QLatin1Char('/')) ? portName : QStringLiteral("/dev/") + portName;
+    const QByteArray name = QFile::encodeName(path);
+    struct stat info {};
+    if (::stat(name.constData(), &info) != 0)
+        return {};
+    if (S_ISREG(info.st_mode))
+        return QStringLiteral("é um arquivo comum");
+    if (S_ISDIR(info.st_mode))
+        return QStringLiteral("é uma pasta");
+    if (!S_ISCHR(info.st_mode))
+        return QStringLiteral("não é um dispositivo de caracteres");
+    const int fd = ::open(name.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    termios attributes {};
+    const bool terminal = ::tcgetattr(fd, &attributes) == 0;
+    const int error = errno;
+    ::close(fd);
+    return terminal ? QString() : QString::fromLocal8Bit(std::strerror(error));
+}
+
+bool standardOutputIsPipe()
+{
+    struct stat info {};
+    return ::fstat(STDOUT_FILENO, &info) == 0 && (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode));
 }
 
 } // namespace platform

@@ -38,4 +38,16 @@ QString busyPortAdvice(const QString &)
                           "usá-la (por exemplo o Tarvik Connect) e tente de novo.");
 }
 
+// Windows opens a port by its name below \\.\: a name that is none fails as
+// a missing port does.
+QString notSerialPortReason(const QString &)
+{
+    return {};
+}
+
+bool standardOutputIsPipe()
+{
+    return GetFileType(GetStdHandle(STD_OUTPUT_HANDLE)) == FILE_TYPE_PIPE;
+}
+
 } // namespace platform

@@ -45,13 +45,13 @@ QString namesOf(const Values &values)
 
 // Qt's reasons are English and sometimes misleading; what the user can do
 // about each is said beside it.
-QString openFailure(QSerialPort::SerialPortError error)
+QString openFailure(const QSerialPort &port)
 {
-    switch (error) {
+    switch (port.error()) {
     case QSerialPort::DeviceNotFoundError: return QStringLiteral("a porta não existe");
     case QSerialPort::PermissionError: return QStringLiteral("sem permissão, ou a porta está em uso");
     case QSerialPort::OpenError: return QStringLiteral("a porta já está aberta");
-    default: return QStringLiteral("erro %1").arg(int(error));
+    default: return port.errorString();
     }
 }
 
@@ -85,9 +85,16 @@ int Device::open(QString name)
     }
     port.setPortName(name);
     if (!port.open(QIODevice::ReadWrite)) {
+        if (const QString why = port.error() == QSerialPort::DeviceNotFoundError ? QString()
+                                                                                 : platform::notSerialPortReason(name);
+            !why.isEmpty()) {
+            say(QStringLiteral("%1 não é uma porta serial (%2): confira o nome com \"tarvik-config devices\".")
+                    .arg(name, why));
+            return kExitNoDevice;
+        }
         const QString holder = platform::portHolder(name);
         say(QStringLiteral("Não foi possível abrir %1: %2. %3")
-                .arg(name, openFailure(port.error()),
+                .arg(name, openFailure(port),
                      port.error() == QSerialPort::DeviceNotFoundError
                          ? QStringLiteral("Confira o nome com \"tarvik-config devices\".")
                          : platform::busyPortAdvice(holder)));
@@ -289,8 +296,35 @@ QString notTakenText(const QList<road::Mismatch> &found)
     return named.join(QStringLiteral(", "));
 }
 
+// What the device holds of the batch, said once it has all been sent and
+// read back; the exit status, when a signal came meanwhile, is the signal's.
+int checkedBatch(const road::PacedUpload &upload, const road::ReadOut &readBack)
+{
+    const QList<road::Mismatch> notTaken = road::mismatches(upload.values(), readBack);
+    const bool interrupted = interruption::requested();
+    if (notTaken.isEmpty())
+        std::printf("Gravado e conferido: %s.\n", qUtf8Printable(namesOf(upload.values())));
+    else
+        say(QStringLiteral("O aparelho não guardou: %1").arg(notTakenText(notTaken)));
+    if (interrupted)
+        say(QStringLiteral("Interrompido depois de enviar todas as %1 configurações%2.")
+                .arg(upload.values().size())
+                .arg(notTaken.isEmpty() ? QStringLiteral(": o aparelho guardou todas")
+                                        : QStringLiteral(": rode o comando de novo para as que ele não guardou")));
+    return interrupted ? interruption::exitStatus() : notTaken.isEmpty() ? kExitOk : kExitFailed;
+}
+
+int stoppedBeforeSending()
+{
+    say(QStringLiteral("Interrompido: nada foi enviado."));
+    return interruption::exitStatus();
+}
+
 } // namespace
 
+// Once the first set command is out, a signal lets the batch (a few
+// seconds) end and be read back: a device left with half of a file's
+// settings, and nobody told which, is worse than a late exit.
 int writeAndCheck(Device &device, const QString &version, const Values &requested)
 {
     for (const auto &pair : requested) {
@@ -307,33 +341,36 @@ int writeAndCheck(Device &device, const QString &version, const Values &requeste
     feed(port, readBack);
     int result = kExitOk;
     QObject::connect(&pacer, &QTimer::timeout, &loop, [&] {
+        if (upload.sentCount() == 0 && interruption::requested()) {
+            upload.stop();
+            loop.exit(1);
+            return;
+        }
         switch (upload.sendNext()) {
         case road::PacedUpload::Step::Sent: return;
         case road::PacedUpload::Step::Failed:
             say(QStringLiteral("Falha ao enviar %1: verifique a conexão.").arg(QLatin1String(upload.lastKey()->name)));
-            result = kExitFailed;
+            result = interruption::requested() ? interruption::exitStatus() : kExitFailed;
             loop.quit();
             return;
         case road::PacedUpload::Step::Done: readBack.start(); return;
         }
     });
     QObject::connect(&readBack, &road::ReadOut::finished, &loop, &QEventLoop::quit);
+    QTimer interruptionPoll;
+    QObject::connect(&interruptionPoll, &QTimer::timeout, &loop, [&] {
+        if (!interruption::requested() || upload.sentCount() == 0)
+            return;
+        interruptionPoll.stop();
+        say(QStringLiteral("Interrompido: as configurações que faltam são enviadas e conferidas primeiro (alguns "
+                           "segundos). Não desconecte o aparelho."));
+    });
+    interruptionPoll.start(kInterruptionPollMs);
+    if (interruption::requested())
+        return stoppedBeforeSending();
     // The first command at once: the device has just answered, nothing of it is being stored.
     upload.start(requested, road::PacedUpload::First::AtOnce);
-    if (!runInterruptibly(loop)) {
-        upload.stop();
-        say(QStringLiteral("Interrompido: o aparelho recebeu %1 de %2 configurações; rode o comando de novo.")
-                .arg(upload.sentCount())
-                .arg(upload.values().size()));
-        return interruption::exitStatus();
-    }
-    if (result != kExitOk)
-        return result;
-    const QList<road::Mismatch> notTaken = road::mismatches(upload.values(), readBack);
-    if (!notTaken.isEmpty()) {
-        say(QStringLiteral("O aparelho não guardou: %1").arg(notTakenText(notTaken)));
-        return kExitFailed;
-    }
-    std::printf("Gravado e conferido: %s.\n", qUtf8Printable(namesOf(upload.values())));
-    return kExitOk;
+    if (loop.exec() != 0)
+        return stoppedBeforeSending();
+    return result != kExitOk ? result : checkedBatch(upload, readBack);
 }

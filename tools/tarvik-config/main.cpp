@@ -10,6 +10,7 @@
 #include "programmer.h"
 #include "settings.h"
 #include "platform.h"
+#include "standardoutput.h"
 #include "update.h"
 #include "usbids.h"
 
@@ -198,6 +199,9 @@ int writeCommand(const Options &options)
         say(QStringLiteral("Valor inválido (nada foi enviado):\n  ") + invalid.join(QStringLiteral("\n  ")));
         return kExitUsage;
     }
+    // Stopped by a signal before the first set command, nothing is sent;
+    // after it, the batch ends first.
+    interruption::catchSignals();
     Device device;
     Readout readout;
     int r = openAndRead(options.port, device, readout);
@@ -226,6 +230,7 @@ int importCommand(const Options &options)
         say(QStringLiteral("%1: %2 (nada foi enviado)").arg(path, contents.error));
         return kExitUsage;
     }
+    interruption::catchSignals();
     Device device;
     Readout readout;
     int r = openAndRead(options.port, device, readout);
@@ -259,17 +264,8 @@ int readCommand(const Options &options)
     return r;
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+int runCommand(Options &options)
 {
-    interruption::ignoreBrokenPipe();
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("tarvik-config"));
-    Options options;
-    platform::useUtf8Console();
-    if (!parseOptions(platform::arguments(argc, argv), options))
-        return usage();
     if (options.command == QLatin1String("--version")) {
         std::printf("tarvik-config %s\n", TARVIK_VERSION);
         return kExitOk;
@@ -293,7 +289,8 @@ int main(int argc, char **argv)
     if (update || mirror) {
         const road::FirmwareSource source = road::firmwareSource(options.update.source);
         if (!source.ok()) {
-            say(QStringLiteral("--source: %1 (nada foi enviado)").arg(source.error));
+            say(QStringLiteral("--source: %1 (nada foi %2)")
+                    .arg(source.error, update ? QStringLiteral("enviado") : QStringLiteral("copiado")));
             return kExitUsage;
         }
         options.update.server = source.baseUrl;
@@ -302,4 +299,27 @@ int main(int argc, char **argv)
     }
     say(QStringLiteral("tarvik-config: comando desconhecido \"%1\"").arg(options.command));
     return usage();
+}
+
+// The commands whose product is what they print.
+bool printsItsProduct(const QString &command)
+{
+    static const QStringList listings = {QStringLiteral("read"), QStringLiteral("devices"), QStringLiteral("--help"),
+                                         QStringLiteral("--version")};
+    return listings.contains(command);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    interruption::ignoreBrokenPipe();
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tarvik-config"));
+    Options options;
+    platform::useUtf8Console();
+    if (!parseOptions(platform::arguments(argc, argv), options))
+        return usage();
+    const int status = runCommand(options);
+    return standardoutput::finish(status, printsItsProduct(options.command));
 }

@@ -68,12 +68,13 @@ std::optional<QString> download(const QString &url)
     }
     if (result.saved())
         return result.path;
-    if (result.failure == DownloadResult::Failure::NotFound)
-        say(QStringLiteral("%1 não existe %2: confira --model e --type.")
-                .arg(DownloadManager::shownUrl(result.requested),
-                     result.requested.isLocalFile() ? QStringLiteral("na pasta") : QStringLiteral("no servidor")));
-    else
-        say(downloadFailureText(result));
+    // A mirror copies every model and type: a file missing is the source's.
+    const bool missing = result.failure == DownloadResult::Failure::NotFound;
+    say(downloadFailureText(result)
+        + (!missing                                   ? QString()
+           : url.endsWith(kFirmwareDescriptionName) ? QStringLiteral(" Confira a fonte dada em --source.")
+                                                    : QStringLiteral(" A fonte não tem todos os arquivos que o seu "
+                                                                     "data.json lista: use outra fonte.")));
     return std::nullopt;
 }
 

@@ -19,6 +19,7 @@
 #include <QEventLoop>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QUrl>
 
 #include <cstdio>
 #include <optional>
@@ -182,6 +183,7 @@ private:
     int stopped(const Update::Outcome &outcome) const;
     int failed(const Update::Outcome &outcome) const;
     int settingsRefused(const Update::Outcome &outcome) const;
+    QString withSourceNamed(QString reason) const;
     void showFit(const road::SettingsFit &fit, const QString &path) const;
 
     const UpdateRequest &request;
@@ -354,8 +356,10 @@ int TerminalUpdate::failed(const Update::Outcome &outcome) const
         else
             say(outcome.reason);
         return request.file.isEmpty() ? kExitFailed : kExitUsage;
-    case Failure::Description:
     case Failure::NoSuchModel:
+        say(withSourceNamed(outcome.reason));
+        return kExitFailed;
+    case Failure::Description:
     case Failure::BadFile:
         say(outcome.reason);
         return request.file.isEmpty() ? kExitFailed : kExitUsage;
@@ -397,6 +401,16 @@ int TerminalUpdate::failed(const Update::Outcome &outcome) const
     }
 }
 
+// The road words a missing model for the maker's server; a folder is named
+// as what it is.
+QString TerminalUpdate::withSourceNamed(QString reason) const
+{
+    if (QUrl(request.server).isLocalFile())
+        reason.replace(QStringLiteral("O servidor não tem"),
+                       QStringLiteral("A pasta %1 não tem").arg(QDir::toNativeSeparators(request.source)));
+    return reason;
+}
+
 // Refused before "BOOT" or the erase, a settings file is a usage error;
 // after the update it is a failure of the restore.
 int TerminalUpdate::settingsRefused(const Update::Outcome &outcome) const
@@ -407,8 +421,27 @@ int TerminalUpdate::settingsRefused(const Update::Outcome &outcome) const
 
 } // namespace
 
+namespace {
+
+QString typesText()
+{
+    QStringList quoted;
+    for (const QString &type : firmwareTypes())
+        quoted << QLatin1Char('"') + type + QLatin1Char('"');
+    return quoted.join(QStringLiteral(", "));
+}
+
+} // namespace
+
 int updateCommand(const UpdateRequest &request)
 {
+    // The server keeps one file a type and none without it.
+    if (request.file.isEmpty() && request.type.isEmpty()) {
+        say(QStringLiteral("update precisa de --type TIPO (ou de --file ARQUIVO.hex); TIPO é um de: %1 (nada foi "
+                           "baixado).")
+                .arg(typesText()));
+        return kExitUsage;
+    }
     if (!request.type.isEmpty() && !firmwareTypes().contains(request.type)) {
         say(QStringLiteral("Tipo desconhecido \"%1\"; tipos: %2.")
                 .arg(request.type, firmwareTypes().join(QStringLiteral(", "))));

@@ -9,7 +9,7 @@
 struct UpdateRequest {
     QString port;          // empty: the first K931
     QString model;         // empty: the first model the server lists
-    QString type;          // one of firmwareTypes(), empty: the standard file
+    QString type;          // one of firmwareTypes(); empty only with `file`
     QString file;          // a local HEX file instead of the server's
     QString source;        // as the user named it: empty, an address or a folder
     QString server;        // where data.json and the files are, ends in "/"

@@ -13,6 +13,7 @@
 #include "interruption.h"
 #include "programmer.h"
 #include "platform.h"
+#include "standardoutput.h"
 #include "terminalprogress.h"
 #include "textcodec.h"
 #include "usbids.h"
@@ -241,14 +242,8 @@ int write(const QString &name, bool verify, bool backup)
     return kExitOk;
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+int run(const QStringList &args)
 {
-    interruption::ignoreBrokenPipe();
-    platform::useUtf8Console();
-    flashing::setVerbosityLevel(1);
-    const QStringList args = platform::arguments(argc, argv);
     const QString command = args.value(0);
     if (args.size() == 1 && command == QLatin1String("--version")) {
         std::printf("tarvik-dfu %s\n", TARVIK_VERSION);
@@ -282,4 +277,17 @@ int main(int argc, char **argv)
         return write(args[1], verify, backup);
     }
     return usage();
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    interruption::ignoreBrokenPipe();
+    platform::useUtf8Console();
+    flashing::setVerbosityLevel(1);
+    const QStringList args = platform::arguments(argc, argv);
+    const int status = run(args);
+    // A listing is what its command makes; a write's line only reports.
+    return standardoutput::finish(status, args.value(0) != QLatin1String("write"));
 }
