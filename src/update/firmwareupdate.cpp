@@ -11,7 +11,9 @@
 #include "programmer.h"
 #include "usbids.h"
 
+#include <QDir>
 #include <QFile>
+#include <QUrl>
 
 namespace road {
 
@@ -195,8 +197,14 @@ void FirmwareUpdate::judgeDescription(const QString &path)
         ? description.models.first()
         : order.model;
     if (!order.modelAsGiven && !description.models.contains(chosenModel)) {
-        finish(Failure::NoSuchModel, QStringLiteral("O servidor não tem o modelo \"%1\"; modelos: %2.")
-                                         .arg(printableName(chosenModel), description.models.join(QStringLiteral(", "))));
+        // A folder source is named as what it is.
+        const QUrl source(order.server);
+        const QString where = source.isLocalFile()
+            ? QStringLiteral("A pasta %1").arg(QDir::toNativeSeparators(source.toLocalFile()))
+            : QStringLiteral("O servidor");
+        finish(Failure::NoSuchModel, QStringLiteral("%1 não tem o modelo \"%2\"; modelos: %3.")
+                                         .arg(where, printableName(chosenModel),
+                                              description.models.join(QStringLiteral(", "))));
         return;
     }
     emit described(chosenModel, description.versionText);

@@ -19,7 +19,6 @@
 #include <QEventLoop>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QUrl>
 
 #include <cstdio>
 #include <optional>
@@ -183,7 +182,6 @@ private:
     int stopped(const Update::Outcome &outcome) const;
     int failed(const Update::Outcome &outcome) const;
     int settingsRefused(const Update::Outcome &outcome) const;
-    QString withSourceNamed(QString reason) const;
     void showFit(const road::SettingsFit &fit, const QString &path) const;
 
     const UpdateRequest &request;
@@ -356,10 +354,8 @@ int TerminalUpdate::failed(const Update::Outcome &outcome) const
         else
             say(outcome.reason);
         return request.file.isEmpty() ? kExitFailed : kExitUsage;
-    case Failure::NoSuchModel:
-        say(withSourceNamed(outcome.reason));
-        return kExitFailed;
     case Failure::Description:
+    case Failure::NoSuchModel:
     case Failure::BadFile:
         say(outcome.reason);
         return request.file.isEmpty() ? kExitFailed : kExitUsage;
@@ -399,16 +395,6 @@ int TerminalUpdate::failed(const Update::Outcome &outcome) const
         say(outcome.reason);
         return kExitFailed;
     }
-}
-
-// The road words a missing model for the maker's server; a folder is named
-// as what it is.
-QString TerminalUpdate::withSourceNamed(QString reason) const
-{
-    if (QUrl(request.server).isLocalFile())
-        reason.replace(QStringLiteral("O servidor não tem"),
-                       QStringLiteral("A pasta %1 não tem").arg(QDir::toNativeSeparators(request.source)));
-    return reason;
 }
 
 // Refused before "BOOT" or the erase, a settings file is a usage error;
